@@ -1,0 +1,242 @@
+#include "harness.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace zt {
+namespace {
+
+std::vector<std::string> make_env(const RunOptions &opts)
+{
+    std::vector<std::string> env;
+    for (char **e = environ; *e; ++e) {
+        std::string entry = *e;
+        std::string name = entry.substr(0, entry.find('='));
+        bool drop = false;
+        for (const auto &u : opts.unset)
+            drop = drop || u == name;
+        for (const auto &n : opts.env)
+            drop = drop || n.substr(0, n.find('=')) == name;
+        if (!drop)
+            env.push_back(entry);
+    }
+    env.insert(env.end(), opts.env.begin(), opts.env.end());
+    return env;
+}
+
+std::vector<char *> c_strings(std::vector<std::string> &v)
+{
+    std::vector<char *> out;
+    for (auto &s : v)
+        out.push_back(s.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+int decode_status(int ws)
+{
+    if (WIFEXITED(ws))
+        return WEXITSTATUS(ws);
+    if (WIFSIGNALED(ws))
+        return 128 + WTERMSIG(ws);
+    return -1;
+}
+
+void read_all(int fd, std::string &into)
+{
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0)
+            into.append(buf, static_cast<size_t>(n));
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break;
+    }
+}
+
+} // namespace
+
+RunResult run(const std::string &program, const std::vector<std::string> &args,
+              const RunOptions &opts)
+{
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+        throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    if (!opts.cwd.empty())
+        posix_spawn_file_actions_addchdir_np(&fa, opts.cwd.c_str());
+    std::vector<std::string> argv_s;
+    argv_s.push_back(opts.argv0_empty ? std::string() : program);
+    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    auto env_s = make_env(opts);
+    auto argv = c_strings(argv_s);
+    auto envp = c_strings(env_s);
+    pid_t pid;
+    int rc = posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    if (rc != 0) {
+        ::close(in[1]);
+        ::close(out[0]);
+        ::close(err[0]);
+        throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
+    }
+    // Feed standard input from a thread so large outputs cannot dead-lock.
+    std::thread feeder([&] {
+        size_t done = 0;
+        while (done < opts.input.size()) {
+            ssize_t n = ::write(in[1], opts.input.data() + done, opts.input.size() - done);
+            if (n <= 0)
+                break;
+            done += static_cast<size_t>(n);
+        }
+        ::close(in[1]);
+    });
+    RunResult r;
+    std::thread err_reader([&] { read_all(err[0], r.err); });
+    read_all(out[0], r.out);
+    err_reader.join();
+    feeder.join();
+    ::close(out[0]);
+    ::close(err[0]);
+    int ws = 0;
+    while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
+    }
+    r.status = decode_status(ws);
+    return r;
+}
+
+RunResult run_pty(const std::string &program, const std::vector<std::string> &args,
+                  const std::string &keys, int delay_ms, const RunOptions &opts)
+{
+    std::vector<std::string> argv_s;
+    argv_s.push_back(opts.argv0_empty ? std::string() : program);
+    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    auto env_s = make_env(opts);
+    int master = -1;
+    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid < 0)
+        throw std::runtime_error("forkpty failed");
+    if (pid == 0) {
+        if (!opts.cwd.empty() && chdir(opts.cwd.c_str()) != 0)
+            _exit(126);
+        auto argv = c_strings(argv_s);
+        auto envp = c_strings(env_s);
+        execve(program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    RunResult r;
+    auto start = std::chrono::steady_clock::now();
+    bool sent = keys.empty();
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        int ready = poll(&p, 1, 10);
+        if (ready > 0) {
+            char buf[4096];
+            ssize_t n = ::read(master, buf, sizeof buf);
+            if (n <= 0)
+                break; // EIO: the child closed the terminal
+            r.out.append(buf, static_cast<size_t>(n));
+        }
+        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
+        if (!sent && elapsed >= delay_ms) {
+            [[maybe_unused]] ssize_t w = ::write(master, keys.data(), keys.size());
+            sent = true;
+        }
+        if (elapsed > 120000) {
+            kill(pid, SIGKILL);
+            break;
+        }
+    }
+    ::close(master);
+    int ws = 0;
+    while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
+    }
+    r.status = decode_status(ws);
+    return r;
+}
+
+TempDir::TempDir()
+{
+    std::string templ = (std::filesystem::temp_directory_path() / "zefa-test-XXXXXX").string();
+    if (!mkdtemp(templ.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = templ;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<uint8_t> read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const std::string &path, const std::vector<uint8_t> &bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+void write_file(const std::string &path, const std::string &text)
+{
+    write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+bool file_exists(const std::string &path) { return std::filesystem::exists(path); }
+
+std::string zfdec_path()
+{
+#ifdef ZFDEC_PATH
+    return ZFDEC_PATH;
+#else
+    return {};
+#endif
+}
+
+std::string zfenc_path()
+{
+#ifdef ZFENC_PATH
+    return ZFENC_PATH;
+#else
+    return {};
+#endif
+}
+
+std::string source_dir() { return ZEFA_TEST_SOURCE_DIR; }
+std::string binary_dir() { return ZEFA_TEST_BINARY_DIR; }
+
+} // namespace zt

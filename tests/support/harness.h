@@ -1,0 +1,62 @@
+// harness.h - running the real programs and handling files in tests.
+#ifndef ZEFA_TEST_HARNESS_H
+#define ZEFA_TEST_HARNESS_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zt {
+
+struct RunResult {
+    int status = -1;   // exit status, or 128 + signal number
+    std::string out;   // standard output
+    std::string err;   // standard error
+};
+
+struct RunOptions {
+    std::string cwd;                    // empty: the current directory
+    std::string input;                  // fed to standard input (a pipe)
+    std::vector<std::string> env;       // NAME=value entries added / replaced
+    std::vector<std::string> unset;     // names removed from the environment
+    bool argv0_empty = false;           // start with an empty argument 0
+};
+
+// Runs a program (path) with arguments; stdin is a pipe holding opts.input.
+RunResult run(const std::string &program, const std::vector<std::string> &args,
+              const RunOptions &opts = {});
+
+// Runs a program on a pseudo-terminal as its standard input, output and
+// error.  `keys` are written to the terminal after `delay_ms`.  The combined
+// terminal output is returned in `out`.
+RunResult run_pty(const std::string &program, const std::vector<std::string> &args,
+                  const std::string &keys, int delay_ms, const RunOptions &opts = {});
+
+// A temporary directory removed with its contents at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::vector<uint8_t> read_file(const std::string &path);
+void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
+void write_file(const std::string &path, const std::string &text);
+bool file_exists(const std::string &path);
+
+// Paths of the built programs (empty when the program is not built).
+std::string zfdec_path();
+std::string zfenc_path();
+std::string source_dir();
+std::string binary_dir();
+
+} // namespace zt
+
+#endif
