@@ -240,3 +240,7 @@ std::string source_dir() { return ZEFA_TEST_SOURCE_DIR; }
 std::string binary_dir() { return ZEFA_TEST_BINARY_DIR; }
 
 } // namespace zt
+
+namespace zt {
+std::string tools_dir() { return ZEFA_TEST_TOOLS_DIR; }
+} // namespace zt

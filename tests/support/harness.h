@@ -56,6 +56,7 @@ std::string zfdec_path();
 std::string zfenc_path();
 std::string source_dir();
 std::string binary_dir();
+std::string tools_dir(); // the helper programs built from tests/tools/*.cpp
 
 } // namespace zt
 
