@@ -1,0 +1,72 @@
+/*
+ * zf_console.h - the console as the ZEFA tools see it.
+ *
+ * Program texts are held as UTF-8 and written in the console's character
+ * set: Shift-JIS (code page 932) when the first set of LC_ALL, LC_CTYPE,
+ * LANG names a Shift-JIS codeset, otherwise UTF-8.  Text that comes out of
+ * a ZEFA file is Shift-JIS: lay a line out in the file's bytes, then show
+ * the finished line with zf_cprintf_sjis / zf_cwrite_sjis.
+ *
+ * The keyboard: zf_key_pressed (zefa.h) polls standard input without echo
+ * when it is a terminal; the terminal is restored on every way out.
+ */
+#ifndef ZF_CONSOLE_H
+#define ZF_CONSOLE_H
+
+#include <stddef.h>
+#include <stdio.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define ZF_PRINTF(a, b) __attribute__((format(printf, a, b)))
+#else
+#define ZF_PRINTF(a, b)
+#endif
+
+/* 1 when the console's character set is Shift-JIS, 0 for UTF-8. */
+int zf_console_sjis(void);
+/* Re-reads the locale variables (for tests that change them). */
+void zf_console_reset(void);
+
+/* printf of a UTF-8 program text, written in the console's set. */
+int zf_cprintf(FILE *stream, const char *fmt, ...) ZF_PRINTF(2, 3);
+/* printf whose result is Shift-JIS bytes (file text laid out by byte
+ * widths), written in the console's set; bytes that do not convert pass
+ * through unchanged. */
+int zf_cprintf_sjis(FILE *stream, const char *fmt, ...) ZF_PRINTF(2, 3);
+/* Writes n bytes of Shift-JIS text in the console's set. */
+void zf_cwrite_sjis(FILE *stream, const char *bytes, size_t n);
+
+/* Converts text given by the user (command line, environment, keyboard,
+ * comment file) to the Shift-JIS form stored in ZEFA files: when the
+ * console is UTF-8 and the text is valid UTF-8 whose every character has a
+ * code page 932 form, it is converted; otherwise the bytes stay as given.
+ * The result is written to out (at most outsize - 1 bytes and a 0); the
+ * length of the full result is returned, as snprintf does.  Conversion
+ * never cuts a character: when it does not fit, the copy stops at the last
+ * whole character. */
+size_t zf_to_stored_text(const char *in, char *out, size_t outsize);
+/* Length of the longest prefix of Shift-JIS text s (length n) that has at
+ * most limit bytes and does not end inside a double-byte character. */
+size_t zf_sjis_cut(const char *s, size_t n, size_t limit);
+
+/* 1 when standard input is a terminal (keys can be pressed). */
+int zf_console_interactive(void);
+/* Waits for any key when standard input is a terminal; returns at once
+ * otherwise.  Returns the key (0 when it did not wait). */
+int zf_wait_key(void);
+/* Puts the terminal back as it was; harmless when nothing was changed. */
+void zf_console_restore(void);
+/* A function called (from the signal handler, so async-signal-safe only)
+ * when SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the program, after the
+ * terminal was restored and before the signal takes its default course. */
+void zf_console_on_signal(void (*hook)(int signo));
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
