@@ -1,0 +1,135 @@
+// Showing a file's header and comment on the console.
+#include "codec.h"
+#include "zf_console.h"
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+int zf_depth = 0, zf_ratio_x = 0, zf_ratio_y = 0, zf_max_width = 0, zf_max_height = 0;
+
+namespace {
+
+int header_s16(const zf_file *f, int offset)
+{
+    return static_cast<int16_t>((f->header[offset] << 8) | f->header[offset + 1]);
+}
+
+const char *field(const zf_file *f, int offset) { return reinterpret_cast<const char *>(f->header + offset); }
+
+void pause_for_key(const char *prompt)
+{
+    std::fflush(stdout);
+    zf_cprintf(stderr, "%s", prompt);
+    std::fflush(stderr);
+    zf_wait_key();
+}
+
+void show_details(const zf_file *f)
+{
+    const uint32_t stamp = (uint32_t{f->header[ZF_H_TIME]} << 24) | (uint32_t{f->header[ZF_H_TIME + 1]} << 16) |
+                           (uint32_t{f->header[ZF_H_TIME + 2]} << 8) | f->header[ZF_H_TIME + 3];
+    const time_t t = static_cast<time_t>(stamp);
+    struct tm tmv{};
+    if (localtime_r(&t, &tmv))
+        std::printf("Date Time        : %4d/%02d/%02d %02d:%02d:%02d\n", tmv.tm_year + 1900, tmv.tm_mon + 1,
+                    tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec);
+    else
+        std::printf("Date Time        : %4d/%02d/%02d %02d:%02d:%02d\n", 1970, 1, 1, 0, 0, 0);
+    std::printf("Number           : %d\n", header_s16(f, ZF_H_NUMBER));
+    // A hostile depth must not shift out of range: show 0 colours then.
+    const long colours = (zf_depth >= 0 && zf_depth < 63) ? 1L << zf_depth : 0L;
+    std::printf("Color bit depth  : %d bits (=%ld Colors)\n", zf_depth, colours);
+    std::printf("Pixel ratio      : %d:%d\n", zf_ratio_x, zf_ratio_y);
+    std::printf("Max image size   : %d x %d\n", zf_max_width, zf_max_height);
+}
+
+// Prints the comment line by line (each line converted for display as a
+// whole), with the 16-line rule.  Returns false when it stopped early.
+void show_comment(const char *comment, int mode)
+{
+    std::string line;
+    int lines = 0;
+    const char *p = comment;
+    for (; *p; ++p) {
+        const char c = *p;
+        if (c == '\r' || c == 0x1A)
+            continue;
+        if (c != '\n') {
+            line += c;
+            continue;
+        }
+        line += '\n';
+        zf_cwrite_sjis(stdout, line.data(), line.size());
+        line.clear();
+        if (++lines < 16)
+            continue;
+        const char after = p[1];
+        if (after == '\r' || after == '\n' || after == '\0') {
+            lines = 0;
+        } else if (mode <= 1) {
+            std::fflush(stdout);
+            zf_cprintf(stderr, "%s\n", "- includeing comment too long, left line skipped -");
+            return;
+        } else {
+            pause_for_key("-- hit any key --");
+            zf_cprintf(stderr, "%17s\r", "");
+            lines = 0;
+        }
+    }
+    zf_cwrite_sjis(stdout, line.data(), line.size());
+    const char last = p > comment ? p[-1] : '\0';
+    if (last != '\r' && last != '\n')
+        std::fputc('\n', stdout);
+}
+
+} // namespace
+
+extern "C" {
+
+void zf_load_info(zf_file *f)
+{
+    zf_depth = header_s16(f, ZF_H_DEPTH);
+    zf_ratio_x = header_s16(f, ZF_H_RATIO_X);
+    zf_ratio_y = header_s16(f, ZF_H_RATIO_Y);
+    zf_max_width = header_s16(f, ZF_H_MAX_WIDTH);
+    zf_max_height = header_s16(f, ZF_H_MAX_HEIGHT);
+}
+
+void zf_show_header(zf_file *f, int mode)
+{
+    zf_cprintf_sjis(stdout, "Artist           : %18.18s\n", field(f, ZF_H_ARTIST));
+    zf_cprintf_sjis(stdout, "Subtitle         : %8.8s\n", field(f, ZF_H_SUBTITLE));
+    zf_cprintf_sjis(stdout, "Title            : %30.30s\n", field(f, ZF_H_TITLE));
+    zf_cprintf_sjis(stdout, "Saver/Encoder    : %30.30s\n", field(f, ZF_H_SAVER));
+    if (mode >= 2)
+        show_details(f);
+    std::printf("User comment     : ");
+    const char *comment = f->comment ? f->comment : "";
+    if (*comment == '\0') {
+        std::printf("no comment string\n");
+        std::fflush(stdout);
+        return;
+    }
+    std::printf("\n");
+    show_comment(comment, mode);
+    std::fflush(stdout);
+    if (mode == 2) {
+        pause_for_key("-- Decode start, hit any key --");
+        zf_cprintf(stderr, "\r%35s\r", "");
+    }
+}
+
+void zf_show_file(const char *name)
+{
+    zf_file *f = zf_open(name);
+    if (!f) {
+        zf_print_error(nullptr);
+        return;
+    }
+    zf_load_info(f);
+    zf_show_header(f, 3);
+    zf_close(f);
+}
+
+} // extern "C"

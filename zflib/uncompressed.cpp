@@ -1,0 +1,138 @@
+// The uncompressed codings "ZFBI" and "ZFBM": lines stored as they are,
+// 1, 2 or 3 bytes per pixel.  The two tags differ only in the byte order
+// of 15-bit pixels ("ZFBM" high byte first).
+#include "codec.h"
+#include "container.h"
+
+namespace {
+
+int bytes_per_pixel(int depth)
+{
+    switch (depth) {
+    case 8: return 1;
+    case 15: return 2;
+    case 24: return 3;
+    default: return 0; // no bytes stored; lines are still counted
+    }
+}
+
+bool high_first(const zf_file *f) { return std::memcmp(f->block + ZF_B_TAG, "ZFBM", 4) == 0; }
+
+void unpack(const unsigned char *in, uint32_t *out, int width, int depth, bool hi_first)
+{
+    switch (depth) {
+    case 8:
+        for (int i = 0; i < width; ++i)
+            out[i] = in[i];
+        break;
+    case 15:
+        if (hi_first)
+            for (int i = 0; i < width; ++i)
+                out[i] = uint32_t{in[2 * i]} << 8 | in[2 * i + 1];
+        else
+            for (int i = 0; i < width; ++i)
+                out[i] = uint32_t{in[2 * i + 1]} << 8 | in[2 * i];
+        break;
+    case 24:
+        for (int i = 0; i < width; ++i)
+            out[i] = uint32_t{in[3 * i]} << 16 | uint32_t{in[3 * i + 1]} << 8 | in[3 * i + 2];
+        break;
+    default:
+        break;
+    }
+}
+
+void pack(const uint32_t *in, unsigned char *out, int width, int depth, bool hi_first)
+{
+    switch (depth) {
+    case 8:
+        for (int i = 0; i < width; ++i)
+            out[i] = static_cast<unsigned char>(in[i]);
+        break;
+    case 15:
+        for (int i = 0; i < width; ++i) {
+            auto hi = static_cast<unsigned char>(in[i] >> 8), lo = static_cast<unsigned char>(in[i]);
+            out[2 * i] = hi_first ? hi : lo;
+            out[2 * i + 1] = hi_first ? lo : hi;
+        }
+        break;
+    case 24:
+        for (int i = 0; i < width; ++i) {
+            out[3 * i] = static_cast<unsigned char>(in[i] >> 16);
+            out[3 * i + 1] = static_cast<unsigned char>(in[i] >> 8);
+            out[3 * i + 2] = static_cast<unsigned char>(in[i]);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+int read_line(zf_file *f, uint32_t **line)
+{
+    if (f->line_no > zf::block_height(f) - 1)
+        return -2;
+    const int width = zf::block_width(f);
+    const int depth = zf::header_depth(f);
+    const int n = width * bytes_per_pixel(depth);
+    zf_errno = 0;
+    if (zf::creation.packed) {
+        if (zf_read(f, f->line_b, n) < n)
+            return -1;
+    } else {
+        auto *raw = reinterpret_cast<unsigned char *>(f->line_a);
+        if (zf_read(f, raw, n) < n)
+            return -1;
+        unpack(raw, f->line_b, width, depth, high_first(f));
+    }
+    if (line)
+        *line = f->line_b;
+    uint32_t *old_a = f->line_a;
+    f->line_a = f->line_b;
+    f->line_b = f->line_c;
+    f->line_c = old_a;
+    return f->line_no++;
+}
+
+int write_line(zf_file *f, uint32_t **line)
+{
+    const int width = static_cast<uint16_t>(zf::block_width(f));
+    const int last = static_cast<uint16_t>(zf::block_height(f) - 1);
+    const int depth = zf::header_depth(f);
+    const int n = width * bytes_per_pixel(depth);
+    if (zf::creation.packed) {
+        if (zf_write(f, f->line_b, n) < n)
+            return -1;
+    } else {
+        auto *raw = reinterpret_cast<unsigned char *>(f->line_a);
+        pack(f->line_b, raw, width, depth, high_first(f));
+        if (zf_write(f, raw, n) < n)
+            return -1;
+    }
+    if (line)
+        *line = f->line_b;
+    if (++f->line_no > last)
+        return -2;
+    return f->line_no;
+}
+
+} // namespace
+
+extern "C" int zfbi_read_setup(zf_file *f)
+{
+    f->line_no = 0;
+    f->line_fn = read_line;
+    zf_seek(f, f->block_pos + ZF_BLOCK_HEADER_SIZE);
+    return 0;
+}
+
+extern "C" int zfbi_write_setup(zf_file *f, uint32_t **line)
+{
+    f->line_no = 0;
+    if (line)
+        *line = f->line_b;
+    f->line_fn = write_line;
+    zf_errno = 0;
+    zf_seek(f, f->next_pos + ZF_BLOCK_HEADER_SIZE);
+    return zf_errno != 0 ? -1 : 0;
+}
