@@ -1,0 +1,137 @@
+// Header display and library messages, shown by a real program in both
+// console character sets, and the pauses on a terminal.
+#include "harness.h"
+#include "zefa.h"
+#include "../zflib/container.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const std::string kTool = zt::tools_dir() + "/show_header";
+const zt::RunOptions kUtf8{"", "", {"LC_ALL=C.UTF-8", "TZ=UTC"}, {}};
+const zt::RunOptions kSjis{"", "", {"LC_ALL=ja_JP.SJIS", "TZ=UTC"}, {}};
+
+// Shift-JIS bytes of a short Japanese title (the word for "title").
+const std::string kSjisTitle = "\x95\x5c\x91\xe8";
+
+std::string make_file(const zt::TempDir &dir, const char *comment, const std::string &title = "A title")
+{
+    const std::string path = dir / "shown.ZF";
+    zf::creation.n_pal = 0;
+    zf_set_info("saver 1.0", 24, 640, 400, 1, 2, 0);
+    zf_file *f = zf_create(path.c_str(), title.c_str(), comment, "artist", 42);
+    EXPECT_NE(f, nullptr);
+    EXPECT_EQ(zf_close(f), 0);
+    return path;
+}
+
+std::string lines(int n, const char *end = "\r\n")
+{
+    std::string s;
+    for (int i = 1; i <= n; ++i)
+        s += "line " + std::to_string(i) + end;
+    return s;
+}
+
+} // namespace
+
+TEST(Display, FullHeaderInBothCharacterSets)
+{
+    zt::TempDir dir;
+    const std::string path = make_file(dir, "first\r\nsecond", "A " + kSjisTitle);
+    auto r = zt::run(kTool, {path, "3"}, kUtf8);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string title = "A 表題" + std::string(24, ' ');
+    EXPECT_EQ(r.out.substr(0, r.out.find("Date Time")),
+              "Artist           : artist            \n"
+              "Subtitle         : shown   \n"
+              "Title            : " + title + "\n"
+              "Saver/Encoder    : saver 1.0                     \n");
+    EXPECT_NE(r.out.find("Number           : 42\n"
+                         "Color bit depth  : 24 bits (=16777216 Colors)\n"
+                         "Pixel ratio      : 1:2\n"
+                         "Max image size   : 640 x 400\n"
+                         "User comment     : \nfirst\nsecond\n"),
+              std::string::npos)
+        << r.out;
+
+    auto s = zt::run(kTool, {path, "3"}, kSjis);
+    EXPECT_NE(s.out.find("Title            : A " + kSjisTitle + std::string(24, ' ') + "\n"), std::string::npos);
+}
+
+TEST(Display, BriefHeaderAndEmptyComment)
+{
+    zt::TempDir dir;
+    auto r = zt::run(kTool, {make_file(dir, nullptr), "1"}, kUtf8);
+    EXPECT_EQ(r.out.find("Date Time"), std::string::npos);
+    EXPECT_NE(r.out.find("User comment     : no comment string\n"), std::string::npos);
+}
+
+TEST(Display, SixteenLineRule)
+{
+    zt::TempDir dir;
+    // Exactly 16 lines: no notice in any mode.
+    auto r = zt::run(kTool, {make_file(dir, lines(16).c_str()), "1"}, kUtf8);
+    EXPECT_NE(r.out.find("line 16\n"), std::string::npos);
+    EXPECT_EQ(r.err, "");
+
+    // 20 lines, brief mode: 16 lines, then the notice.
+    const std::string twenty = make_file(dir, lines(20).c_str());
+    r = zt::run(kTool, {twenty, "1"}, kUtf8);
+    EXPECT_NE(r.out.find("line 16\n"), std::string::npos);
+    EXPECT_EQ(r.out.find("line 17"), std::string::npos);
+    EXPECT_EQ(r.err, "- includeing comment too long, left line skipped -\n");
+
+    // Full mode pauses and goes on; without a terminal it does not wait.
+    r = zt::run(kTool, {twenty, "3"}, kUtf8);
+    EXPECT_NE(r.out.find("line 20\n"), std::string::npos);
+    EXPECT_EQ(r.err, "-- hit any key --" + std::string(17, ' ') + "\r");
+
+    // An empty 17th line restarts the count; it is the first of up to 16
+    // further lines before the next check.
+    std::string gap = lines(16) + "\r\n" + lines(15);
+    r = zt::run(kTool, {make_file(dir, gap.c_str()), "1"}, kUtf8);
+    EXPECT_EQ(r.err, "");
+
+    // A comment without a final line end gets one.
+    r = zt::run(kTool, {make_file(dir, "no end"), "1"}, kUtf8);
+    EXPECT_NE(r.out.find("\nno end\n"), std::string::npos);
+}
+
+TEST(Display, PauseWaitsForAKeyOnATerminal)
+{
+    zt::TempDir dir;
+    const std::string path = make_file(dir, lines(20).c_str());
+    // Mode 2 pauses in the comment and once more before decoding; two keys
+    // release it.
+    auto r = zt::run_pty(kTool, {path, "2"}, "xy", 300, kUtf8);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("-- hit any key --"), std::string::npos);
+    EXPECT_NE(r.out.find("-- Decode start, hit any key --"), std::string::npos);
+    EXPECT_NE(r.out.find("line 20"), std::string::npos);
+}
+
+TEST(Display, ErrorMessages)
+{
+    zt::TempDir dir;
+    auto r = zt::run(kTool, {dir / "missing.ZF", "file"}, kUtf8);
+    EXPECT_EQ(r.err, "ファイルがありません\n");
+    zt::write_file(dir / "text.ZF", "just some text, not an image file at all");
+    r = zt::run(kTool, {dir / "text.ZF", "3", "detail"}, kUtf8);
+    EXPECT_EQ(r.err, "フォーマットが未知または不正です:detail\n");
+    r = zt::run(kTool, {dir / "text.ZF", "3", ""}, kUtf8);
+    EXPECT_EQ(r.err, "フォーマットが未知または不正です:\n");
+    r = zt::run(kTool, {dir / "text.ZF", "3"}, kSjis);
+    EXPECT_EQ(r.err, "\x83\x74\x83\x48\x81\x5b\x83\x7d\x83\x62\x83\x67\x82\xaa\x96\xa2\x92\x6d\x82\xdc"
+                     "\x82\xbd\x82\xcd\x95\x73\x90\xb3\x82\xc5\x82\xb7\n");
+    // A file cut inside its comment is "ended too early".
+    const std::string cut = make_file(dir, "a comment long enough to cut");
+    auto bytes = zt::read_file(cut);
+    bytes.resize(124 + 10);
+    zt::write_file(cut, bytes);
+    r = zt::run(kTool, {cut, "file"}, kUtf8);
+    EXPECT_EQ(r.err, "ファイルはもうありません\n");
+}
