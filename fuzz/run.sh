@@ -1,0 +1,26 @@
+#!/bin/sh
+# fuzz/run.sh [SECONDS] [TARGET...] - builds the fuzz targets with clang,
+# writes seed corpora with the project's own writers, and runs each target
+# for SECONDS (default 60).  Findings land in fuzz/findings/.
+#   fuzz/run.sh 3600              every target for an hour
+#   fuzz/run.sh 600 fuzz_container
+set -eu
+cd "$(dirname "$0")/.."
+SECONDS_EACH=${1:-60}
+[ $# -gt 0 ] && shift
+BUILD=build-fuzz
+CC=clang CXX=clang++ cmake -S . -B $BUILD -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DZEFA_FUZZ=ON -DZEFA_TESTS=OFF -DZEFA_BENCH=OFF >/dev/null
+cmake --build $BUILD -j "$(nproc)" >/dev/null
+TARGETS=${*:-$(cd $BUILD/fuzz && ls fuzz_* | grep -v '\.' )}
+SEEDS=$BUILD/fuzz/seeds
+mkdir -p "$SEEDS" fuzz/findings
+$BUILD/fuzz/make_seeds "$SEEDS"
+for t in $TARGETS; do
+    corpus=fuzz/corpus/$t
+    mkdir -p "$corpus"
+    echo "== $t for ${SECONDS_EACH}s"
+    ASAN_OPTIONS=detect_leaks=1 $BUILD/fuzz/$t -max_total_time="$SECONDS_EACH" -timeout=10 \
+        -rss_limit_mb=2048 -artifact_prefix=fuzz/findings/"$t"- -print_final_stats=1 \
+        "$corpus" "$SEEDS" 2>&1 | grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss|==|SUMMARY)|cov:' | tail -3
+done
