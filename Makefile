@@ -5,7 +5,8 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test sanitize demo clean install
+.PHONY: all deps build test sanitize demo clean install uninstall
+PREFIX     ?= /usr/local
 
 all: build
 
@@ -29,8 +30,15 @@ sanitize: deps
 demo: build
 	@sh scripts/demo.sh $(BUILD)
 
+# PREFIX and DESTDIR as packagers expect: make install PREFIX=/usr DESTDIR=/tmp/stage
 install: build
-	@cmake --install $(BUILD) --prefix $(or $(PREFIX),/usr/local)
+	@DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
+
+# Removes what the last install put in place (its manifest lists every file).
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || { echo "nothing installed from $(BUILD)"; exit 1; }
+	@while read -r f || [ -n "$$f" ]; do rm -f "$(DESTDIR)$$f"; done < $(BUILD)/install_manifest.txt
+	@echo "removed $$(wc -l < $(BUILD)/install_manifest.txt) files"
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
