@@ -1,0 +1,77 @@
+// The FAL and IPR companion files.
+#include "companion.h"
+
+#include "names.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+FILE *open_companion(const char *name, const char *ext, const char *mode, char *path)
+{
+    if (companion_name(path, name, ext) != 0)
+        return nullptr;
+    return std::fopen(path, mode);
+}
+
+} // namespace
+
+int read_fal(const char *name, int *width, int *height, int *x, int *y)
+{
+    char path[NAME_SIZE];
+    FILE *f = open_companion(name, EXT_FAL, "r", path);
+    if (!f)
+        return -1;
+    char word[256];
+    int n = -1;
+    if (std::fscanf(f, "%255s", word) == 1 && std::strncmp(word, FAL_WORD, 12) == 0)
+        n = std::fscanf(f, "%d %d %d %d", width, height, x, y);
+    std::fclose(f);
+    return n == 4 ? 0 : -1;
+}
+
+int read_ipr(const char *name, int *width, int *height, int *x, int *y)
+{
+    char path[NAME_SIZE];
+    FILE *f = open_companion(name, EXT_IPR, "r", path);
+    if (!f)
+        return -1;
+    int r = std::fscanf(f, "%d %d %d %d", width, height, x, y) == 4 ? 0 : -1;
+    if (r != 0 && std::fscanf(f, "%d %d", x, y) == 2)
+        r = 0;
+    std::fclose(f);
+    return r;
+}
+
+int write_fal(const char *name, int width, int height, int x, int y)
+{
+    char path[NAME_SIZE];
+    FILE *f = open_companion(name, EXT_FAL, "w", path);
+    if (!f)
+        return -1;
+    bool ok = std::fprintf(f, "%s\n", FAL_WORD) >= 0;
+    ok = std::fprintf(f, "%5d%6d%6d%6d\n", width, height, x, y) >= 0 && ok;
+    ok = std::fprintf(f, "%s\n", FAL_LAST_LINE) >= 0 && ok;
+    ok = std::fclose(f) == 0 && ok; // buffered data meets a full disk here
+    if (!ok) {
+        std::remove(path);
+        return -1;
+    }
+    return 0;
+}
+
+int write_ipr(const char *name, int width, int height, int x, int y)
+{
+    char path[NAME_SIZE];
+    FILE *f = open_companion(name, EXT_IPR, "w", path);
+    if (!f)
+        return -1;
+    bool ok = std::fprintf(f, "%d %d %d %d\n", width, height, x, y) >= 0;
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok) {
+        std::remove(path);
+        return -1;
+    }
+    return 0;
+}
