@@ -1,0 +1,112 @@
+// Converter programs: TIF, GIF, BMP, PNG and JPEG images are turned into a
+// temporary DJP file by a separate program, started with a fixed argument
+// list ("DJ505JC", input, output) and trusted when it exits with 0.
+#include "settings.h"
+#include "spawn.h"
+#include "zf_console.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct Converter {
+    const char *extension; // compared on its first 4 characters, case-blind
+    const char *program;
+};
+
+constexpr Converter kConverters[] = {
+    {".TIF", "TIF_CONV.EXE"}, {".GIF", "GIF_CONV.EXE"}, {".BMP", "BMP_CONV.EXE"},
+    {".PNG", "PNG_CONV.EXE"}, {".JPG", "JPG_CONV.EXE"}, {".JPE", "JPG_CONV.EXE"},
+};
+
+// Extensions read directly, with the number of characters compared.
+constexpr std::pair<const char *, std::size_t> kDirect[] = {
+    {".Q0", 3}, {".RGB", 4}, {".DJP", 4}, {".GLM", 4}, {".GMM", 4}};
+
+bool starts_with_nocase(const char *text, const char *prefix, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        if (std::toupper(static_cast<unsigned char>(text[i])) != prefix[i])
+            return false;
+        if (text[i] == '\0')
+            return prefix[i] == '\0';
+    }
+    return true;
+}
+
+bool is_program(const std::string &path)
+{
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+// The converter is looked for in the current directory, along PATH, and
+// then beside the running zfenc, so a build or install tree works as is.
+std::string find_program(const char *program)
+{
+    if (is_program(std::string("./") + program))
+        return std::string("./") + program;
+    char dir[NAME_SIZE] = "";
+    if (const char *path = std::getenv("PATH")) {
+        search_path_list(path, program, "s", dir);
+        if (dir[0]) {
+            std::string full = std::string(dir) + "/" + program;
+            if (is_program(full))
+                return full;
+        }
+    }
+    const std::string own = program_folder();
+    if (!own.empty() && is_program(own + "/" + program))
+        return own + "/" + program;
+    return {};
+}
+
+[[noreturn]] void cannot_start()
+{
+    zf_cprintf(stdout, "%s\n", "指定プラグインが起動できません");
+    fail_run();
+}
+
+} // namespace
+
+const char *run_converter(const char *input_name)
+{
+    const char *dot = std::strrchr(input_name, '.');
+    if (!dot)
+        return input_name;
+    for (auto [ext, n] : kDirect)
+        if (starts_with_nocase(dot, ext, n))
+            return input_name;
+    const Converter *conv = nullptr;
+    for (const Converter &c : kConverters)
+        if (starts_with_nocase(dot, c.extension, 4)) {
+            conv = &c;
+            break;
+        }
+    if (!conv)
+        return input_name;
+
+    std::string temp;
+    if (const char *tmp = std::getenv("TMP"))
+        temp = tmp;
+    if (!temp.empty() && temp.back() != ':' && temp.back() != '\\' && temp.back() != '/')
+        temp += '/';
+    temp += "ZFENCIMG.DJP";
+    if (name_copy(settings.temporary_name, temp.c_str()) != 0) {
+        zf_cprintf(stdout, "%s\n", "ﾃﾝﾎﾟﾗﾘﾌｧｲﾙ名が長すぎます");
+        fail_run();
+    }
+
+    const std::string program = find_program(conv->program);
+    if (program.empty())
+        cannot_start();
+    const std::string arg0 = settings.call_form == CallForm::Compatible ? std::string() : program;
+    if (run_program(program, {arg0, "DJ505JC", input_name, settings.temporary_name}) != 0)
+        cannot_start();
+    return settings.temporary_name;
+}

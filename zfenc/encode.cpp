@@ -1,0 +1,135 @@
+// The encode driver: one block of the whole input, fed row by row into the
+// library once per coding pass, with progress, ESC abort and clean-up.
+#include "input.h"
+#include "progress.h"
+#include "raw_formats.h"
+#include "settings.h"
+#include "zefa.h"
+#include "zf_console.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr int kEsc = 27;
+constexpr std::size_t kInputBuffer = 1 << 20; // input moves in large pieces
+
+[[noreturn]] void fatal_library(const char *detail)
+{
+    std::fputc('\n', stderr);
+    zf_print_error(detail);
+    fail_run();
+}
+
+// Reads one input row; a short read leaves zeros and warns once.
+void read_row(FILE *in, unsigned char *row, std::size_t bytes, bool *warned)
+{
+    const std::size_t got = std::fread(row, 1, bytes, in);
+    if (got < bytes) {
+        std::memset(row + got, 0, bytes - got);
+        if (!*warned) {
+            *warned = true;
+            zf_cprintf(stderr, "\n%s\n", "警告: 入力ﾌｧｲﾙが画像の大きさより短いので、足りない部分は 0 としました");
+        }
+    }
+}
+
+} // namespace
+
+void encode_image(const char *read_name, const char *output_name, const char *tag, int depth)
+{
+    if (settings.author[0] == '\0')
+        default_author(settings.author, AUTHOR_FIELD + 1);
+    input_geometry g{};
+    const input_kind kind = detect_input(read_name, &g);
+    zf_set_info(ZFENC_SAVER, depth, -1, -1, 1, 1, 0);
+    if (kind == INPUT_DJP && depth == 8)
+        zf_set_palette(256, 8, reader.palette);
+
+    // The header keeps 30 title bytes: cut them at a character boundary.
+    char title[TITLE_FIELD + 1];
+    const std::size_t tlen = zf_sjis_cut(settings.title, std::strlen(settings.title), TITLE_FIELD);
+    std::memcpy(title, settings.title, tlen);
+    title[tlen] = '\0';
+
+    std::remove(output_name);
+    guard_output(output_name);
+    zf_file *f = zf_create(output_name, title, settings.comment, settings.author, settings.work_number);
+    if (!f)
+        fatal_library(nullptr);
+    uint32_t *line = nullptr;
+    int last = zf_begin_write(f, &line, g.x, g.y, g.width, g.height, tag, -1);
+    if (last < 0)
+        fatal_library(nullptr);
+    last = 1; // run the line loop
+
+    row_source source = depth == 8 ? row_index : row_rgb;
+    const int passes = std::strcmp(tag, "ZFSS") == 0 ? 2 : 1;
+    zf_cprintf(stderr, "%s", passes == 2 ? "pass 1 " : "pass   ");
+    const int steps = progress_start(g.height);
+    bool aborted = false, warned = false;
+    std::vector<unsigned char> row;
+    std::vector<char> io_buffer(kInputBuffer);
+
+    for (int pass = 0; pass < passes; ++pass) {
+        FILE *in = std::fopen(read_name, "rb");
+        if (!in)
+            fatal_library("ファイルが読み込めません");
+        std::setvbuf(in, io_buffer.data(), _IOFBF, io_buffer.size());
+        long offset = 0;
+        int pixel_bytes = 3;
+        if (kind == INPUT_DJP) {
+            offset = djp_data_offset(reader.djp_type);
+            if (reader.djp_type != DJP_TYPE_RGB) {
+                pixel_bytes = 1;
+                if (depth != 8)
+                    source = row_palette;
+            }
+        } else if (kind == INPUT_GLM) {
+            offset = GLM_DATA_OFFSET;
+            pixel_bytes = 2;
+            source = depth == 24 ? row_glm_24 : row_glm;
+        }
+        if (std::fseek(in, offset, SEEK_SET) != 0)
+            fatal_library("ファイルが読み込めません");
+        row.assign(raw_row_bytes(g.width, pixel_bytes), 0);
+        int r = 0;
+        do {
+            progress_step(r);
+            if (zf_key_pressed() == kEsc) {
+                aborted = true;
+                break;
+            }
+            read_row(in, row.data(), row.size(), &warned);
+            source(row.data(), line, g.width);
+            r = zf_line(f, &line);
+        } while (r > 0);
+        last = r;
+        std::fclose(in);
+        progress_end();
+        if (aborted || last == -1)
+            break;
+        if (pass == 0 && passes == 2) {
+            zf_cprintf(stderr, "\rpass 2 ");
+            progress_bar(steps);
+        }
+    }
+    if (!aborted)
+        zf_cprintf(stderr, "\ncomplete.\n");
+    if (last == -1) {
+        zf_print_error(nullptr);
+        zf_close(f);
+        fail_run();
+    }
+    if (zf_close(f) != 0) {
+        zf_print_error("");
+        fail_run(); // the broken output is removed, nothing is logged
+    }
+    if (aborted) {
+        std::remove(output_name);
+        zf_cprintf(stderr, "\rｴﾝｺｰﾄﾞを中止します\n出力ﾌｧｲﾙを削除しました\n");
+    }
+    release_output();
+}

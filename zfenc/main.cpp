@@ -1,0 +1,310 @@
+// zfenc: turns one raw or converted image into a ZEFA file.
+#include "input.h"
+#include "settings.h"
+#include "zefa.h"
+#include "zf_console.h"
+
+#include <cctype>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+enc_settings settings;
+
+namespace {
+
+const char *const kUsage[] = {
+    "usage : ZFENC {-opt} filename[.RGB|.Q0] {outfile[.ZF]} {-opt}",
+    "  opt > -m[n]              ｶﾗｰ選択",
+    "                           n : 0 15bit color(ﾃﾞﾌｫﾙﾄ)",
+    "                               1 24bit color",
+    "                               2  8bit color",
+    "        -2                 2 pass 高圧縮ﾓｰﾄﾞ",
+    "        -astr              作者名指定",
+    "                           str:18字以内の文字列",
+    "        -b                 非圧縮ﾓｰﾄﾞ",
+    "        -c{filename[.DOC]} ｺﾒﾝﾄﾌｧｲﾙ指定",
+    "        -nseq              作品番号指定",
+    "        -nh                作品番号を更新しない",
+    "        -ti                ﾀｲﾄﾙ入力指示",
+    "        -tn                ｺﾒﾝﾄﾌｧｲﾙの先頭行をﾀｲﾄﾙにしない",
+    "        -tl                ﾀｲﾄﾙﾘｽﾄ表示のみ行う",
+    "        -95                Plugin呼び出しをWin95/DOS互換形式で行う",
+};
+
+// The output being written, removed when the run fails or is interrupted.
+char guarded_output[NAME_SIZE];
+
+void remove_on_signal(int)
+{
+    if (guarded_output[0])
+        ::unlink(guarded_output); // async-signal-safe
+}
+
+void say(const char *text) { zf_cprintf(stdout, "%s\n", text); }
+
+[[noreturn]] void refuse(const char *text)
+{
+    say(text);
+    fail_run();
+}
+
+[[noreturn]] void bad_option(const char *format, const char *text)
+{
+    zf_cprintf(stdout, format, text);
+    fail_run();
+}
+
+void take_name(char *field, const char *arg)
+{
+    if (name_copy(field, arg) != 0)
+        refuse("ﾌｧｲﾙ名が長すぎます");
+}
+
+void parse_option(const char *arg)
+{
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(arg[1])));
+    const char *text = arg[1] ? arg + 2 : arg + 1;
+    switch (letter) {
+    case '2':
+        std::strcpy(settings.tag, "ZFSS");
+        break;
+    case '9':
+        settings.call_form = CallForm::Compatible;
+        break;
+    case 'a': {
+        char stored[NAME_SIZE * 2];
+        if (zf_to_stored_text(text, stored, sizeof stored) > AUTHOR_LIMIT)
+            refuse("作成者名は18文字までしか指定できません");
+        std::strcpy(settings.author, stored);
+        break;
+    }
+    case 'b':
+        std::strcpy(settings.tag, "ZFBI");
+        break;
+    case 'c':
+        settings.comment_requested = true;
+        take_name(settings.comment_name, text);
+        break;
+    case 'e':
+        if (text[0] != 'x' && text[0] != 'X')
+            bad_option("ｵﾌﾟｼｮﾝ -e%s は間違った指定です\n", text);
+        settings.depth = 15;
+        settings.update_log = false;
+        settings.delete_input = true;
+        break;
+    case 'm':
+        if (text[0] == '\0' || text[0] == '0')
+            settings.depth = 15;
+        else if (text[0] == '1')
+            settings.depth = 24;
+        else if (text[0] == '2')
+            settings.depth = 8;
+        else
+            bad_option("ｵﾌﾟｼｮﾝ -m%s は間違った指定です\n", text);
+        break;
+    case 'n': {
+        char *end = nullptr;
+        long v = std::strtol(text, &end, 10);
+        if (v > 32767 || v < -32768) // the header keeps a signed 16-bit number
+            bad_option("ｵﾌﾟｼｮﾝ -n%s は間違った指定です\n", text);
+        if (v != 0) {
+            settings.work_number = static_cast<int>(v);
+        } else if (text[0] == 'h' || text[0] == 'H') {
+            settings.work_number = 0;
+            settings.update_log = false;
+        } else {
+            bad_option("ｵﾌﾟｼｮﾝ -n%s は間違った指定です\n", text);
+        }
+        break;
+    }
+    case 't': {
+        const char t = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+        if (t == 'i')
+            settings.title_mode = TitleMode::Ask;
+        else if (t == 'n')
+            settings.title_mode = TitleMode::None;
+        else if (t == 'l') {
+            settings.list_requested = true;
+            settings.list_formatter = text[1] == 'n' || text[1] == 'N';
+        } else
+            bad_option("ｵﾌﾟｼｮﾝ -t%s は間違った指定です\n", text);
+        break;
+    }
+    default:
+        bad_option("ｵﾌﾟｼｮﾝ -%s は間違った指定です\n", arg + 1);
+    }
+}
+
+// The text up to its last '.', or the whole text.
+std::string up_to_last_dot(const std::string &s)
+{
+    auto dot = s.rfind('.');
+    return dot == std::string::npos ? s : s.substr(0, dot);
+}
+
+std::string derived_output(const std::string &input)
+{
+    std::string s = input;
+    auto colon = s.rfind(':');
+    if (colon != std::string::npos) {
+        auto back = s.find('\\', colon);
+        auto last_back = s.rfind('\\');
+        s = back != std::string::npos ? s.substr(last_back + 1) : s.substr(colon + 1);
+    }
+    return up_to_last_dot(s);
+}
+
+bool same_file(const char *a, const char *b)
+{
+    struct stat sa{}, sb{};
+    return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool exists(const char *name)
+{
+    struct stat st{};
+    return ::stat(name, &st) == 0;
+}
+
+void end_of_run()
+{
+    std::free(settings.comment);
+    settings.comment = nullptr;
+    if (settings.temporary_name[0])
+        std::remove(settings.temporary_name);
+}
+
+} // namespace
+
+void guard_output(const char *name)
+{
+    std::strncpy(guarded_output, name, NAME_SIZE - 1);
+    zf_console_on_signal(remove_on_signal);
+}
+
+void release_output() { guarded_output[0] = '\0'; }
+
+void fail_run()
+{
+    if (guarded_output[0])
+        std::remove(guarded_output);
+    guarded_output[0] = '\0';
+    end_of_run();
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+int main(int argc, char **argv)
+{
+    zf_cprintf(stdout, "%s %s\n", ZFENC_BANNER, "(Linux native build)");
+    if (argc < 2) {
+        for (const char *line : kUsage)
+            zf_cprintf(stdout, "%s\n", line);
+        return 1;
+    }
+    std::strcpy(settings.tag, "ZFSF");
+    settings.depth = 15;
+    settings.update_log = true;
+    settings.work_number = log_next_number();
+
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (arg[0] == '-' || arg[0] == '/')
+            parse_option(arg);
+        else if (!settings.input_seen) {
+            take_name(settings.input_name, arg);
+            settings.input_seen = true;
+        } else {
+            take_name(settings.output_name, arg);
+        }
+    }
+    if (settings.list_requested) {
+        print_title_list();
+        return 0;
+    }
+    if (settings.input_name[0] == '\0')
+        refuse("処理ﾌｧｲﾙ名を指定してください");
+    if (name_add_default_extension(settings.input_name, ".RGB") != 0)
+        refuse("ﾌｧｲﾙ名が長すぎます");
+    struct stat st{};
+    if (::stat(settings.input_name, &st) != 0 || st.st_size == 48) {
+        std::string q0 = up_to_last_dot(settings.input_name) + ".Q0";
+        take_name(settings.input_name, q0.c_str());
+    }
+    if (!exists(settings.input_name))
+        refuse("指定されたﾌｧｲﾙが見つかりません");
+
+    if (settings.output_name[0] == '\0')
+        take_name(settings.output_name, derived_output(settings.input_name).c_str());
+    if (name_add_default_extension(settings.output_name, ".ZF") != 0)
+        refuse("ﾌｧｲﾙ名が長すぎます");
+
+    if (settings.depth == 15)
+        build_tables_15();
+    if (settings.depth == 24) {
+        build_tables_24();
+        if (std::strcmp(settings.tag, "ZFBI") == 0)
+            std::strcpy(settings.tag, "ZFBM");
+    }
+
+    if (settings.comment_requested) {
+        if (settings.comment_name[0] == '\0')
+            take_name(settings.comment_name, up_to_last_dot(settings.input_name).c_str());
+        if (name_add_default_extension(settings.comment_name, ".DOC") != 0)
+            refuse("ﾌｧｲﾙ名が長すぎます");
+        if (load_comment(settings.comment_name) != 0)
+            fail_run();
+    }
+    if (settings.title_mode == TitleMode::Ask)
+        ask_title();
+
+    // Writing the output deletes what was there: never the user's input.
+    if (same_file(settings.output_name, settings.input_name) ||
+        (settings.comment_requested && same_file(settings.output_name, settings.comment_name)))
+        refuse("出力ﾌｧｲﾙが入力ﾌｧｲﾙと同じです");
+
+    const char *read_name = run_converter(settings.input_name);
+    if (same_file(settings.output_name, read_name))
+        refuse("出力ﾌｧｲﾙが入力ﾌｧｲﾙと同じです");
+    input_geometry g{};
+    const input_kind kind = detect_input(read_name, &g);
+
+    if (settings.depth == 8 && (kind != INPUT_DJP || reader.djp_type == 24)) {
+        say(kind == INPUT_DJP ? "TYPE 0,8 DJPﾌｧｲﾙ以外では 8 bit ZEFAﾌｧｲﾙを生成できません"
+                              : "RGB/Q0ﾌｧｲﾙからは 8 bit ZEFAﾌｧｲﾙを生成できません");
+        fail_run();
+    }
+    if (g.width < 1 || g.width > ZF_MAX_BLOCK_WIDTH || g.height < 1 || g.height > ZF_MAX_BLOCK_HEIGHT) {
+        zf_cprintf(stdout, "画像の大きさ %d x %d は扱えません\n", g.width, g.height);
+        fail_run();
+    }
+
+    zf_cprintf(stdout, "Input file       : %s\n", read_name);
+    std::printf("Image size       : %d x %d\n", g.width, g.height);
+    if (settings.comment_requested)
+        zf_cprintf(stdout, "Comment file     : %s\n", settings.comment_name);
+    zf_cprintf(stdout, "Output file      : %s\n", settings.output_name);
+    std::printf("Color bit depth  : %2d bits\n", settings.depth);
+    const char *type = std::strcmp(settings.tag, "ZFSF") == 0   ? "Fast"
+                       : std::strcmp(settings.tag, "ZFSS") == 0 ? "Optimizing"
+                                                                 : "Uncompress";
+    std::printf("Compression type : %s\n", type);
+    std::fflush(stdout);
+
+    encode_image(read_name, settings.output_name, settings.tag, settings.depth);
+
+    const bool written = exists(settings.output_name);
+    if (written && settings.update_log) {
+        zf_cprintf(stderr, "Update log file..");
+        log_append();
+        zf_cprintf(stderr, "\rcomplete.         \n");
+    }
+    end_of_run();
+    if (written && settings.delete_input)
+        std::remove(read_name);
+    return 0;
+}
