@@ -1,0 +1,229 @@
+// The decode driver: every block of a file into its own output file (or
+// the first block into a DJP file reduced to a bounded size).
+#include "companion.h"
+#include "decoder.h"
+#include "progress.h"
+#include "zefa.h"
+#include "zf_console.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+dec_state_t dec;
+
+namespace {
+
+constexpr int kEsc = 27;
+constexpr int kMaxSize = 60000;
+
+int round_half(double x) { return static_cast<int>(x + 0.5); }
+
+int s16(const unsigned char *p) { return static_cast<int16_t>(p[0] << 8 | p[1]); }
+
+// Block 0 goes to the output name; block i to ZFDEC<i>.<ext> beside it.
+std::string block_output_name(const char *output, int i)
+{
+    if (i == 0)
+        return output;
+    const std::string out = output;
+    std::size_t dir_end = 0;
+    for (std::size_t k = 1; k < out.size(); ++k)
+        if (out[k] == '\\' || out[k] == ':' || out[k] == '/')
+            dir_end = k + 1;
+    auto dot = out.rfind('.');
+    const std::string ext = dot == std::string::npos ? std::string() : out.substr(dot + 1);
+    char name[32];
+    std::snprintf(name, sizeof name, "ZFDEC%03d.", i);
+    return out.substr(0, dir_end) + name + ext;
+}
+
+[[noreturn]] void stop_block(zf_file *f, const std::string &name, bool esc)
+{
+    std::fclose(dec.out);
+    dec.out = nullptr;
+    std::remove(name.c_str());
+    std::fputc('\n', stderr);
+    zf_close(f);
+    if (esc) {
+        zf_cprintf(stderr, "\rﾃﾞｺｰﾄﾞを中止します\n出力ﾌｧｲﾙを削除しました\n");
+    } else {
+        std::fputc('\r', stderr);
+        zf_print_error("出力ﾌｧｲﾙが作成できません");
+    }
+    std::exit(1);
+}
+
+} // namespace
+
+int scale_setup(int width, int height)
+{
+    if (width > kMaxSize || height > kMaxSize)
+        return -1;
+    dec.col_map.assign(static_cast<std::size_t>(width) + 1, 0);
+    dec.row_map.assign(static_cast<std::size_t>(height) + 1, 0);
+    int w = round_half(width * dec.ratio / 1.0), h = round_half(height / 1.0);
+    const double rx = static_cast<double>(w) / dec.target_width;
+    if (rx > 1) {
+        w = round_half(w / rx);
+        h = round_half(h / rx);
+    }
+    const double ry = static_cast<double>(h) / dec.target_height;
+    if (ry > 1) {
+        h = round_half(h / ry);
+        w = round_half(w / ry);
+    }
+    w = std::max(w, 1);
+    h = std::max(h, 1);
+    dec.out_width = w;
+    dec.out_height = h;
+    const double sx = static_cast<double>(width) / w, sy = static_cast<double>(height) / h;
+    // Both maps stay inside the output, so every row and column written
+    // belongs to the size the header announces.
+    const int col_limit = std::min(dec.target_width, w), row_limit = std::min(dec.target_height, h);
+    for (int c = 0; c < width; ++c)
+        dec.col_map[static_cast<std::size_t>(c)] = std::min(round_half(c / sx), col_limit - 1);
+    for (int j = 0; j < height; ++j)
+        dec.row_map[static_cast<std::size_t>(j)] = std::min(round_half(j / sy), row_limit - 1);
+    dec.row_map[static_cast<std::size_t>(height)] = height;
+    dec.image_width = width;
+    dec.scaling = sx != 1 || sy != 1;
+    return 0;
+}
+
+bool decode_file(const char *input_name, const char *output_name)
+{
+    zf_file *f = zf_open(input_name);
+    if (!f) {
+        zf_print_error(nullptr);
+        return false;
+    }
+    zf_load_info(f);
+    zf_show_header(f, 1);
+    const bool djp = dec_settings.djp_output;
+    if (djp) {
+        if (zf_max_width <= 0 || zf_max_height <= 0 || zf_ratio_x <= 0 || zf_ratio_y <= 0) {
+            zf_close(f);
+            zf_cprintf(stderr, "画像の大きさまたは比率が不正なため DJP ﾌｧｲﾙにできません (%d x %d, %d:%d)\n",
+                       zf_max_width, zf_max_height, zf_ratio_x, zf_ratio_y);
+            std::exit(1);
+        }
+        dec.ratio = static_cast<double>(zf_ratio_x) / zf_ratio_y;
+        const auto bound = [](int limit, int max) { return limit != 0 && limit <= max ? limit : max; };
+        dec.target_width = bound(dec_settings.limit_width, zf_max_width);
+        dec.target_height = bound(dec_settings.limit_height, zf_max_height);
+        if (scale_setup(zf_max_width, zf_max_height) != 0) {
+            zf_close(f);
+            zf_cprintf(stderr, "最大想定ｻｲｽﾞ(= %d Pixel)を超えた画像は処理できません\n", kMaxSize);
+            return false;
+        }
+    }
+    row_converter convert = nullptr;
+    int djp_type = 24;
+    switch (zf_depth) {
+    case 8:
+        std::memcpy(dec.palette, f->palette, sizeof dec.palette);
+        convert = dec.scaling ? accumulate_palette : row_from_palette;
+        djp_type = dec.scaling ? 24 : 0;
+        break;
+    case 15: convert = dec.scaling ? accumulate_15bit : row_from_15bit; break;
+    case 24: convert = dec.scaling ? accumulate_24bit : row_from_24bit; break;
+    default:
+        zf_close(f);
+        zf_cprintf(stdout, "%d bit ZEFAﾌｫｰﾏｯﾄには対応していません\n", zf_depth);
+        std::exit(1);
+    }
+
+    int i = 0;
+    for (int n = zf_first_block(f); n >= 1; n = zf_next_block(f), ++i) {
+        if (n == 2) {
+            zf_cprintf(stderr, "このﾌﾞﾛｯｸはﾃﾞｺｰﾄﾞできません\n");
+            continue;
+        }
+        if (djp && i != 0) {
+            zf_cprintf(stderr, "DJP出力のため最初の画像ﾌﾞﾛｯｸ以外無視します\n");
+            break;
+        }
+        if (zf_begin_read(f) != 0) {
+            zf_print_error(nullptr);
+            std::exit(1);
+        }
+        const int width = s16(f->block + ZF_B_WIDTH), height = s16(f->block + ZF_B_HEIGHT);
+        const int x = s16(f->block + ZF_B_X), y = s16(f->block + ZF_B_Y);
+        dec.block_x = x;
+        if (!dec.scaling) {
+            dec.out_width = width;
+            dec.out_height = height;
+        }
+        dec.rgb_row.assign(3 * static_cast<std::size_t>(std::max(width, dec.out_width)), 0);
+        if (djp)
+            dec.accumulators.assign(static_cast<std::size_t>(dec.target_width) + 1, accumulator{0, 0, 0, 0});
+        const std::string name = block_output_name(output_name, i);
+        dec.out = std::fopen(name.c_str(), "wb");
+        if (!dec.out) {
+            zf_close(f);
+            zf_print_error("出力ﾌｧｲﾙが作成できません");
+            std::exit(1);
+        }
+        row_converter conv = convert;
+        row_writer writer = write_rgb_row;
+        int type = 0;
+        if (djp) {
+            type = dec_settings.djp_colour ? djp_type : 8;
+            if (dec_settings.djp_force_24)
+                type = 24;
+            write_djp_header(dec.out, dec.out_width, dec.out_height, type);
+            if (type == 0) {
+                write_djp_palette(dec.out);
+                conv = row_from_index;
+                writer = write_index_row;
+            } else if (type == 8) {
+                writer = write_grey_row;
+            }
+            if (dec.scaling)
+                writer = type == 8 ? emit_scaled_grey_row : emit_scaled_rgb_row;
+            dec.out_row.assign(static_cast<std::size_t>(dec.out_width) * (type == 24 ? 3 : 1), 0);
+            dec.rows_emitted = 0;
+        }
+        zf_cprintf(stdout, "Block number     : %2d\n", i);
+        std::printf("Block size       : %d x %d\n", width, height);
+        zf_cprintf(stdout, "Output file      : %s ", name.c_str());
+        if (!djp)
+            std::printf("(+.%s)", dec_settings.companion_fal ? "FAL" : "IPR");
+        std::printf("\n");
+        std::fflush(stdout);
+        progress_start(height);
+
+        uint32_t *line = nullptr;
+        for (int t = zf_line(f, &line); t >= 0; t = zf_line(f, &line)) {
+            progress_step(t);
+            if (zf_key_pressed() == kEsc)
+                stop_block(f, name, true);
+            conv(line, width);
+            if (writer(t, width) != 0)
+                stop_block(f, name, false);
+        }
+        if (djp && dec.scaling && pad_scaled_rows(type == 24 ? 3 : 1) != 0)
+            stop_block(f, name, false);
+        // Buffered rows meet a full disk only when the file is closed.
+        if (std::fflush(dec.out) != 0 || std::ferror(dec.out))
+            stop_block(f, name, false);
+        std::fclose(dec.out);
+        dec.out = nullptr;
+        progress_end();
+        zf_cprintf(stderr, "\ncomplete.\n");
+        if (!djp) {
+            if (dec_settings.companion_fal)
+                write_fal(name.c_str(), width, height, x, y);
+            else
+                write_ipr(name.c_str(), width, height, x, y);
+        }
+    }
+    if (zf_close(f) != 0) {
+        zf_print_error(nullptr);
+        return false;
+    }
+    return true;
+}

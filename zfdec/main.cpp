@@ -1,0 +1,174 @@
+// zfdec: turns a ZEFA file back into raw image files, prints its header,
+// or answers its pixel ratio through the exit status.
+#include "decoder.h"
+#include "zefa.h"
+#include "zf_console.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+
+dec_settings_t dec_settings;
+
+namespace {
+
+void dec_banner() { zf_cprintf(stdout, "%s %s\n", "ZEFA Decoder for Win32/NT console v2.08", "(Linux native build)"); }
+
+void dec_usage()
+{
+    for (const char *line : {"usage : ZFDEC {-opt} filename[.ZF] {outfile[.RGB]} {-opt}",
+                             "  opt > -I              ZEFAﾍｯﾀﾞ詳細表示指示",
+                             "        -P[n]           ｲﾒｰｼﾞﾌﾟﾛﾎﾟｰｼｮﾅﾙﾌｧｲﾙ指定",
+                             "                          n: 0 FAL形式",
+                             "                             1 IPR形式"})
+        zf_cprintf(stdout, "%s\n", line);
+}
+
+[[noreturn]] void bad_option(const char *arg)
+{
+    zf_cprintf(stdout, "ｵﾌﾟｼｮﾝ -%s は間違った指定です\n", arg + 1);
+    std::exit(1);
+}
+
+// A decimal number of at most 9 digits, for -W; false for anything else.
+bool parse_count(const std::string &s, int *out)
+{
+    if (s.empty() || s.size() > 9)
+        return false;
+    int v = 0;
+    for (char c : s) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    *out = v;
+    return true;
+}
+
+void parse_option(const char *arg)
+{
+    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(arg[1])));
+    const char next = arg[1] ? arg[2] : '\0';
+    switch (letter) {
+    case 'H': dec_settings.djp_force_24 = true; break;
+    case 'I': dec_settings.run_mode = RunMode::Header; break;
+    case 'P': dec_settings.companion_fal = next == '\0' || next == '0'; break;
+    case 'Q':
+        dec_settings.run_mode = RunMode::Query;
+        dec_settings.ratio_packed = next == '\0' || next <= '0';
+        break;
+    case 'W': {
+        const std::string text = arg + 2;
+        const auto comma = text.find(',');
+        if (comma == std::string::npos || !parse_count(text.substr(0, comma), &dec_settings.limit_width) ||
+            !parse_count(text.substr(comma + 1), &dec_settings.limit_height))
+            bad_option(arg);
+        break;
+    }
+    default: bad_option(arg);
+    }
+}
+
+void take_name(char *field, const char *arg)
+{
+    if (name_copy(field, arg) != 0) {
+        zf_cprintf(stdout, "ﾌｧｲﾙ名が長すぎます: %s\n", arg);
+        std::exit(1);
+    }
+}
+
+void add_extension(char *field, const char *ext)
+{
+    if (name_add_default_extension(field, ext) != 0) {
+        zf_cprintf(stdout, "ﾌｧｲﾙ名が長すぎます: %s\n", field);
+        std::exit(1);
+    }
+}
+
+std::string default_output(const std::string &input)
+{
+    std::string s = input;
+    auto colon = s.rfind(':');
+    if (colon != std::string::npos) {
+        s.erase(0, colon + 1);
+        auto back = s.rfind('\\');
+        if (back != std::string::npos)
+            s.erase(0, back + 1);
+    }
+    auto dot = s.rfind('.');
+    return dot == std::string::npos ? s : s.substr(0, dot);
+}
+
+int query_ratio(const char *name)
+{
+    zf_file *f = zf_open(name);
+    if (!f) {
+        zf_print_error(nullptr);
+        return 255;
+    }
+    zf_load_info(f);
+    zf_close(f);
+    if (dec_settings.ratio_packed)
+        return ((zf_ratio_x << 4) | zf_ratio_y) & 0xFF;
+    if (zf_ratio_y == 0)
+        return 255;
+    return static_cast<int>(static_cast<double>(zf_ratio_x) / zf_ratio_y * 100 + 0.5) & 0xFF;
+}
+
+bool same_file(const char *a, const char *b)
+{
+    struct stat sa{}, sb{};
+    return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    dec_banner();
+    if (argc < 2) {
+        dec_usage();
+        return 1;
+    }
+    int first = 1;
+    if (std::strncmp(argv[1], "DJ505J", 6) == 0) {
+        dec_settings.djp_output = true;
+        if (std::toupper(static_cast<unsigned char>(argv[1][6])) == 'M')
+            dec_settings.djp_colour = false;
+        first = 2;
+    }
+    bool input_seen = false;
+    for (int i = first; i < argc; ++i) {
+        if (argv[i][0] == '-')
+            parse_option(argv[i]);
+        else if (!input_seen) {
+            take_name(dec_settings.input_name, argv[i]);
+            input_seen = true;
+        } else
+            take_name(dec_settings.output_name, argv[i]);
+    }
+    if (dec_settings.input_name[0] == '\0') {
+        zf_cprintf(stdout, "%s\n", "処理ﾌｧｲﾙ名を指定してください");
+        return 1;
+    }
+    add_extension(dec_settings.input_name, ".ZF");
+    if (dec_settings.output_name[0] == '\0')
+        take_name(dec_settings.output_name, default_output(dec_settings.input_name).c_str());
+    add_extension(dec_settings.output_name, ".RGB");
+    build_colour_tables();
+
+    switch (dec_settings.run_mode) {
+    case RunMode::Header: zf_show_file(dec_settings.input_name); return 0;
+    case RunMode::Query: return query_ratio(dec_settings.input_name);
+    case RunMode::Decode: break;
+    }
+    // Writing an output over the input would destroy it while it is read.
+    if (same_file(dec_settings.input_name, dec_settings.output_name)) {
+        zf_cprintf(stdout, "%s\n", "出力ﾌｧｲﾙが入力ﾌｧｲﾙと同じです");
+        return 1;
+    }
+    return decode_file(dec_settings.input_name, dec_settings.output_name) ? 0 : 1;
+}
