@@ -213,9 +213,10 @@ TEST(Zfdec, ErrorsEndWithStatusOneAndSpareTheInput)
 TEST(Zfdec, EscOnTheTerminalRemovesThePartialOutput)
 {
     zt::TempDir dir;
-    write_zf(dir / "big.ZF", 24, {{0, 0, 500, 400, "ZFBI"}});
+    write_zf(dir / "big.ZF", 24, {{0, 0, 1000, 2000, "ZFBI"}});
     zt::RunOptions o = kEnv;
     o.cwd = dir.path();
+    o.repeat_keys_ms = 100; // until the program takes one
     auto r = zt::run_pty(zt::zfdec_path(), {"big"}, "\x1b", 0, o);
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_NE(r.out.find("ﾃﾞｺｰﾄﾞを中止します"), std::string::npos) << r.out;

@@ -136,7 +136,9 @@ int zf_key_pressed(void)
     int next = read_byte();
     if (next == '[' || next == 'O')
         return finish_sequence(next);
-    return next > 0 ? 0x100 | next : kEsc; // Alt+key
+    if (next <= 0 || next == kEsc) // ESC pressed twice is still ESC
+        return kEsc;
+    return 0x100 | next; // Alt+key
 }
 
 int zf_console_interactive(void) { return isatty(STDIN_FILENO) ? 1 : 0; }

@@ -150,6 +150,7 @@ RunResult run_pty(const std::string &program, const std::vector<std::string> &ar
     RunResult r;
     auto start = std::chrono::steady_clock::now();
     bool sent = keys.empty();
+    long next_repeat = -1;
     for (;;) {
         pollfd p{master, POLLIN, 0};
         int ready = poll(&p, 1, 10);
@@ -163,9 +164,10 @@ RunResult run_pty(const std::string &program, const std::vector<std::string> &ar
         auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::steady_clock::now() - start)
                            .count();
-        if (!sent && elapsed >= delay_ms) {
+        if ((!sent && elapsed >= delay_ms) || (next_repeat >= 0 && elapsed >= next_repeat)) {
             [[maybe_unused]] ssize_t w = ::write(master, keys.data(), keys.size());
             sent = true;
+            next_repeat = opts.repeat_keys_ms > 0 ? elapsed + opts.repeat_keys_ms : -1;
         }
         if (elapsed > 120000) {
             kill(pid, SIGKILL);

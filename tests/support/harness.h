@@ -20,6 +20,7 @@ struct RunOptions {
     std::vector<std::string> env;       // NAME=value entries added / replaced
     std::vector<std::string> unset;     // names removed from the environment
     bool argv0_empty = false;           // start with an empty argument 0
+    int repeat_keys_ms = 0;             // run_pty: send the keys again at this interval
 };
 
 // Runs a program (path) with arguments; stdin is a pipe holding opts.input.
