@@ -5,6 +5,7 @@
 #include "zf_console.h"
 
 #include <cctype>
+#include <csignal>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -128,6 +129,9 @@ bool same_file(const char *a, const char *b)
 
 int main(int argc, char **argv)
 {
+    // Past a file-size limit, writes fail with an error instead of ending
+    // the program, so the failure is reported and cleaned up.
+    std::signal(SIGXFSZ, SIG_IGN);
     dec_banner();
     if (argc < 2) {
         dec_usage();
