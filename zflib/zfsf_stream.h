@@ -1,0 +1,185 @@
+// zfsf_stream.h - what both directions of the ZFSF coding share: the
+// per-block registers kept in the record, the MSB-first bit reader and
+// writer over the record's 8192-byte stream buffer, and the layout of the
+// work buffers.
+//
+// Line buffers and flag rows are used from entry 4 on, so positions -4 to
+// -1 and n to n + 3 are spare entries that stray links may touch.
+#ifndef ZFLIB_ZFSF_STREAM_H
+#define ZFLIB_ZFSF_STREAM_H
+
+#include "codec.h"
+
+#include <cstdint>
+#include <utility>
+
+namespace zfsf {
+
+constexpr int kSpare = 4;          // entries before position 0
+constexpr int kRowStride = 64;     // entries per colour cache row
+constexpr int kEscape = 1023;      // run count that starts the skip mode
+constexpr int kByteListAt = 512;   // byte list inside table_1k (depth 8)
+
+// Thrown by the bit reader and writer when the stream cannot go on; the
+// error code is already in the record and in zf_errno.
+struct StreamFailure {};
+
+struct Regs {
+    uint64_t acc;      // bit accumulator
+    int64_t run;       // run counter
+    int32_t nbits;     // bits held in acc (reader: unread; writer: unemitted)
+    int32_t pos;       // position in the stream buffer
+    int32_t len;       // reader: bytes in the buffer
+    int32_t skip;      // reader: linked positions left in the skip mode
+    int32_t pending;   // writer: queued link codes
+    int32_t depth;
+};
+
+inline Regs &regs(zf_file *f) { return *zf::codec_regs<Regs>(f); }
+
+inline uint32_t *cache_row(zf_file *f, uint32_t r)
+{
+    return reinterpret_cast<uint32_t *>(f->table_64k) + static_cast<std::size_t>(r & 0xFF) * kRowStride;
+}
+inline uint16_t *ring_heads(zf_file *f) { return reinterpret_cast<uint16_t *>(f->table_1k); }
+inline unsigned char *byte_list(zf_file *f) { return f->table_1k + kByteListAt; }
+
+// Units of a line: pixels, or pixel pairs at depth 8.
+inline int units(int depth, int width) { return depth == 8 ? (width + 1) / 2 : width; }
+
+// Moves entry j of a list to the front (j == size: a new value pushes the
+// last one out).
+template <class T> inline void move_to_front(T *list, int j, T value)
+{
+    for (int k = j; k > 0; --k)
+        list[k] = list[k - 1];
+    list[0] = value;
+}
+
+// ---- reading ------------------------------------------------------------
+
+class BitReader {
+public:
+    explicit BitReader(zf_file *f) : f_(f), r_(regs(f)), buf_(zf::stream_buffer(f)) {}
+
+    uint32_t bits(int n) // n <= 32
+    {
+        while (r_.nbits < n)
+            load_byte();
+        r_.nbits -= n;
+        return static_cast<uint32_t>((r_.acc >> r_.nbits) & ((uint64_t{1} << n) - 1));
+    }
+    uint32_t bit() { return bits(1); }
+
+    // Run count: k one-bits, a zero, then k bits b: b + 2^k - 1.
+    int64_t count()
+    {
+        int k = 0;
+        while (bit()) {
+            if (++k > 40) { // longer than any block can need: damaged
+                zf::set_error(f_, ZF_ERR_FORMAT);
+                throw StreamFailure{};
+            }
+        }
+        uint64_t b = 0;
+        for (int left = k; left > 0;) {
+            const int piece = left > 24 ? 24 : left;
+            b = b << piece | bits(piece);
+            left -= piece;
+        }
+        return static_cast<int64_t>(b + (uint64_t{1} << k) - 1);
+    }
+
+private:
+    void load_byte()
+    {
+        if (r_.pos >= r_.len) {
+            const int got = zf_read_some(f_, buf_, ZF_STREAM_SIZE);
+            if (got < 0)
+                throw StreamFailure{};
+            if (got == 0) {
+                zf::set_error(f_, ZF_ERR_EOF);
+                throw StreamFailure{};
+            }
+            r_.pos = 0;
+            r_.len = got;
+        }
+        r_.acc = r_.acc << 8 | buf_[r_.pos++];
+        r_.nbits += 8;
+    }
+
+    zf_file *f_;
+    Regs &r_;
+    unsigned char *buf_;
+};
+
+// ---- writing ------------------------------------------------------------
+
+class BitWriter {
+public:
+    explicit BitWriter(zf_file *f) : f_(f), r_(regs(f)), buf_(zf::stream_buffer(f)) {}
+
+    void bits(int n, uint32_t value) // n <= 32
+    {
+        r_.acc = r_.acc << n | (value & ((uint64_t{1} << n) - 1));
+        r_.nbits += n;
+        while (r_.nbits >= 8) {
+            r_.nbits -= 8;
+            emit(static_cast<unsigned char>(r_.acc >> r_.nbits));
+        }
+    }
+
+    // Run count c as k ones, a zero and the k low bits of c + 1; long
+    // codes (c + 1 above 2^31) go out in pieces.
+    void count(int64_t c)
+    {
+        const uint64_t v = static_cast<uint64_t>(c) + 1;
+        int k = 0;
+        while ((v >> (k + 1)) != 0)
+            ++k;
+        for (int left = k; left > 0;) {
+            const int piece = left > 24 ? 24 : left;
+            bits(piece, (1u << piece) - 1);
+            left -= piece;
+        }
+        bits(1, 0);
+        for (int left = k; left > 0;) {
+            const int piece = left > 24 ? 24 : left;
+            bits(piece, static_cast<uint32_t>(v >> (left - piece)));
+            left -= piece;
+        }
+    }
+
+    // Pads the byte being filled with zeros (a whole zero byte when none is
+    // being filled), adds one zero byte, and writes out the buffer.
+    void finish()
+    {
+        emit(static_cast<unsigned char>(r_.acc << (8 - r_.nbits)));
+        r_.nbits = 0;
+        emit(0);
+        flush();
+    }
+
+private:
+    void emit(unsigned char byte)
+    {
+        buf_[r_.pos++] = byte;
+        if (r_.pos == ZF_STREAM_SIZE)
+            flush();
+    }
+    void flush()
+    {
+        const int n = r_.pos;
+        r_.pos = 0;
+        if (n > 0 && zf_write(f_, buf_, n) != n)
+            throw StreamFailure{};
+    }
+
+    zf_file *f_;
+    Regs &r_;
+    unsigned char *buf_;
+};
+
+} // namespace zfsf
+
+#endif

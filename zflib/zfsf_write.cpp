@@ -1,0 +1,240 @@
+// ZFSF encoding.  The encoder works one line behind the caller: the links
+// of a line are chosen once the next line is known, so the call that
+// receives line k codes line k - 1, and the call with the last line codes
+// the last two lines.
+#include "zfsf_stream.h"
+
+namespace zfsf {
+namespace {
+
+using PutPixel = void (*)(zf_file *, BitWriter &, const uint32_t *current, int i);
+
+// Flags of the current and next line: 0 repeats the unit to the left,
+// 1 is a change point not claimed by a link, 0xFF one claimed from above.
+constexpr unsigned char kRepeat = 0, kChange = 1, kClaimed = 0xFF;
+
+void put_pixel_ring(zf_file *f, BitWriter &out, const uint32_t *current, int i, int shift, bool is15)
+{
+    const uint32_t v = current[i];
+    const uint32_t r = (current[i - 1] >> shift) & 0xFF;
+    const uint32_t *row = cache_row(f, r);
+    uint16_t &head = ring_heads(f)[r];
+    for (uint32_t j = 0; j < 64; ++j) {
+        if (row[(head + j) & 63] == v) {
+            out.bits(7, 64 | j); // hit bit and the 6-bit index
+            return;
+        }
+    }
+    head = static_cast<uint16_t>((head - 1) & 63);
+    cache_row(f, r)[head & 63] = v;
+    out.bits(1, 0);
+    if (is15)
+        out.bits(15, v >> 1);
+    else
+        out.bits(24, v);
+}
+
+void zfsf_put_pixel24(zf_file *f, BitWriter &out, const uint32_t *current, int i)
+{
+    put_pixel_ring(f, out, current, i, 16, false);
+}
+void zfsf_put_pixel15(zf_file *f, BitWriter &out, const uint32_t *current, int i)
+{
+    put_pixel_ring(f, out, current, i, 8, true);
+}
+
+void zfsf_put_byte(zf_file *f, BitWriter &out, unsigned char b)
+{
+    unsigned char *list = byte_list(f);
+    int j = 0;
+    while (j < 16 && list[j] != b)
+        ++j;
+    move_to_front(list, j < 16 ? j : 15, b);
+    if (j < 16)
+        out.bits(5, 16u | static_cast<uint32_t>(j));
+    else
+        out.bits(9, b);
+}
+
+void zfsf_put_pixel8(zf_file *f, BitWriter &out, const uint32_t *current, int i)
+{
+    const uint32_t v = current[i];
+    uint32_t *row = cache_row(f, current[i - 1] & 0xFF);
+    int j = 0;
+    while (j < 16 && row[j] != v)
+        ++j;
+    move_to_front(row, j < 16 ? j : 15, v);
+    if (j < 16) {
+        out.bits(5, 16u | static_cast<uint32_t>(j));
+        return;
+    }
+    out.bits(1, 0);
+    zfsf_put_byte(f, out, static_cast<unsigned char>(v >> 8));
+    zfsf_put_byte(f, out, static_cast<unsigned char>(v));
+}
+
+// Link codes by kind 0..5: 0, 11, 1011, 1001, 1010, 1000.
+constexpr uint32_t kLinkCode[6] = {0b0, 0b11, 0b1011, 0b1001, 0b1010, 0b1000};
+constexpr int kLinkBits[6] = {1, 2, 4, 4, 4, 4};
+constexpr int kLinkOffset[6] = {0, 0, -1, +1, -2, +2};
+
+void put_link_code(BitWriter &out, int kind) { out.bits(kLinkBits[kind], kLinkCode[kind]); }
+
+// Chooses the link of position i: the first next-line position among
+// i, i-1, i+1, i-2, i+2 that is an unclaimed change point of the same
+// value, passing over i+2 when that unit of this line links down itself.
+int choose_link(const uint32_t *current, const uint32_t *next, const unsigned char *flags,
+                unsigned char *next_flags, int i, bool last_line)
+{
+    if (last_line)
+        return 0;
+    const uint32_t v = current[i];
+    for (int kind = 1; kind <= 5; ++kind) {
+        const int p = i + kLinkOffset[kind];
+        if (next_flags[p] != kChange || next[p] != v)
+            continue;
+        if (kind == 5 && flags[i + 2] != 0 && current[i + 2] == v)
+            continue;
+        next_flags[p] = kClaimed;
+        return kind;
+    }
+    return 0;
+}
+
+void write_pending(zf_file *f, BitWriter &out, Regs &r)
+{
+    const unsigned char *queue = f->table_32k;
+    for (int k = 0; k < r.pending; ++k)
+        put_link_code(out, queue[k]);
+    r.pending = 0;
+}
+
+// The count written before a change point: counts from 1023 on are one
+// more than the run, so that 1023 itself stays the escape.
+void put_run(BitWriter &out, Regs &r) { out.count(r.run >= kEscape ? r.run + 1 : r.run); }
+
+void set_change_flags(const uint32_t *line, unsigned char *flags, int n)
+{
+    for (int i = 0; i < n; ++i)
+        flags[i] = line[i] != line[i - 1] ? kChange : kRepeat;
+}
+
+void zfsf_code_line(zf_file *f, BitWriter &out, int n, bool last_line)
+{
+    Regs &r = regs(f);
+    const PutPixel put_pixel = reinterpret_cast<PutPixel>(f->pixel_fn);
+    uint32_t *current = f->line_b + kSpare, *next = f->line_c + kSpare;
+    unsigned char *flags = f->row_a + kSpare, *next_flags = f->row_b + kSpare;
+    next[-1] = current[n - 1];
+    set_change_flags(next, next_flags, n);
+    for (int i = 0; i < n; ++i) {
+        switch (flags[i]) {
+        case kChange: {
+            put_run(out, r);
+            write_pending(f, out, r);
+            r.run = 0;
+            put_pixel(f, out, current, i);
+            put_link_code(out, choose_link(current, next, flags, next_flags, i, last_line));
+            break;
+        }
+        case kRepeat:
+            ++r.run;
+            break;
+        default:
+            f->table_32k[r.pending++] =
+                static_cast<unsigned char>(choose_link(current, next, flags, next_flags, i, last_line));
+            if (r.pending == kEscape) {
+                out.count(kEscape);
+                write_pending(f, out, r);
+                r.run = 0;
+            }
+        }
+    }
+}
+
+void rotate(zf_file *f)
+{
+    uint32_t *old_a = f->line_a;
+    f->line_a = f->line_b;
+    f->line_b = f->line_c;
+    f->line_c = old_a;
+    std::swap(f->row_a, f->row_b);
+}
+
+// Masks the caller's values to the pixel form of the depth and, at depth
+// 8, packs the pixels into pairs in place.
+void take_line(uint32_t *next, int width, int depth)
+{
+    const uint32_t mask = zf::pixel_mask(depth);
+    for (int i = 0; i < width; ++i)
+        next[i] &= mask;
+    if (depth != 8)
+        return;
+    if (width & 1)
+        next[width] = 0;
+    const int n = units(depth, width);
+    for (int i = 0; i < n; ++i)
+        next[i] = next[2 * i] << 8 | next[2 * i + 1];
+}
+
+int zfsf_write_line(zf_file *f, uint32_t **line)
+{
+    Regs &r = regs(f);
+    const int width = static_cast<uint16_t>(zf::block_width(f));
+    const int height = static_cast<uint16_t>(zf::block_height(f));
+    const int n = units(r.depth, width);
+    try {
+        BitWriter out(f);
+        take_line(f->line_c + kSpare, width, r.depth);
+        if (f->line_no == 0) {
+            std::memset(f->table_64k, 0, 65536);
+            std::memset(f->table_1k, 0, 1024);
+            uint32_t *next = f->line_c + kSpare;
+            next[-1] = 0;
+            set_change_flags(next, f->row_b + kSpare, n);
+        } else {
+            zfsf_code_line(f, out, n, false);
+        }
+        if (f->line_no == height - 1) {
+            ++f->line_no;
+            rotate(f);
+            zfsf_code_line(f, out, n, true);
+        }
+        if (line)
+            *line = f->line_a + kSpare; // becomes "next" at the rotation
+        ++f->line_no;
+        rotate(f);
+        if (f->line_no - 1 < height - 1)
+            return f->line_no;
+        zf_errno = 0;
+        put_run(out, r);
+        write_pending(f, out, r);
+        out.finish();
+    } catch (const StreamFailure &) {
+        return -1;
+    }
+    return -2;
+}
+
+} // namespace
+} // namespace zfsf
+
+extern "C" int zfsf_write_setup(zf_file *f, uint32_t **line)
+{
+    using namespace zfsf;
+    const int depth = zf::header_depth(f);
+    if (depth != 8 && depth != 15 && depth != 24) {
+        zf::set_error(f, ZF_ERR_FORMAT);
+        return -1;
+    }
+    f->line_no = 0;
+    f->pixel_fn = reinterpret_cast<zf_pixel_fn>(depth == 8 ? zfsf_put_pixel8 : depth == 15 ? zfsf_put_pixel15 : zfsf_put_pixel24);
+    f->line_fn = zfsf_write_line;
+    if (line)
+        *line = f->line_c + kSpare;
+    regs(f) = Regs{};
+    regs(f).depth = depth;
+    zf_errno = 0;
+    zf_seek(f, f->next_pos + ZF_BLOCK_HEADER_SIZE);
+    return zf_errno != 0 ? -1 : 0;
+}
