@@ -5,7 +5,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test sanitize demo clean install uninstall
+.PHONY: all deps build test sanitize demo bench clean install uninstall
 PREFIX     ?= /usr/local
 
 all: build
@@ -30,6 +30,13 @@ sanitize: deps
 demo: build
 	@sh scripts/demo.sh $(BUILD)
 
+# The micro-benchmarks, built with full optimisation in their own tree.
+BENCH_BUILD ?= build-release
+bench: deps
+	@cmake -S . -B $(BENCH_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DZEFA_TESTS=OFF >/dev/null
+	@cmake --build $(BENCH_BUILD) -j $(JOBS)
+	@for b in $(BENCH_BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b" $(BENCH_ARGS); done
+
 # PREFIX and DESTDIR as packagers expect: make install PREFIX=/usr DESTDIR=/tmp/stage
 install: build
 	@DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
@@ -41,4 +48,4 @@ uninstall:
 	@echo "removed $$(wc -l < $(BUILD)/install_manifest.txt) files"
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
