@@ -2,7 +2,7 @@
 // the escape and long runs, and damaged streams.
 #include "harness.h"
 #include "zefa.h"
-#include "../zflib/container.h"
+#include "codec_run.h"
 
 #include <gtest/gtest.h>
 
@@ -10,77 +10,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Image = std::vector<std::vector<uint32_t>>;
+using namespace zt;
 
-struct Coded {
-    Bytes payload;
-    std::vector<int> returns;
-};
-
-Coded encode(const std::string &path, int depth, const Image &img, const char *tag = "ZFSF")
-{
-    zf::creation.n_pal = 0;
-    zf_set_info("", depth, -1, -1, 1, 1, 0);
-    zf_file *f = zf_create(path.c_str(), "", nullptr, "", 0);
-    EXPECT_NE(f, nullptr);
-    Coded c;
-    uint32_t *line = nullptr;
-    const int w = static_cast<int>(img[0].size());
-    EXPECT_EQ(zf_begin_write(f, &line, 0, 0, w, static_cast<int>(img.size()), tag, -1), 0);
-    for (const auto &row : img) {
-        std::copy(row.begin(), row.end(), line);
-        c.returns.push_back(zf_line(f, &line));
-    }
-    EXPECT_EQ(zf_close(f), 0);
-    Bytes b = zt::read_file(path);
-    c.payload.assign(b.begin() + 125 + 26, b.end() - 8);
-    return c;
-}
-
-// Decodes the first block; lines delivered before any failure.
-Image decode(const std::string &path, int *last = nullptr, int *error = nullptr)
-{
-    Image out;
-    zf_file *f = zf_open(path.c_str());
-    if (!f)
-        return out;
-    if (zf_first_block(f) == 1 && zf_begin_read(f) == 0) {
-        const int w = static_cast<int16_t>(f->block[10] << 8 | f->block[11]);
-        uint32_t *line = nullptr;
-        int t;
-        while ((t = zf_line(f, &line)) >= 0)
-            out.emplace_back(line, line + w);
-        if (last)
-            *last = t;
-        if (error)
-            *error = zf_errno;
-    }
-    zf_close(f);
-    return out;
-}
-
-uint32_t masked(int depth, uint32_t v) { return depth == 8 ? v & 0xFF : depth == 15 ? v & 0xFFFE : v & 0xFFFFFF; }
-
-Image random_image(std::mt19937 &rng, int depth, int w, int h, int colours)
-{
-    std::vector<uint32_t> palette(static_cast<size_t>(colours));
-    for (auto &p : palette)
-        p = masked(depth, static_cast<uint32_t>(rng()));
-    Image img(static_cast<size_t>(h), std::vector<uint32_t>(static_cast<size_t>(w)));
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            // areas that repeat left or above, broken by new colours
-            const auto roll = rng() % 10;
-            uint32_t v = palette[rng() % palette.size()];
-            if (roll < 4 && x > 0)
-                v = img[y][x - 1];
-            else if (roll < 7 && y > 0)
-                v = img[y - 1][std::min(w - 1, std::max(0, x + static_cast<int>(rng() % 5) - 2))];
-            img[y][x] = v;
-        }
-    return img;
-}
+Coded encode(const std::string &path, int depth, const Image &img) { return zt::encode(path, depth, img, "ZFSF"); }
 
 class Zfsf : public ::testing::Test {
 protected:

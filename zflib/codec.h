@@ -61,11 +61,13 @@ template <class Regs> Regs *codec_regs(zf_file *f)
     return reinterpret_cast<Regs *>(f->codec_state.bytes + ZF_STREAM_SIZE);
 }
 
-// Masks a caller's value to the pixel form of a depth, so cache indices
-// derived from it stay in range.
+// Masks a caller's value to the pixel form of a depth (an index; G, R, B
+// above a clear bit 0; R, G, B in 24 bits), so cache indices derived from
+// it stay in range and the coder never holds a value the other side cannot
+// reproduce: bit 0 of a 15-bit value is never sent.
 inline uint32_t pixel_mask(int depth)
 {
-    return depth == 8 ? 0xFFu : depth == 15 ? 0xFFFFu : 0xFFFFFFu;
+    return depth == 8 ? 0xFFu : depth == 15 ? 0xFFFEu : 0xFFFFFFu;
 }
 
 } // namespace zf

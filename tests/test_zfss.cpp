@@ -1,0 +1,316 @@
+// The ZFSS coding: the arithmetic coder's rules and vectors, the number
+// code and the folding, the link choice seen through the probabilities
+// it leaves, round trips at every depth and shape, and damaged streams.
+#include "codec_run.h"
+#include "harness.h"
+#include "zefa.h"
+#include "../zflib/zfss_model.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using namespace zt;
+using Decisions = std::vector<std::pair<int, unsigned>>; // (bit, context)
+
+Coded encode(const std::string &path, int depth, const Image &img) { return zt::encode(path, depth, img, "ZFSS"); }
+
+// The probability of context c, from the table that opens the payload.
+unsigned prob(const Coded &c, unsigned context)
+{
+    return c.payload[2 * context] << 8 | c.payload[2 * context + 1];
+}
+
+struct Recorder {
+    Decisions seen;
+    void zfss_encode_bit(int bit, unsigned context) { seen.emplace_back(bit != 0, context); }
+};
+
+struct Replayer {
+    Decisions list;
+    size_t at = 0;
+    int zfss_decode_bit(unsigned context)
+    {
+        EXPECT_LT(at, list.size());
+        EXPECT_EQ(list[at].second, context);
+        return list[at++].first;
+    }
+};
+
+class Zfss : public ::testing::Test {
+protected:
+    zt::TempDir dir;
+    std::string path = dir / "s.ZF";
+};
+
+} // namespace
+
+TEST_F(Zfss, OnePixelOfZeroAtEveryDepth)
+{
+    Bytes expected(256, 0xFF);
+    expected.insert(expected.end(), 3, 0x00);
+    for (int depth : {8, 15, 24}) {
+        const Coded c = encode(path, depth, {{0}});
+        EXPECT_EQ(c.payload, expected) << depth;
+        EXPECT_EQ(c.returns, (std::vector<int>{0, -2}));
+        EXPECT_EQ(decode(path), (Image{{0}}));
+    }
+}
+
+TEST_F(Zfss, ReturnsOfBothPasses)
+{
+    EXPECT_EQ(encode(path, 24, Image(3, {1, 2})).returns, (std::vector<int>{1, 2, 0, 1, 2, -2}));
+    EXPECT_EQ(decode(path), Image(3, {1, 2}));
+    EXPECT_EQ(encode(path, 8, Image(1, {1, 2, 3})).returns, (std::vector<int>{0, -2}));
+}
+
+TEST_F(Zfss, NumberCode)
+{
+    Recorder five;
+    zfss::zfss_put_number(five, 5, 32);
+    EXPECT_EQ(five.seen, (Decisions{{0, 32}, {0, 33}, {1, 34}, {0, 40}, {1, 41}}));
+    Recorder thirty;
+    zfss::zfss_put_number(thirty, 30, 17);
+    EXPECT_EQ(thirty.seen, (Decisions{{0, 17}, {0, 18}, {0, 19}, {0, 20}, {1, 21}, {1, 25}, {1, 26}, {1, 27}, {1, 28}}));
+    Recorder top;
+    zfss::zfss_put_number(top, 255, 64);
+    EXPECT_EQ(top.seen, (Decisions{{0, 64}, {0, 65}, {0, 66}, {0, 67}, {0, 68}, {0, 69}, {0, 70}, {0, 71}}));
+    for (int v = 0; v < 256; ++v) {
+        Recorder r;
+        zfss::zfss_put_number(r, v, 48);
+        Replayer back{r.seen};
+        EXPECT_EQ(zfss::zfss_get_number(back, 48), v);
+        EXPECT_EQ(back.at, r.seen.size());
+    }
+}
+
+TEST_F(Zfss, FoldingOfComponents)
+{
+    const int small[12] = {6, 4, 2, 0, 1, 3, 5, 7, 8, 9, 10, 11};
+    for (int a = 0; a < 12; ++a)
+        EXPECT_EQ(zfss::zfss_fold(a, 3, 31), small[a]) << a;
+    EXPECT_EQ(zfss::zfss_fold(200, 200, 255), 0);
+    EXPECT_EQ(zfss::zfss_fold(201, 200, 255), 1);
+    EXPECT_EQ(zfss::zfss_fold(199, 200, 255), 2);
+    EXPECT_EQ(zfss::zfss_fold(255, 200, 255), 109);
+    EXPECT_EQ(zfss::zfss_fold(145, 200, 255), 110);
+    EXPECT_EQ(zfss::zfss_fold(144, 200, 255), 111);
+    EXPECT_EQ(zfss::zfss_fold(0, 200, 255), 255);
+    // a one-to-one mapping onto 0 .. M for every prediction
+    for (int max : {31, 255})
+        for (int p = 0; p <= max; ++p) {
+            std::vector<bool> used(static_cast<size_t>(max) + 1);
+            for (int a = 0; a <= max; ++a) {
+                const int t = zfss::zfss_fold(a, p, max);
+                ASSERT_TRUE(t >= 0 && t <= max && !used[static_cast<size_t>(t)]) << max << " " << p << " " << a;
+                used[static_cast<size_t>(t)] = true;
+                ASSERT_EQ(zfss::zfss_unfold_number(t, p, max), a);
+            }
+        }
+}
+
+TEST_F(Zfss, EstimateAndIntervals)
+{
+    std::vector<uint32_t> zeros(128), totals(128);
+    zeros[1] = 0x8000, totals[1] = 0x8001; // equal after one halving
+    zeros[2] = 65536, totals[2] = 98304;   // halved twice: 16384 / 24576
+    zeros[3] = 0, totals[3] = 7;           // all ones
+    zeros[4] = 5, totals[4] = 5;           // all zeros
+    zeros[5] = 1, totals[5] = 2;
+    const auto p = zfss::zfss_estimate(zeros.data(), totals.data());
+    EXPECT_EQ(p[0], 0xFFFF); // never used
+    EXPECT_EQ(p[1], 0xFFFF);
+    EXPECT_EQ(p[2], 43690);
+    EXPECT_EQ(p[3], 0);
+    EXPECT_EQ(p[4], 0xFFFF);
+    EXPECT_EQ(p[5], 0x8000);
+
+    auto f = std::make_unique<zf_file>();
+    std::vector<unsigned char> table(32768);
+    f->table_32k = table.data();
+    zfss::zfss_build_intervals(f.get(), p);
+    const uint16_t *t = zfss::interval_table(f.get());
+    EXPECT_EQ(t[zfss::interval_index(5, 0xFFFF)], 0x7F80);
+    for (uint32_t range : {0x8000u, 0xABCDu, 0xFFFFu}) {
+        EXPECT_EQ(t[zfss::interval_index(3, range)], 1); // never 0
+        EXPECT_LT(t[zfss::interval_index(0, range)], range);
+    }
+}
+
+TEST_F(Zfss, CarryRules)
+{
+    auto f = std::make_unique<zf_file>();
+    std::vector<unsigned char> table(32768);
+    f->table_32k = table.data();
+    const unsigned char *out = zf::stream_buffer(f.get());
+    const auto bytes_out = [&] { return zfss::regs(f.get()).out_pos; };
+
+    // held zero, three pending ones, a carry: 1, 0, 0 and a zero stays held
+    zfss::Encoder e(f.get());
+    e.start();
+    e.set_output_state(true, 3);
+    e.zfss_carry();
+    EXPECT_TRUE(e.held_zero());
+    EXPECT_EQ(e.pending_ones(), 0u);
+    for (int k = 0; k < 4; ++k)
+        e.zfss_shift_zero(); // the held zero, then three more
+    e.store();
+    EXPECT_EQ(bytes_out(), 0);
+    e.zfss_shift_zero();
+    e.store();
+    ASSERT_EQ(bytes_out(), 1);
+    EXPECT_EQ(out[0], 0x80);
+
+    // a carry with no pending ones: a single 1, no zero held
+    zfss::Encoder g(f.get());
+    g.start();
+    g.set_output_state(true, 0);
+    g.zfss_carry();
+    EXPECT_FALSE(g.held_zero());
+    for (int k = 0; k < 7; ++k)
+        g.zfss_shift_zero(); // the first holds a zero, six more go out
+    g.store();
+    EXPECT_EQ(bytes_out(), 0);
+    g.zfss_shift_zero();
+    g.store();
+    ASSERT_EQ(bytes_out(), 1);
+    EXPECT_EQ(out[0], 0x80);
+}
+
+// The link choice, seen through the probabilities of the link contexts.
+// Line 0 holds v, w, v, x; line 1 has its only uncovered change point of
+// value v at position 2.  The change point at 0 passes over position 2
+// (kind 0), because the one at 2 reaches it with kind 1.
+TEST_F(Zfss, LinkChoiceLeavesPositionTwoAway)
+{
+    const uint32_t v = 0x102030, w = 0x405060, x = 0x708090;
+    const Coded c = encode(path, 24, {{v, w, v, x}, {x, x, v, v}});
+    EXPECT_EQ(decode(path), (Image{{v, w, v, x}, {x, x, v, v}}));
+    // group 0: four first decisions, one of them 0 (the kind 1)
+    EXPECT_EQ(prob(c, 80), 0x4000u);
+    EXPECT_EQ(prob(c, 81), 0u);      // the kind 1 closes with a 1
+    EXPECT_EQ(prob(c, 82), 0xFFFFu); // no kind 2 to 5 was tried
+    // the last line sends no links: no group 1 decisions
+    EXPECT_EQ(prob(c, 86), 0xFFFFu);
+}
+
+TEST_F(Zfss, CacheHitsAndExchanges)
+{
+    // Four colours in turn, all in one bucket (line 0 has 0 above).  After
+    // four misses the bucket reads d, c, b, a; a hit at j moves entry j/2 to
+    // j and entry 0 to j/2, so the hits alternate between indices 3 and 2
+    // (a plain move to front would give 3 every time).
+    Image img(1, std::vector<uint32_t>());
+    for (int k = 0; k < 60; ++k)
+        img[0].push_back(static_cast<uint32_t>(0x10 + 0x10 * (k % 4)) << 16);
+    const Coded c = encode(path, 24, img);
+    EXPECT_EQ(decode(path), img);
+    EXPECT_EQ(prob(c, 16), 0x10000u / 5); // four misses, then the first hit
+    EXPECT_EQ(prob(c, 15), 0xFFFFu);      // every later one a hit
+    EXPECT_EQ(prob(c, 18), 0x8000u);      // index 3 (0 here) and 2 (1) alike
+    EXPECT_EQ(prob(c, 19), 0u);           // only index 3 gets this far
+}
+
+TEST_F(Zfss, RoundTripsAtEveryDepthAndShape)
+{
+    std::mt19937 rng(5);
+    for (int depth : {8, 15, 24})
+        for (auto [w, h] : {std::pair{1, 1}, std::pair{1, 7}, std::pair{2, 1}, std::pair{2, 3}, std::pair{3, 5},
+                            std::pair{17, 9}, std::pair{640, 12}, std::pair{1001, 3}})
+            for (int colours : {1, 3, 40, 100000}) {
+                const Image img = random_image(rng, depth, w, h, colours);
+                const Coded c = encode(path, depth, img);
+                ASSERT_EQ(decode(path), img) << depth << " " << w << "x" << h << " " << colours;
+                ASSERT_EQ(c.returns.back(), -2);
+            }
+    // values outside the pixel forms are masked when the line is taken
+    encode(path, 15, {{0xFFFF, 0x12345}});
+    EXPECT_EQ(decode(path), (Image{{0xFFFE, 0x2344}}));
+    encode(path, 8, {{0x1FF, 7, 0x100}});
+    EXPECT_EQ(decode(path), (Image{{0xFF, 7, 0}}));
+}
+
+TEST_F(Zfss, OtherLinesInThePassThatCodes)
+{
+    // The decoder follows the probabilities as written, so a second pass
+    // with other lines still decodes, to those lines.
+    std::mt19937 rng(6);
+    const Image first = random_image(rng, 24, 30, 8, 20), second = random_image(rng, 24, 30, 8, 200);
+    zf_set_info("", 24, -1, -1, 1, 1, 0);
+    zf_file *f = zf_create(path.c_str(), "", nullptr, "", 0);
+    ASSERT_NE(f, nullptr);
+    uint32_t *line = nullptr;
+    ASSERT_EQ(zf_begin_write(f, &line, 0, 0, 30, 8, "ZFSS", -1), 0);
+    for (const Image *img : {&first, &second})
+        for (const auto &row : *img) {
+            std::copy(row.begin(), row.end(), line);
+            zf_line(f, &line);
+        }
+    EXPECT_EQ(zf_close(f), 0);
+    EXPECT_EQ(decode(path), second);
+}
+
+TEST_F(Zfss, StreamsAboveOneBufferAndEveryTruncation)
+{
+    std::mt19937 rng(9);
+    const Image noisy = random_image(rng, 24, 200, 120, 100000);
+    const Coded c = encode(path, 24, noisy);
+    EXPECT_GT(c.payload.size(), 8192u * 2);
+    EXPECT_EQ(decode(path), noisy);
+
+    for (int depth : {8, 24}) {
+        const Image small = random_image(rng, depth, 9, 6, 20);
+        encode(path, depth, small);
+        const Bytes whole = zt::read_file(path);
+        const std::string cut = dir / "cut.ZF";
+        for (size_t n = 125 + 26; n < whole.size() - 8; ++n) {
+            zt::write_file(cut, Bytes(whole.begin(), whole.begin() + static_cast<long>(n)));
+            int last = 0, error = 0;
+            const Image got = decode(cut, &last, &error);
+            ASSERT_LE(got.size(), small.size());
+            for (size_t y = 0; y < got.size(); ++y)
+                ASSERT_EQ(got[y], small[y]) << "cut at " << n;
+            if (got.size() < small.size()) {
+                EXPECT_EQ(last, -1) << "cut at " << n;
+                EXPECT_EQ(error, ZF_ERR_EOF) << "cut at " << n;
+            }
+        }
+    }
+}
+
+TEST_F(Zfss, DamagedStreamsAndTablesStayInsideTheBuffers)
+{
+    std::mt19937 rng(11);
+    for (int depth : {8, 15, 24})
+        for (int w : {1, 2, 13}) {
+            const Image img = random_image(rng, depth, w, 7, 12);
+            encode(path, depth, img);
+            const Bytes whole = zt::read_file(path);
+            for (int round = 0; round < 300; ++round) {
+                Bytes b = whole;
+                // the probability table, the stream, or both
+                const size_t from = 125 + 26 + (round % 3 == 1 ? 256 : 0);
+                const size_t span = round % 3 == 0 ? 256 : b.size() - 8 - from;
+                for (int k = 0; k < 4; ++k)
+                    b[from + rng() % span] = static_cast<uint8_t>(rng());
+                zt::write_file(dir / "bad.ZF", b);
+                const Image got = decode(dir / "bad.ZF");
+                for (const auto &row : got)
+                    for (uint32_t v : row)
+                        ASSERT_EQ(v, masked(depth, v));
+            }
+        }
+}
+
+TEST_F(Zfss, OtherDepthsAreRefused)
+{
+    zf_set_info("", 4, -1, -1, 1, 1, 0);
+    zf_file *f = zf_create(path.c_str(), "", nullptr, "", 0);
+    ASSERT_NE(f, nullptr);
+    uint32_t *line = nullptr;
+    EXPECT_EQ(zf_begin_write(f, &line, 0, 0, 4, 4, "ZFSS", -1), -1);
+    EXPECT_EQ(zf_errno, ZF_ERR_FORMAT);
+    zf_close(f);
+}

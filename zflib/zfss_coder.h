@@ -1,0 +1,346 @@
+// zfss_coder.h - the binary arithmetic coder under the ZFSS image model.
+//
+// Every decision is coded under one of 128 contexts with a probability
+// that is fixed for the block.  The encoder runs twice: pass 1 only counts
+// the decisions per context (Counter), pass 2 turns the counts into the
+// probability table, writes it at the head of the payload and codes
+// (Encoder).  The decoder reads the table back before its first decision.
+//
+// Coding a decision is one lookup in the interval table (the size of the
+// 0-subinterval for the context and the top byte of the range), a
+// comparison and subtractions; renormalisation shifts one bit at a time.
+// Failures throw CoderAbort, which the running line function catches.
+#ifndef ZFLIB_ZFSS_CODER_H
+#define ZFLIB_ZFSS_CODER_H
+
+#include "codec.h"
+
+#include <array>
+#include <cstdint>
+
+namespace zfss {
+
+constexpr int kContexts = 128;
+constexpr int kIntervals = 16384;
+constexpr int kProbBytes = 2 * kContexts; // the table at the head of the payload
+
+using ProbTable = std::array<uint16_t, kContexts>;
+
+// Thrown when the stream cannot go on; the error code is already recorded.
+struct CoderAbort {};
+
+// Per-block state kept in the record between line calls.  A record is
+// used in one direction only; decoder and encoder fields stay apart for
+// clarity (there is room).
+struct Regs {
+    // decoder
+    uint32_t range;
+    uint32_t code;
+    uint32_t in_byte;
+    uint32_t in_mask;
+    int32_t in_pos;
+    int32_t in_left;
+    // encoder
+    uint32_t low;
+    uint32_t held_zero;
+    uint32_t pending_ones;
+    uint32_t acc;
+    uint32_t acc_bits;
+    int32_t out_pos;
+    // model
+    int32_t depth;
+    int32_t pass;
+    int32_t hit_context;
+};
+
+inline Regs &regs(zf_file *f) { return *zf::codec_regs<Regs>(f); }
+
+inline uint16_t *interval_table(zf_file *f) { return reinterpret_cast<uint16_t *>(f->table_32k); }
+// Pass-1 counts share the interval table's memory: totals in 32-bit words
+// 0 to 127, zeros in words 129 to 256.
+inline uint32_t *count_totals(zf_file *f) { return reinterpret_cast<uint32_t *>(f->table_32k); }
+inline uint32_t *count_zeros(zf_file *f) { return reinterpret_cast<uint32_t *>(f->table_32k) + 129; }
+
+// The table that replaces range x probability: entry c + 128 * (h - 128)
+// is prob[c] * h / 256 for the range's top byte h, never 0.
+void zfss_build_intervals(zf_file *f, const ProbTable &prob);
+
+// prob[c] = zeros / totals in units of 1/65536, with both counts halved
+// until the zeros fit in 15 bits; 0xFFFF when they are equal (an unused
+// context included).
+ProbTable zfss_estimate(const uint32_t *zeros, const uint32_t *totals);
+
+inline unsigned interval_index(unsigned context, uint32_t range)
+{
+    return context + ((range >> 1) & 0x3F80);
+}
+
+// ---- decoding ------------------------------------------------------------
+
+class Decoder {
+public:
+    explicit Decoder(zf_file *f)
+        : f_(f), table_(interval_table(f)), buf_(zf::stream_buffer(f))
+    {
+        const Regs &r = regs(f);
+        range_ = r.range;
+        code_ = r.code;
+        byte_ = r.in_byte;
+        mask_ = r.in_mask;
+        pos_ = r.in_pos;
+        left_ = r.in_left;
+    }
+
+    // Keeps the working copy for the next line call.
+    void store() const
+    {
+        Regs &r = regs(f_);
+        r.range = range_;
+        r.code = code_;
+        r.in_byte = byte_;
+        r.in_mask = mask_;
+        r.in_pos = pos_;
+        r.in_left = left_;
+    }
+
+    // The start of the stream: range 0xFFFF, code = its first 16 bits.
+    void start()
+    {
+        mask_ = 0;
+        pos_ = 0;
+        left_ = 0;
+        range_ = 0xFFFF;
+        code_ = 0;
+        for (int k = 0; k < 16; ++k)
+            code_ = code_ << 1 | next_bit();
+    }
+
+    int zfss_decode_bit(unsigned context)
+    {
+        const uint32_t t = table_[interval_index(context, range_)];
+        int bit;
+        if (code_ < t) {
+            range_ = t;
+            bit = 0;
+        } else {
+            code_ -= t;
+            range_ -= t;
+            bit = 1;
+        }
+        while (range_ < 0x8000) {
+            range_ <<= 1;
+            code_ = ((code_ << 1) | next_bit()) & 0xFFFF;
+        }
+        return bit;
+    }
+
+private:
+    uint32_t next_bit()
+    {
+        mask_ >>= 1;
+        if (mask_ == 0) {
+            byte_ = zfss_get_byte();
+            mask_ = 0x80;
+        }
+        return (byte_ & mask_) != 0;
+    }
+
+    uint32_t zfss_get_byte()
+    {
+        if (left_ == 0) {
+            const int got = zf_read_some(f_, buf_, ZF_STREAM_SIZE);
+            if (got == 0) {
+                zf::set_error(f_, ZF_ERR_EOF);
+                throw CoderAbort{};
+            }
+            // A failed read is recorded (it surfaces at close); decoding
+            // goes on with the buffer's first byte and refills next time.
+            if (got < 0)
+                return buf_[0];
+            pos_ = 0;
+            left_ = got;
+        }
+        --left_;
+        return buf_[pos_++];
+    }
+
+    zf_file *f_;
+    const uint16_t *table_;
+    unsigned char *buf_;
+    uint32_t range_, code_, byte_, mask_;
+    int32_t pos_, left_;
+};
+
+// ---- encoding -------------------------------------------------------------
+
+// Pass 1: counts decisions per context, outputs nothing.
+class Counter {
+public:
+    explicit Counter(zf_file *f) : totals_(count_totals(f)), zeros_(count_zeros(f)) {}
+    void store() const {}
+    void start() {}
+    void zfss_finish() {}
+    void zfss_encode_bit(int bit, unsigned context)
+    {
+        ++totals_[context];
+        zeros_[context] += bit == 0;
+    }
+
+private:
+    uint32_t *totals_;
+    uint32_t *zeros_;
+};
+
+// Pass 2: codes decisions into the stream buffer, written to the file in
+// 8192-byte pieces.
+class Encoder {
+public:
+    explicit Encoder(zf_file *f)
+        : f_(f), table_(interval_table(f)), buf_(zf::stream_buffer(f))
+    {
+        const Regs &r = regs(f);
+        range_ = r.range;
+        low_ = r.low;
+        held_zero_ = r.held_zero != 0;
+        pending_ = r.pending_ones;
+        acc_ = r.acc;
+        acc_bits_ = r.acc_bits;
+        pos_ = r.out_pos;
+    }
+
+    void store() const
+    {
+        Regs &r = regs(f_);
+        r.range = range_;
+        r.low = low_;
+        r.held_zero = held_zero_;
+        r.pending_ones = pending_;
+        r.acc = acc_;
+        r.acc_bits = acc_bits_;
+        r.out_pos = pos_;
+    }
+
+    void start()
+    {
+        range_ = 0xFFFF;
+        low_ = 0;
+        pending_ = 0;
+        held_zero_ = false;
+        acc_ = 0;
+        acc_bits_ = 0;
+        pos_ = 0;
+    }
+
+    void zfss_encode_bit(int bit, unsigned context)
+    {
+        const uint32_t t = table_[interval_index(context, range_)];
+        if (bit) {
+            if (low_ + t >= 0x10000)
+                zfss_carry();
+            low_ = (low_ + t) & 0xFFFF;
+            range_ -= t;
+        } else {
+            range_ = t;
+        }
+        while (range_ < 0x8000) {
+            shift_low();
+            range_ <<= 1;
+        }
+    }
+
+    // Sends the 16 bits of low, the held zero and the pending ones, the
+    // last partial byte (0x00 when there is none) and the buffer.
+    void zfss_finish()
+    {
+        for (int k = 0; k < 16; ++k)
+            shift_low();
+        zfss_shift_zero();
+        zfss_put_byte((acc_ << (8 - acc_bits_)) & 0xFF);
+        if (pos_ > 0 && zf_write(f_, buf_, pos_) != pos_)
+            throw CoderAbort{};
+        pos_ = 0;
+    }
+
+    // The output steps, public for the tests of the carry rules.
+    // A 0 bit leaves low: nothing before it can change any more.
+    void zfss_shift_zero()
+    {
+        if (held_zero_)
+            put_bits(0, 1);
+        put_bits(1, pending_);
+        held_zero_ = true;
+        pending_ = 0;
+    }
+
+    // The addition overflowed into bits already shifted out: the held zero
+    // becomes 1 and the pending ones become 0s, the last of them held.
+    void zfss_carry()
+    {
+        put_bits(1, 1);
+        if (pending_ == 0) {
+            held_zero_ = false;
+        } else {
+            put_bits(0, pending_ - 1);
+            held_zero_ = true;
+        }
+        pending_ = 0;
+    }
+
+    void set_output_state(bool held_zero, uint32_t pending)
+    {
+        held_zero_ = held_zero;
+        pending_ = pending;
+    }
+    uint32_t pending_ones() const { return pending_; }
+    bool held_zero() const { return held_zero_; }
+
+private:
+    void shift_low()
+    {
+        if (low_ >= 0x8000)
+            ++pending_;
+        else
+            zfss_shift_zero();
+        low_ = (low_ << 1) & 0xFFFF;
+    }
+
+    // Outputs `count` copies of one bit, filling whole bytes at a time.
+    void put_bits(uint32_t bit, uint32_t count)
+    {
+        while (count > 0) {
+            const uint32_t take = count < 8 - acc_bits_ ? count : 8 - acc_bits_;
+            acc_ = (acc_ << take) | (bit ? (1u << take) - 1 : 0);
+            acc_bits_ += take;
+            count -= take;
+            if (acc_bits_ == 8) {
+                zfss_put_byte(acc_ & 0xFF);
+                acc_ = 0;
+                acc_bits_ = 0;
+            }
+        }
+    }
+
+    void zfss_put_byte(uint32_t byte)
+    {
+        buf_[pos_++] = static_cast<unsigned char>(byte);
+        if (pos_ == ZF_STREAM_SIZE) {
+            pos_ = 0;
+            // zf_write records 28 for a short write, the system's code
+            // for a failed one.
+            if (zf_write(f_, buf_, ZF_STREAM_SIZE) != ZF_STREAM_SIZE)
+                throw CoderAbort{};
+        }
+    }
+
+    zf_file *f_;
+    const uint16_t *table_;
+    unsigned char *buf_;
+    uint32_t range_, low_;
+    bool held_zero_;
+    uint32_t pending_, acc_, acc_bits_;
+    int32_t pos_;
+};
+
+} // namespace zfss
+
+#endif

@@ -1,0 +1,308 @@
+// ZFSS encoding: two passes over the same lines.  Pass 1 runs the model
+// and counts the decisions per context; pass 2 writes the probabilities
+// those counts give and codes the same decisions with them.
+//
+// Each line is coded one call late, because its links depend on the next
+// line: a call codes the line the previous call received, and the call
+// that receives the last line codes that one too.
+#include "zfss_model.h"
+
+#include <cstring>
+
+namespace zfss {
+namespace {
+
+template <class Sink> struct LineState {
+    zf_file *f;
+    Sink &out;
+    Rows r;
+    Regs &regs;
+};
+
+template <class Sink> void encode_hit(LineState<Sink> &s, bool hit, int j)
+{
+    s.out.zfss_encode_bit(hit ? 0 : 1, static_cast<unsigned>(s.regs.hit_context));
+    s.regs.hit_context = static_cast<int32_t>(hit ? kHitAfterHit : kHitAfterMiss);
+    if (hit)
+        zfss_put_number(s.out, j, kIndexBase);
+}
+
+template <class Slot> inline void exchange_hit(uint32_t *entries, int j, Slot slot)
+{
+    const uint32_t v = entries[slot(j)];
+    entries[slot(j)] = entries[slot(j / 2)];
+    entries[slot(j / 2)] = entries[slot(0)];
+    entries[slot(0)] = v;
+}
+
+template <class Sink> void zfss_put_mtf(LineState<Sink> &s, unsigned char b)
+{
+    unsigned char *list = mtf_list(s.f);
+    const auto *at = static_cast<const unsigned char *>(std::memchr(list, b, 256));
+    const int j = static_cast<int>(at - list); // every byte is in the list
+    zfss_put_number(s.out, j, kGreenBase);
+    std::memmove(list + 1, list, static_cast<std::size_t>(j));
+    list[0] = b;
+}
+
+// Depth 8: the bucket is the right pixel of the pair to the left, its
+// entries consecutive.
+template <class Sink> void zfss_put_pixel8(LineState<Sink> &s, int i)
+{
+    const uint32_t v = s.r.current[i];
+    uint32_t *bucket = cache(s.f) + (s.r.current[i - 1] & 0xFF) * kBucketSize;
+    for (int j = 0; j < kSearched; ++j)
+        if (bucket[j] == v) {
+            exchange_hit(bucket, j, [](int k) { return k; });
+            encode_hit(s, true, j);
+            return;
+        }
+    std::memmove(bucket + 1, bucket, (kSearched - 1) * sizeof(uint32_t));
+    bucket[0] = v;
+    encode_hit(s, false, 0);
+    zfss_put_mtf(s, static_cast<unsigned char>(v >> 8));
+    zfss_put_mtf(s, static_cast<unsigned char>(v));
+}
+
+// Depths 15 and 24: a ring of 32 slots per bucket, as the decoder keeps
+// it; entries 0 to 30 are the searched ones.
+template <class D, class Sink> void put_pixel_rgb(LineState<Sink> &s, int i)
+{
+    const uint32_t v = s.r.current[i];
+    const uint32_t above = s.r.above[i];
+    const unsigned k = D::bucket(above);
+    uint32_t *ring = cache(s.f) + k * kBucketSize;
+    uint16_t &head = ring_heads(s.f)[k];
+    const unsigned h = head;
+    for (int j = 0; j < kSearched; ++j)
+        if (ring[(h + static_cast<unsigned>(j)) & 31] == v) {
+            exchange_hit(ring, j, [h](int m) { return (h + static_cast<unsigned>(m)) & 31; });
+            encode_hit(s, true, j);
+            return;
+        }
+    head = static_cast<uint16_t>((h - 1) & 31);
+    ring[head] = v;
+    encode_hit(s, false, 0);
+
+    const uint32_t left = s.r.current[i - 1];
+    const int g = D::green(v), r = D::red(v), b = D::blue(v);
+    const int pg = D::predict_green(left, above);
+    const int d = g - pg;
+    const int pr = corrected(D::predict_red(left, above), d, D::max);
+    const int pb = corrected(D::predict_blue(left, above), d, D::max);
+    zfss_put_number(s.out, zfss_fold(g, pg, D::max), kGreenBase);
+    zfss_put_number(s.out, zfss_fold(r, pr, D::max), kRedBase);
+    zfss_put_number(s.out, zfss_fold(b, pb, D::max), kBlueBase);
+}
+
+template <class Sink> void zfss_put_pixel15(LineState<Sink> &s, int i) { put_pixel_rgb<Depth15>(s, i); }
+template <class Sink> void zfss_put_pixel24(LineState<Sink> &s, int i) { put_pixel_rgb<Depth24>(s, i); }
+
+// Links the change point at i to an uncovered change point of the same
+// value in the next line: same position, then i - 1, i + 1, i - 2, i + 2.
+// Position i + 2 is left to a change point of the same value at i + 1 to
+// i + 3 of this line, which reaches it at least as cheaply.
+template <class Sink> void zfss_put_link(LineState<Sink> &s, int i)
+{
+    Rows &r = s.r;
+    const uint32_t v = r.current[i];
+    const auto free_match = [&](int p) { return r.next_flags[p] == 1 && r.below[p] == v; };
+    const auto same_here = [&](int k) { return r.flags[k] != 0 && r.current[k] == v; };
+    int kind = 0;
+    for (int k = 1; k <= kLinkKinds; ++k)
+        if (free_match(link_target(i, k))) {
+            kind = k;
+            break;
+        }
+    if (kind == kLinkKinds && (same_here(i + 2) || same_here(i + 1) || same_here(i + 3)))
+        kind = 0;
+    const unsigned base = link_base(r.flags[i]);
+    for (int k = 0; k < kind; ++k)
+        s.out.zfss_encode_bit(0, base + static_cast<unsigned>(k));
+    if (kind < kLinkKinds)
+        s.out.zfss_encode_bit(1, base + static_cast<unsigned>(kind));
+    if (kind > 0)
+        r.next_flags[link_target(i, kind)] = static_cast<signed char>(-kind);
+}
+
+// Marks the change points of the line in `below`: 1 where a unit differs
+// from the one to its left (below[-1] is the guard).
+void mark_changes(const Rows &r, int n)
+{
+    for (int i = 0; i < n; ++i)
+        r.next_flags[i] = r.below[i] != r.below[i - 1] ? 1 : 0;
+}
+
+template <class Sink, void (*PutPixel)(LineState<Sink> &, int)>
+void code_units(LineState<Sink> &s, int n, bool last_line)
+{
+    Rows &r = s.r;
+    for (int i = 0; i < n; ++i) {
+        const signed char flag = r.flags[i];
+        if (flag == 1) {
+            add_counts(r.counts, r.next_counts, r.after_counts, i);
+            s.out.zfss_encode_bit(1, r.counts[i]);
+            PutPixel(s, i);
+            if (!last_line)
+                zfss_put_link(s, i);
+        } else if (flag == 0) {
+            s.out.zfss_encode_bit(0, r.counts[i]);
+        } else if (!last_line) {
+            zfss_put_link(s, i);
+        }
+    }
+}
+
+// Codes the current line.
+template <class Sink> void zfss_code_line(zf_file *f, Sink &out, int n, bool last_line)
+{
+    LineState<Sink> s{f, out, rows(f), regs(f)};
+    s.r.below[-1] = s.r.current[n - 1];
+    mark_changes(s.r, n);
+    switch (s.regs.depth) {
+    case 8: code_units<Sink, zfss_put_pixel8<Sink>>(s, n, last_line); break;
+    case 15: code_units<Sink, zfss_put_pixel15<Sink>>(s, n, last_line); break;
+    default: code_units<Sink, zfss_put_pixel24<Sink>>(s, n, last_line); break;
+    }
+}
+
+// Pass 2 begins by turning the counts into the probability table, which
+// opens the payload.
+bool write_probabilities(zf_file *f)
+{
+    const ProbTable prob = zfss_estimate(count_zeros(f), count_totals(f));
+    zfss_build_intervals(f, prob);
+    unsigned char bytes[kProbBytes];
+    for (int c = 0; c < kContexts; ++c) {
+        bytes[2 * c] = static_cast<unsigned char>(prob[static_cast<std::size_t>(c)] >> 8);
+        bytes[2 * c + 1] = static_cast<unsigned char>(prob[static_cast<std::size_t>(c)]);
+    }
+    zf_errno = 0;
+    zf_write(f, bytes, kProbBytes);
+    return zf_errno == 0;
+}
+
+// Both passes start from the same state, so pass 1 counts exactly what
+// pass 2 codes: line 0 has the guard 0 and an all-zero line above.
+template <class Sink> void start_pass(zf_file *f, Sink &out, int n)
+{
+    Regs &regs = zfss::regs(f);
+    Rows r = rows(f);
+    std::memset(f->table_64k, 0, 65536);
+    if (regs.depth == 8)
+        for (int j = 0; j < 256; ++j)
+            mtf_list(f)[j] = static_cast<unsigned char>(j);
+    else
+        std::memset(f->table_1k, 0, 1024);
+    const auto spread = static_cast<std::size_t>(n + 2 * kSpare);
+    std::memset(r.next_counts - kSpare, 0, spread);
+    std::memset(r.after_counts - kSpare, 0, spread);
+    r.below[-1] = 0;
+    mark_changes(r, n);
+    out.start();
+    regs.hit_context = kHitAfterMiss;
+}
+
+// Masks the caller's values to the pixel form and, at depth 8, packs the
+// pixels into pairs in place (an odd width pairs the last pixel with 0).
+void take_line(uint32_t *next, int width, int depth)
+{
+    const uint32_t mask = zf::pixel_mask(depth);
+    for (int i = 0; i < width; ++i)
+        next[i] &= mask;
+    if (depth != 8)
+        return;
+    if (width & 1)
+        next[width] = 0;
+    const int n = units(depth, width);
+    for (int i = 0; i < n; ++i)
+        next[i] = next[2 * i] << 8 | next[2 * i + 1];
+}
+
+template <class Sink> int write_line_pass(zf_file *f, uint32_t **line, Sink &out)
+{
+    Regs &regs = zfss::regs(f);
+    const int width = zf::block_width(f);
+    const int last = zf::block_height(f) - 1;
+    const int n = units(regs.depth, width);
+    if (f->line_no != 0) {
+        zfss_code_line(f, out, n, false);
+    } else {
+        if (regs.pass == 2) {
+            if (!write_probabilities(f))
+                return -1;
+            std::memset(rows(f).current, 0, static_cast<std::size_t>(n) * sizeof(uint32_t));
+        } else {
+            std::memset(f->table_32k, 0, 32768); // the counts
+        }
+        start_pass(f, out, n);
+    }
+    if (f->line_no == last) {
+        ++f->line_no;
+        rotate(f);
+        zfss_code_line(f, out, n, true);
+    }
+    if (line)
+        *line = f->line_a + kSpare; // plays below after the rotation
+    ++f->line_no;
+    rotate(f);
+    if (f->line_no - 1 < last) {
+        out.store();
+        return f->line_no;
+    }
+    if (regs.pass == 1) {
+        regs.pass = 2;
+        f->line_no = 0;
+        return 0;
+    }
+    zf_errno = 0;
+    out.zfss_finish();
+    return -2;
+}
+
+int zfss_write_line(zf_file *f, uint32_t **line)
+{
+    Regs &regs = zfss::regs(f);
+    const int width = zf::block_width(f);
+    take_line(f->line_c + kSpare, width, regs.depth);
+    {
+        unsigned char *after = f->row_e;
+        std::memset(after, 0, static_cast<std::size_t>(units(regs.depth, width) + 2 * kSpare));
+    }
+    try {
+        if (regs.pass == 1) {
+            Counter out(f);
+            return write_line_pass(f, line, out);
+        }
+        Encoder out(f);
+        return write_line_pass(f, line, out);
+    } catch (const CoderAbort &) {
+        return -1;
+    }
+}
+
+} // namespace
+} // namespace zfss
+
+extern "C" int zfss_write_setup(zf_file *f, uint32_t **line)
+{
+    using namespace zfss;
+    const int depth = zf::header_depth(f);
+    f->line_no = 0;
+    if (depth != 8 && depth != 15 && depth != 24) {
+        zf::set_error(f, ZF_ERR_FORMAT);
+        return -1;
+    }
+    f->pixel_fn = reinterpret_cast<zf_pixel_fn>(depth == 8 ? zfss_put_pixel8<Encoder> : depth == 15 ? zfss_put_pixel15<Encoder> : zfss_put_pixel24<Encoder>);
+    f->line_fn = zfss_write_line;
+    if (line)
+        *line = f->line_c + kSpare;
+    Regs &regs = zfss::regs(f);
+    regs = Regs{};
+    regs.depth = depth;
+    regs.pass = 1;
+    regs.hit_context = kHitAfterMiss;
+    zf_errno = 0;
+    zf_seek(f, f->next_pos + ZF_BLOCK_HEADER_SIZE);
+    return zf_errno != 0 ? -1 : 0;
+}
