@@ -10,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -82,6 +83,60 @@ inline void set_rgb_rate(benchmark::State &state, int width, int height)
 {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(bench_images::rgb_bytes(width, height)));
+}
+
+constexpr int kWidth = bench_images::default_width;
+constexpr int kHeight = bench_images::default_height;
+
+inline void encode_bench(benchmark::State &state, const char *tag, bench_images::Kind kind, int depth)
+{
+    const auto img = bench_images::make_image(kind, depth, kWidth, kHeight);
+    const std::string path = temp_path("bench-enc");
+    for (auto _ : state)
+        if (!encode(path, tag, depth, kWidth, kHeight, img))
+            state.SkipWithError("encoding failed");
+    std::remove(path.c_str());
+    set_rgb_rate(state, kWidth, kHeight);
+}
+
+inline void decode_bench(benchmark::State &state, const char *tag, bench_images::Kind kind, int depth)
+{
+    const auto img = bench_images::make_image(kind, depth, kWidth, kHeight);
+    const std::string path = temp_path("bench-dec");
+    if (!encode(path, tag, depth, kWidth, kHeight, img)) {
+        state.SkipWithError("encoding failed");
+        return;
+    }
+    uint32_t sink = 0;
+    for (auto _ : state)
+        if (decode(path, sink) != kHeight)
+            state.SkipWithError("decoding failed");
+    benchmark::DoNotOptimize(sink);
+    std::remove(path.c_str());
+    set_rgb_rate(state, kWidth, kHeight);
+}
+
+// Registers <name>_encode/<picture>/<depth> and <name>_decode/... for
+// every picture kind and depth.
+inline void register_codec(const char *name, const char *tag)
+{
+    using bench_images::Kind;
+    for (Kind kind : {Kind::flat, Kind::screen, Kind::photo})
+        for (int depth : {8, 15, 24}) {
+            const std::string tail = std::string("/") + bench_images::kind_name(kind) + "/" + std::to_string(depth);
+            benchmark::RegisterBenchmark((std::string(name) + "_encode" + tail).c_str(), encode_bench, tag, kind, depth)
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark((std::string(name) + "_decode" + tail).c_str(), decode_bench, tag, kind, depth)
+                ->Unit(benchmark::kMillisecond);
+        }
+}
+
+inline int run_main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
 
 } // namespace bench_codec
