@@ -313,4 +313,13 @@ TEST_F(Zfss, OtherDepthsAreRefused)
     EXPECT_EQ(zf_begin_write(f, &line, 0, 0, 4, 4, "ZFSS", -1), -1);
     EXPECT_EQ(zf_errno, ZF_ERR_FORMAT);
     zf_close(f);
+
+    encode(path, 24, {{1, 2}});
+    Bytes b = zt::read_file(path);
+    b[ZF_H_DEPTH] = 0;
+    b[ZF_H_DEPTH + 1] = 16;
+    zt::write_file(path, b);
+    int last = 0, error = 0;
+    EXPECT_TRUE(decode(path, &last, &error).empty());
+    EXPECT_EQ(error, ZF_ERR_FORMAT);
 }

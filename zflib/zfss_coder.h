@@ -30,16 +30,15 @@ using ProbTable = std::array<uint16_t, kContexts>;
 struct CoderAbort {};
 
 // Per-block state kept in the record between line calls.  A record is
-// used in one direction only; decoder and encoder fields stay apart for
-// clarity (there is room).
+// used in one direction only, so only `range` serves both.
 struct Regs {
-    // decoder
     uint32_t range;
+    // decoder
     uint32_t code;
-    uint32_t in_byte;
-    uint32_t in_mask;
-    int32_t in_pos;
-    int32_t in_left;
+    uint64_t in_window; // stream bits taken from the buffer, not yet used
+    int32_t in_avail;   // how many of them
+    int32_t in_pos;     // next byte of the buffer
+    int32_t in_left;    // bytes of the last refill not yet taken
     // encoder
     uint32_t low;
     uint32_t held_zero;
@@ -85,8 +84,8 @@ public:
         const Regs &r = regs(f);
         range_ = r.range;
         code_ = r.code;
-        byte_ = r.in_byte;
-        mask_ = r.in_mask;
+        window_ = r.in_window;
+        avail_ = r.in_avail;
         pos_ = r.in_pos;
         left_ = r.in_left;
     }
@@ -97,8 +96,8 @@ public:
         Regs &r = regs(f_);
         r.range = range_;
         r.code = code_;
-        r.in_byte = byte_;
-        r.in_mask = mask_;
+        r.in_window = window_;
+        r.in_avail = avail_;
         r.in_pos = pos_;
         r.in_left = left_;
     }
@@ -106,13 +105,12 @@ public:
     // The start of the stream: range 0xFFFF, code = its first 16 bits.
     void start()
     {
-        mask_ = 0;
+        window_ = 0;
+        avail_ = 0;
         pos_ = 0;
         left_ = 0;
         range_ = 0xFFFF;
-        code_ = 0;
-        for (int k = 0; k < 16; ++k)
-            code_ = code_ << 1 | next_bit();
+        code_ = take(16);
     }
 
     int zfss_decode_bit(unsigned context)
@@ -127,48 +125,66 @@ public:
             range_ -= t;
             bit = 1;
         }
-        while (range_ < 0x8000) {
-            range_ <<= 1;
-            code_ = ((code_ << 1) | next_bit()) & 0xFFFF;
+        if (range_ < 0x8000) {
+            // renormalise: as many doublings as bring the range back to
+            // 0x8000 or more, the code taking one stream bit for each
+            const int n = __builtin_clz(range_) - 16;
+            range_ <<= n;
+            code_ = ((code_ << n) | take(n)) & 0xFFFF;
         }
         return bit;
     }
 
 private:
-    uint32_t next_bit()
+    // The next n (1 to 16) bits of the stream, most significant first.
+    // Bytes already in the stream buffer are moved into the window ahead
+    // of need; the file is read only when a bit is needed that no byte
+    // read so far holds, as a byte-at-a-time reader would.
+    uint32_t take(int n)
     {
-        mask_ >>= 1;
-        if (mask_ == 0) {
-            byte_ = zfss_get_byte();
-            mask_ = 0x80;
-        }
-        return (byte_ & mask_) != 0;
+        if (avail_ < n)
+            fill(n);
+        avail_ -= n;
+        return static_cast<uint32_t>(window_ >> avail_) & ((1u << n) - 1);
     }
 
-    uint32_t zfss_get_byte()
+    void fill(int n)
     {
-        if (left_ == 0) {
-            const int got = zf_read_some(f_, buf_, ZF_STREAM_SIZE);
-            if (got == 0) {
-                zf::set_error(f_, ZF_ERR_EOF);
-                throw CoderAbort{};
+        while (avail_ < n) {
+            if (left_ == 0)
+                zfss_refill();
+            while (left_ > 0 && avail_ <= 56) {
+                window_ = window_ << 8 | buf_[pos_++];
+                --left_;
+                avail_ += 8;
             }
-            // A failed read is recorded (it surfaces at close); decoding
-            // goes on with the buffer's first byte and refills next time.
-            if (got < 0)
-                return buf_[0];
-            pos_ = 0;
-            left_ = got;
         }
-        --left_;
-        return buf_[pos_++];
+    }
+
+    void zfss_refill()
+    {
+        const int got = zf_read_some(f_, buf_, ZF_STREAM_SIZE);
+        if (got == 0) {
+            zf::set_error(f_, ZF_ERR_EOF);
+            throw CoderAbort{};
+        }
+        if (got < 0) {
+            // A failed read is recorded (it surfaces at close); decoding
+            // goes on with the buffer's first byte and reads again next time.
+            window_ = window_ << 8 | buf_[0];
+            avail_ += 8;
+            return;
+        }
+        pos_ = 0;
+        left_ = got;
     }
 
     zf_file *f_;
     const uint16_t *table_;
     unsigned char *buf_;
-    uint32_t range_, code_, byte_, mask_;
-    int32_t pos_, left_;
+    uint32_t range_, code_;
+    uint64_t window_;
+    int32_t avail_, pos_, left_;
 };
 
 // ---- encoding -------------------------------------------------------------
