@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -299,4 +301,244 @@ TEST_F(Zfenc, FaultsItMustNotCommit)
     EXPECT_TRUE(zt::file_exists(dir / "huge.RGB"));
     ASSERT_EQ(run({"p", "-ex", "-b"}).status, 0);
     EXPECT_FALSE(zt::file_exists(dir / "p.RGB"));
+}
+
+TEST_F(Zfenc, EveryTagAtEveryDepth)
+{
+    const Bytes img = rgb_image(37, 11);
+    zt::write_file(dir / "p.RGB", img);
+    fal("p.FAL", 37, 11);
+    Bytes djp = {'D', 'J', '5', '0', '5', 'J', 37, 0, 11, 0, 0, 0};
+    for (int i = 0; i < 768; ++i)
+        djp.push_back(uint8_t(i / 3));
+    for (int i = 0; i < 37 * 11; ++i)
+        djp.push_back(uint8_t(i % 7 == 0 ? i : 3));
+    zt::write_file(dir / "d.DJP", djp);
+    for (const char *tag : {"-b", "", "-2"}) {
+        for (const char *m : {"-m0", "-m1"}) {
+            std::vector<std::string> args = {"p", "out", m};
+            if (*tag)
+                args.push_back(tag);
+            auto r = run(args);
+            ASSERT_EQ(r.status, 0) << tag << m << r.out << r.err;
+            const Decoded d = decode(dir / "out.ZF");
+            for (size_t i = 0; i < d.pixels.size(); ++i)
+                ASSERT_EQ(d.pixels[i], m[2] == '1' ? to24(&img[3 * i]) : to15(&img[3 * i])) << tag << m << i;
+        }
+        std::vector<std::string> args = {"d.DJP", "out", "-m2"};
+        if (*tag)
+            args.push_back(tag);
+        ASSERT_EQ(run(args).status, 0);
+        const Decoded d = decode(dir / "out.ZF");
+        ASSERT_EQ(d.pixels.size(), 37u * 11u);
+        for (size_t i = 0; i < d.pixels.size(); ++i)
+            ASSERT_EQ(d.pixels[i], djp[780 + i]) << tag << i;
+    }
+    auto r = run({"p", "-2"});
+    EXPECT_NE(r.out.find("Compression type : Optimizing\n"), std::string::npos);
+    EXPECT_NE(r.err.find("pass 1 "), std::string::npos);
+    EXPECT_NE(r.err.find("\rpass 2 "), std::string::npos);
+    EXPECT_EQ(decode(dir / "p.ZF").tag, "ZFSS");
+}
+
+TEST_F(Zfenc, DjpTypesAndCompanionOrder)
+{
+    // Type 8: grey ramp palette, data at 12; type 24: RGB triplets at 12.
+    Bytes grey = {'D', 'J', '5', '0', '5', 'J', 2, 0, 1, 0, 8, 0, 0, 200};
+    zt::write_file(dir / "g.DJP", grey);
+    ASSERT_EQ(run({"g.DJP", "-b", "-m1"}).status, 0);
+    EXPECT_EQ(decode(dir / "g.ZF").pixels, (std::vector<uint32_t>{0, 0xC8C8C8}));
+    Bytes rgb = {'D', 'J', '5', '0', '5', 'J', 1, 0, 1, 0, 24, 0, 0x12, 0x34, 0x56};
+    zt::write_file(dir / "c.DJP", rgb);
+    ASSERT_EQ(run({"c.DJP", "-b", "-m1"}).status, 0);
+    EXPECT_EQ(decode(dir / "c.ZF").pixels, (std::vector<uint32_t>{0x123456}));
+    auto r = run({"c.DJP", "-m2"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("TYPE 0,8 DJPﾌｧｲﾙ以外では 8 bit ZEFAﾌｧｲﾙを生成できません"), std::string::npos);
+
+    // An RGB file with a DJP beside it: geometry from the DJP, pixels from
+    // the RGB file at the DJP's data offset.
+    Bytes beside(12 + 3, 0);
+    beside.insert(beside.end(), {9, 8, 7});
+    zt::write_file(dir / "c.RGB", beside);
+    ASSERT_EQ(run({"c", "-b", "-m1"}).status, 0);
+    EXPECT_EQ(decode(dir / "c.ZF").pixels, (std::vector<uint32_t>{0x000000}));
+
+    // FAL comes before DJP: a.DJP with a.FAL is raw RGB from offset 0.
+    zt::write_file(dir / "a.DJP", rgb);
+    fal("a.FAL", 5, 1);
+    ASSERT_EQ(run({"a.DJP", "-b", "-m1"}).status, 0);
+    const Decoded d = decode(dir / "a.ZF");
+    EXPECT_EQ(d.width, 5);
+    EXPECT_EQ(d.pixels[0], 0x444A35u); // "DJ5"
+    // A type-0 DJP shorter than its palette is not a DJP: plain raw.
+    zt::write_file(dir / "s.DJP", Bytes{'D', 'J', '5', '0', '5', 'J', 1, 0, 1, 0, 0, 0, 1});
+    ASSERT_EQ(run({"s.DJP", "-b"}).status, 0);
+    EXPECT_EQ(decode(dir / "s.ZF").width, 640);
+}
+
+TEST_F(Zfenc, NameResolution)
+{
+    // The 48-byte rule and the .Q0 fallback.
+    zt::write_file(dir / "q.RGB", Bytes(48, 1));
+    zt::write_file(dir / "q.Q0", rgb_image(640, 400));
+    auto r = run({"q", "-b"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Input file       : q.Q0\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(zt::file_exists(dir / "q.ZF"));
+    zt::write_file(dir / "only.Q0", rgb_image(640, 400));
+    r = run({"only.TIF", "-b"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Input file       : only.Q0\n"), std::string::npos);
+
+    // Outputs: derived beside the input, given without or with extension,
+    // the last name wins.
+    std::filesystem::create_directory(dir / "sub");
+    zt::write_file(dir / "sub/p.RGB", rgb_image(2, 1));
+    fal("sub/p.FAL", 2, 1);
+    ASSERT_EQ(run({"sub/p", "-b"}).status, 0);
+    EXPECT_TRUE(zt::file_exists(dir / "sub/p.ZF"));
+    ASSERT_EQ(run({"sub/p.RGB", "out", "-b"}).status, 0);
+    EXPECT_TRUE(zt::file_exists(dir / "out.ZF"));
+    ASSERT_EQ(run({"sub/p.RGB", "out.bin", "-b"}).status, 0);
+    EXPECT_EQ(decode(dir / "out.bin").width, 2);
+    ASSERT_EQ(run({"sub/p", "first", "sub/third", "-b"}).status, 0);
+    EXPECT_TRUE(zt::file_exists(dir / "sub/third.ZF"));
+    EXPECT_FALSE(zt::file_exists(dir / "first.ZF"));
+
+    // A name longer than its field is refused, nothing written.
+    r = run({std::string(300, 'n'), "-b"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("ﾌｧｲﾙ名が長すぎます"), std::string::npos);
+}
+
+TEST_F(Zfenc, CommentLimitsAndAuthors)
+{
+    zt::write_file(dir / "p.RGB", rgb_image(2, 2));
+    fal("p.FAL", 2, 2);
+    zt::write_file(dir / "ok.DOC", std::string(65532, 'y'));
+    ASSERT_EQ(run({"p", "-cok", "-b"}).status, 0);
+    EXPECT_EQ(decode(dir / "p.ZF").comment.size(), 65532u);
+    zt::write_file(dir / "empty.DOC", std::string());
+    ASSERT_EQ(run({"p", "-cempty.DOC", "-b"}).status, 0);
+    EXPECT_EQ(decode(dir / "p.ZF").comment, "");
+    EXPECT_EQ(decode(dir / "p.ZF").title, std::string(30, ' '));
+
+    // The author from the environment, in its order, else "(作者不明)"
+    // stored as Shift-JIS.
+    zt::RunOptions o{dir.path(), "", {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin", "ZEF_USER=zef", "zef_user=low", "USER=u"}, {}};
+    ASSERT_EQ(zt::run(zt::zfenc_path(), {"p", "-b", "-nh"}, o).status, 0);
+    EXPECT_EQ(decode(dir / "p.ZF").artist, "zef" + std::string(15, ' '));
+    o.unset = {"ZEF_USER", "zef_user", "USER", "LOG", "EXE", "TMP"};
+    o.env = {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"};
+    ASSERT_EQ(zt::run(zt::zfenc_path(), {"p", "-b", "-nh"}, o).status, 0);
+    const std::string unknown = "(\x8d\xec\x8e\xd2\x95\x73\x96\xbe)";
+    EXPECT_EQ(decode(dir / "p.ZF").artist, unknown + std::string(18 - unknown.size(), ' '));
+
+    // A title longer than its field is cut at a character boundary: 16
+    // two-byte characters keep 15 (30 bytes); 0x1A ends a first line.
+    std::string kanji;
+    for (int i = 0; i < 16; ++i)
+        kanji += "漢";
+    ASSERT_EQ(run({"p", "-ti", "-b"}, kanji + "\n").status, 0);
+    std::string sjis;
+    for (int i = 0; i < 15; ++i)
+        sjis += "\x8a\xbf";
+    EXPECT_EQ(decode(dir / "p.ZF").title, sjis);
+    zt::write_file(dir / "p.DOC", std::string("Title\x1a" "after"));
+    ASSERT_EQ(run({"p", "-c", "-b"}).status, 0);
+    EXPECT_EQ(decode(dir / "p.ZF").title, "Title" + std::string(25, ' '));
+    EXPECT_EQ(decode(dir / "p.ZF").comment, "Title");
+}
+
+TEST_F(Zfenc, LogNumberingAndLayout)
+{
+    zt::write_file(dir / "p.RGB", rgb_image(2, 2));
+    fal("p.FAL", 2, 2);
+    struct Case {
+        const char *log;
+        int number;
+    };
+    for (Case c : {Case{"0007 a.ZF\n", 8}, Case{"no number here\n", 2}, Case{"0003 a\n  0012 b\nnote\n", 13},
+                   Case{"0005 x\n0000 y\n", 0}}) {
+        zt::write_file(dir / "ZFENC.LOG", std::string(c.log));
+        ASSERT_EQ(run({"p", "-b", "-tn"}).status, 0);
+        EXPECT_EQ(decode(dir / "p.ZF").number, c.number) << c.log;
+        char expected[80];
+        std::snprintf(expected, sizeof expected, "%04d p.ZF                 unknown                        15 ZFBI\n",
+                      c.number);
+        EXPECT_EQ(log(), c.log + std::string(expected));
+    }
+    // A title of more than 30 bytes is cut in the log too.
+    std::filesystem::remove(dir / "ZFENC.LOG");
+    ASSERT_EQ(run({"p", "a-rather-long-output-name", "-ti", "-b", "-m1", "-2"}, std::string(40, 't') + "\n").status, 0);
+    EXPECT_EQ(log(), "0001 a-rather-long-output " + std::string(30, 't') + " 24 ZFSS\n");
+
+    // A log that cannot be written is reported, naming it.
+    std::filesystem::remove(dir / "ZFENC.LOG");
+    std::filesystem::create_directory(dir / "ZFENC.LOG");
+    auto r = run({"p", "-b"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("ZFENC.LOG"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("complete.         \n"), std::string::npos) << r.err;
+}
+
+TEST_F(Zfenc, TitleListPagesAndPauses)
+{
+    std::string text;
+    for (int i = 1; i <= 50; ++i) {
+        char line[100];
+        if (i == 7)
+            std::snprintf(line, sizeof line, "%04d short.ZF             brief\n", i);
+        else
+            std::snprintf(line, sizeof line, "%04d f%02d.ZF               title %-24d 15 ZFSF\n", i, i, i);
+        text += line;
+    }
+    zt::write_file(dir / "ZFENC.LOG", text);
+
+    auto r = run({"-tl"});
+    EXPECT_EQ(r.status, 0);
+    // 50 rows pause after rows 16, 32 and 48; off a terminal nothing waits
+    size_t pauses = 0;
+    for (size_t at = r.err.find("-- hit any key --"); at != std::string::npos; at = r.err.find("-- hit any key --", at + 1))
+        ++pauses;
+    EXPECT_EQ(pauses, 3u);
+    EXPECT_NE(r.err.find("-- hit any key --" + std::string(17, ' ') + "\r"), std::string::npos);
+    EXPECT_NE(r.out.find("|   7| short.ZF      | -------- | brief                          |\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("|  50| f50.ZF        |  15/ZFSF | title 50                       |\n"), std::string::npos);
+
+    r = run({"-tln"}); // work number 51 from the log
+    EXPECT_NE(r.out.find(".si ZEFA-Graphics data list(1/3)\n"), std::string::npos);
+    EXPECT_NE(r.out.find(".si ZEFA-Graphics data list(3/3)\n"), std::string::npos);
+    const size_t page3 = r.out.find("(3/3)");
+    const size_t page2 = r.out.find("(2/3)");
+    ASSERT_NE(page2, std::string::npos);
+    EXPECT_NE(r.out.find(".row 48 f48.ZF", page2), std::string::npos);
+    EXPECT_LT(r.out.find(".row 48 f48.ZF", page2), page3);
+    EXPECT_GT(r.out.find(".row 49 f49.ZF"), page3);
+    EXPECT_NE(r.out.find(".row 7 short.ZF\n.colc --------\n.col brief\n"), std::string::npos);
+
+    // On a terminal the pause waits for a key.
+    zt::RunOptions o{dir.path(), "", {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"}, {"LOG", "EXE"}};
+    o.repeat_keys_ms = 150;
+    const auto start = std::chrono::steady_clock::now();
+    r = zt::run_pty(zt::zfenc_path(), {"-tl"}, "x", 300, o);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.status, 0);
+    EXPECT_GE(waited, std::chrono::milliseconds(250)); // the first key comes after 300 ms
+    EXPECT_NE(r.out.find("|  50| f50.ZF"), std::string::npos);
+}
+
+TEST_F(Zfenc, EscDuringTheFirstPassRemovesTheOutput)
+{
+    zt::write_file(dir / "big.RGB", rgb_image(2000, 1500));
+    fal("big.FAL", 2000, 1500);
+    zt::RunOptions o{dir.path(), "", {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"}, {"LOG", "EXE"}};
+    o.repeat_keys_ms = 100;
+    auto r = zt::run_pty(zt::zfenc_path(), {"big", "-2"}, "\x1b", 50, o);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("ｴﾝｺｰﾄﾞを中止します"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("pass 2"), std::string::npos);
+    EXPECT_FALSE(zt::file_exists(dir / "big.ZF"));
+    EXPECT_EQ(log(), "");
 }

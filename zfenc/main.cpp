@@ -303,8 +303,8 @@ int main(int argc, char **argv)
     const bool written = exists(settings.output_name);
     if (written && settings.update_log) {
         zf_cprintf(stderr, "Update log file..");
-        log_append();
-        zf_cprintf(stderr, "\rcomplete.         \n");
+        if (log_append())
+            zf_cprintf(stderr, "\rcomplete.         \n");
     }
     end_of_run();
     if (written && settings.delete_input)

@@ -61,7 +61,9 @@ FILE *search_path_list(const char *list, const char *name, const char *mode, cha
 
 // worklog.cpp
 int log_next_number();
-void log_append();
+// Appends the log line; false (after a warning naming the log) when it
+// cannot be written.
+bool log_append();
 void print_title_list();
 
 // input.cpp: see input.h.  encode.cpp:

@@ -89,7 +89,7 @@ int log_next_number()
     return n == 0 ? 0 : n + 1;
 }
 
-void log_append()
+bool log_append()
 {
     // The log lives beside the program: the folder where "zfenc" is found
     // along $EXE, then $PATH; the current directory when it is not found.
@@ -110,6 +110,7 @@ void log_append()
     }
     if (!ok)
         zf_cprintf(stderr, "\n警告: ﾛｸﾞﾌｧｲﾙ %s に書き込めません\n", name.c_str());
+    return ok;
 }
 
 void print_title_list()
