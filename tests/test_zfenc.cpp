@@ -244,6 +244,16 @@ TEST_F(Zfenc, ConverterContractThroughAStandIn)
     args = zt::read_file(dir / "fake_conv.args");
     EXPECT_EQ(std::string(args.begin(), args.end()), "|DJ505JC|a.gif|ZFENCIMG.DJP|\n");
 
+    // TMP names the temporary file's folder, with or without a final '/'.
+    std::filesystem::create_directory(dir / "tmp");
+    for (const char *tmp : {"tmp", "tmp/"}) {
+        zt::RunOptions o{dir.path(), "", {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin", std::string("TMP=") + tmp}, {"LOG", "EXE"}};
+        ASSERT_EQ(zt::run(zt::zfenc_path(), {"a.gif", "-b", "-nh"}, o).status, 0);
+        args = zt::read_file(dir / "fake_conv.args");
+        EXPECT_EQ(std::string(args.begin(), args.end()), "./GIF_CONV.EXE|DJ505JC|a.gif|tmp/ZFENCIMG.DJP|\n");
+        EXPECT_FALSE(zt::file_exists(dir / "tmp/ZFENCIMG.DJP"));
+    }
+
     zt::write_file(dir / "fail.gif", std::string("fail"));
     r = run({"fail.gif", "-b"});
     EXPECT_EQ(r.status, 1);
@@ -295,6 +305,18 @@ TEST_F(Zfenc, FaultsItMustNotCommit)
     r = run({"huge", "-b"});
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(zt::file_exists(dir / "huge.ZF"));
+
+    fal("none.FAL", 0, 5);
+    zt::write_file(dir / "none.RGB", Bytes(3, 0));
+    r = run({"none", "-b"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(zt::file_exists(dir / "none.ZF"));
+
+    // An output folder that does not exist: reported, status 1.
+    r = run({"p", "nodir/out", "-b"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("nodir/out.ZF"), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(log().find("out.ZF"), std::string::npos);
 
     // -ex deletes the input only after a complete output.
     r = run({"huge", "-ex"});

@@ -58,7 +58,7 @@ void encode_image(const char *read_name, const char *output_name, const char *ta
     guard_output(output_name);
     zf_file *f = zf_create(output_name, title, settings.comment, settings.author, settings.work_number);
     if (!f)
-        fatal_library(nullptr);
+        fatal_library(output_name); // say which file could not be made
     uint32_t *line = nullptr;
     int last = zf_begin_write(f, &line, g.x, g.y, g.width, g.height, tag, -1);
     if (last < 0)
