@@ -15,7 +15,7 @@ cp "$SAMPLE/sample.RGB" "$SAMPLE/sample.FAL" .
 printf 'A bundled sample picture\nencoded by make demo\n' > sample.DOC
 
 echo "== the library alone: a file written from C, shown with zf_show_file"
-"$BIN/examples/write_sample" library.ZF | sed 's/^/   /'
+"$BIN/bin/write_sample" library.ZF | sed 's/^/   /'
 
 for mode in b "" 2; do
     case $mode in
@@ -24,11 +24,11 @@ for mode in b "" 2; do
         2) name=optimizing ;;
     esac
     echo "== zfenc -m1 ${mode:+-$mode} -c  ->  $name.ZF"
-    if ! "$BIN/zfenc/zfenc" sample "$name" -m1 ${mode:+-$mode} -c -nh </dev/null >"$name.enc.log" 2>&1; then
+    if ! "$BIN/bin/zfenc" sample "$name" -m1 ${mode:+-$mode} -c -nh </dev/null >"$name.enc.log" 2>&1; then
         echo "   not available yet: $(tail -1 "$name.enc.log")"
         continue
     fi
-    "$BIN/zfdec/zfdec" "$name" "$name-back" </dev/null >"$name.dec.log" 2>&1
+    "$BIN/bin/zfdec" "$name" "$name-back" </dev/null >"$name.dec.log" 2>&1
     if cmp -s sample.RGB "$name-back.RGB"; then same="pixels identical"; else same="PIXELS DIFFER"; fi
     printf '   %-13s %8d bytes  (raw %d bytes)  %s\n' "$name.ZF" "$(wc -c < "$name.ZF")" \
         "$(wc -c < sample.RGB)" "$same"
@@ -36,9 +36,9 @@ done
 
 echo "== zfdec DJ505JM: the fast file as a grey DJP reduced to at most 160 x 100"
 if [ -f fast.ZF ]; then
-    "$BIN/zfdec/zfdec" DJ505JM fast grey.DJP -w160,100 </dev/null >/dev/null 2>&1
+    "$BIN/bin/zfdec" DJ505JM fast grey.DJP -w160,100 </dev/null >/dev/null 2>&1
     printf '   grey.DJP %d bytes\n' "$(wc -c < grey.DJP)"
 fi
 echo "== header of fast.ZF (zfdec -i)"
-[ -f fast.ZF ] && "$BIN/zfdec/zfdec" -i fast | sed 's/^/   /'
+[ -f fast.ZF ] && "$BIN/bin/zfdec" -i fast | sed 's/^/   /'
 echo "== files are in $OUT"

@@ -3,7 +3,8 @@
 # that are missing.  Safe to run again and again.
 set -eu
 
-PACKAGES="cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev"
+PACKAGES="cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
+          libtiff-dev libgif-dev libpng-dev libjpeg62-turbo-dev pkg-config"
 
 missing=""
 for p in $PACKAGES; do

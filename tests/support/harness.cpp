@@ -238,6 +238,15 @@ std::string zfenc_path()
 #endif
 }
 
+std::string zfconv_path()
+{
+#ifdef ZFCONV_PATH
+    return ZFCONV_PATH;
+#else
+    return {};
+#endif
+}
+
 std::string source_dir() { return ZEFA_TEST_SOURCE_DIR; }
 std::string binary_dir() { return ZEFA_TEST_BINARY_DIR; }
 

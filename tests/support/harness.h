@@ -55,6 +55,7 @@ bool file_exists(const std::string &path);
 // Paths of the built programs (empty when the program is not built).
 std::string zfdec_path();
 std::string zfenc_path();
+std::string zfconv_path();
 std::string source_dir();
 std::string binary_dir();
 std::string tools_dir(); // the helper programs built from tests/tools/*.cpp

@@ -1,0 +1,22 @@
+#include "image.h"
+
+namespace zfconv {
+
+bool allocate(Image &img, long long width, long long height, Kind kind, std::string &error)
+{
+    if (width < 1 || height < 1) {
+        error = "the picture has no pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")";
+        return false;
+    }
+    if (width > kMaxPixels || height > kMaxPixels || width * height > kMaxPixels) {
+        error = "the picture is too large (" + std::to_string(width) + " x " + std::to_string(height) + ")";
+        return false;
+    }
+    img.width = static_cast<int>(width);
+    img.height = static_cast<int>(height);
+    img.kind = kind;
+    img.pixels.assign(static_cast<std::size_t>(width * height) * static_cast<std::size_t>(img.bytes_per_pixel()), 0);
+    return true;
+}
+
+} // namespace zfconv

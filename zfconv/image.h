@@ -1,0 +1,39 @@
+// image.h - the picture every reader of zfconv produces and every writer
+// takes: palette, grey or RGB pixels, top row first, one or three bytes
+// per pixel, nothing between rows.
+#ifndef ZEFA_ZFCONV_IMAGE_H
+#define ZEFA_ZFCONV_IMAGE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zfconv {
+
+enum class Kind { palette, grey, rgb };
+
+struct Image {
+    int width = 0;
+    int height = 0;
+    Kind kind = Kind::rgb;
+    std::vector<uint8_t> pixels;  // width * height * bytes_per_pixel()
+    std::vector<uint8_t> palette; // Kind::palette: 1 to 256 entries of R, G, B
+
+    int bytes_per_pixel() const { return kind == Kind::rgb ? 3 : 1; }
+};
+
+// The largest picture any reader accepts, so that a hostile header cannot
+// make the program allocate without bound: 2^27 pixels (384 MiB as RGB).
+inline constexpr long long kMaxPixels = 1LL << 27;
+
+// Checks a header's size against kMaxPixels and sizes `pixels`; false with
+// `error` set when the size is empty or too large.
+bool allocate(Image &img, long long width, long long height, Kind kind, std::string &error);
+
+// A read file in memory.
+using Bytes = std::vector<uint8_t>;
+
+} // namespace zfconv
+
+#endif

@@ -1,0 +1,61 @@
+#include "output_file.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zfconv {
+
+OutputFile::OutputFile(std::string path) : path_(std::move(path)) {}
+
+OutputFile::~OutputFile()
+{
+    if (file_)
+        std::fclose(file_);
+    if (!committed_ && !temp_.empty())
+        std::remove(temp_.c_str());
+}
+
+FILE *OutputFile::open(std::string &error)
+{
+    temp_ = path_ + ".XXXXXX";
+    const int fd = mkstemp(temp_.data());
+    if (fd < 0) {
+        error = "cannot create " + path_ + ": " + std::strerror(errno);
+        temp_.clear();
+        return nullptr;
+    }
+    // mkstemp makes the file private; the output gets the usual mode
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    file_ = fdopen(fd, "wb");
+    if (!file_) {
+        error = "cannot create " + path_ + ": " + std::strerror(errno);
+        close(fd);
+        return nullptr;
+    }
+    return file_;
+}
+
+bool OutputFile::commit(std::string &error)
+{
+    const bool written = std::ferror(file_) == 0;
+    const int saved = errno;
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (!written || !closed) {
+        error = "cannot write " + path_ + ": " + std::strerror(written ? errno : saved);
+        return false;
+    }
+    if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
+        error = "cannot write " + path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    committed_ = true;
+    return true;
+}
+
+} // namespace zfconv

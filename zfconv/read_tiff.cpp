@@ -1,0 +1,176 @@
+// TIFF: the first directory.  Palette pictures of up to 8 bits in strips
+// keep their palette; grey pictures stay grey; everything else (and any
+// layout the plain reading does not cover) goes through libtiff's RGBA
+// reading and becomes RGB.
+#include "readers.h"
+
+#include <tiffio.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace zfconv {
+namespace {
+
+struct TiffSource {
+    const uint8_t *data;
+    toff_t size;
+    toff_t pos;
+    char message[200];
+};
+
+tsize_t on_read(thandle_t h, tdata_t out, tsize_t n)
+{
+    auto *s = static_cast<TiffSource *>(h);
+    if (n <= 0 || s->pos >= s->size)
+        return 0;
+    const toff_t left = s->size - s->pos;
+    const toff_t take = static_cast<toff_t>(n) < left ? static_cast<toff_t>(n) : left;
+    std::memcpy(out, s->data + s->pos, take);
+    s->pos += take;
+    return static_cast<tsize_t>(take);
+}
+tsize_t on_write(thandle_t, tdata_t, tsize_t) { return 0; }
+toff_t on_seek(thandle_t h, toff_t off, int whence)
+{
+    auto *s = static_cast<TiffSource *>(h);
+    // libtiff passes relative moves as unsigned values that may stand for
+    // negative ones
+    const auto delta = static_cast<int64_t>(off);
+    int64_t to;
+    switch (whence) {
+    case SEEK_SET: to = delta; break;
+    case SEEK_CUR: to = static_cast<int64_t>(s->pos) + delta; break;
+    case SEEK_END: to = static_cast<int64_t>(s->size) + delta; break;
+    default: return static_cast<toff_t>(-1);
+    }
+    if (to < 0)
+        return static_cast<toff_t>(-1);
+    s->pos = static_cast<toff_t>(to);
+    return s->pos;
+}
+int on_close(thandle_t) { return 0; }
+toff_t on_size(thandle_t h) { return static_cast<TiffSource *>(h)->size; }
+int on_map(thandle_t, tdata_t *, toff_t *) { return 0; }
+void on_unmap(thandle_t, tdata_t, toff_t) {}
+
+int on_error(TIFF *, void *user, const char *, const char *fmt, va_list ap)
+{
+    auto *s = static_cast<TiffSource *>(user);
+    if (s->message[0] == '\0')
+        std::vsnprintf(s->message, sizeof s->message, fmt, ap);
+    return 1;
+}
+int on_warning(TIFF *, void *, const char *, const char *, va_list) { return 1; }
+
+struct TiffCloser {
+    void operator()(TIFF *t) const { TIFFClose(t); }
+};
+
+std::string tiff_error(const TiffSource &s, const char *otherwise)
+{
+    return s.message[0] ? std::string(s.message) : std::string(otherwise);
+}
+
+// A strip-organised palette picture of 1, 2, 4 or 8 bits per pixel.
+bool read_palette(TIFF *t, TiffSource &src, Image &img, int bits, std::string &error)
+{
+    uint16_t *r = nullptr, *g = nullptr, *b = nullptr;
+    if (!TIFFGetField(t, TIFFTAG_COLORMAP, &r, &g, &b)) {
+        error = "the TIFF palette picture has no colour map";
+        return false;
+    }
+    const int n = 1 << bits;
+    // Colour maps hold 16-bit values; some writers store 8-bit ones.
+    bool eight = true;
+    for (int i = 0; i < n; ++i)
+        eight = eight && r[i] < 256 && g[i] < 256 && b[i] < 256;
+    const int shift = eight ? 0 : 8;
+    for (int i = 0; i < n; ++i)
+        img.palette.insert(img.palette.end(), {uint8_t(r[i] >> shift), uint8_t(g[i] >> shift), uint8_t(b[i] >> shift)});
+
+    const tmsize_t line = TIFFScanlineSize(t);
+    const long long need = (static_cast<long long>(img.width) * bits + 7) / 8;
+    if (line < need) {
+        error = "unexpected TIFF row layout";
+        return false;
+    }
+    std::vector<uint8_t> row(static_cast<std::size_t>(line));
+    const int per_byte = 8 / bits;
+    const unsigned mask = (1u << bits) - 1;
+    for (int y = 0; y < img.height; ++y) {
+        if (TIFFReadScanline(t, row.data(), static_cast<uint32_t>(y), 0) < 0) {
+            error = tiff_error(src, "damaged TIFF data");
+            return false;
+        }
+        uint8_t *out = img.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(img.width);
+        for (int x = 0; x < img.width; ++x) {
+            const int shift_in = (per_byte - 1 - x % per_byte) * bits;
+            out[x] = static_cast<uint8_t>((row[static_cast<std::size_t>(x / per_byte)] >> shift_in) & mask);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool read_tiff(const uint8_t *data, std::size_t size, Image &img, std::string &error)
+{
+    TiffSource src{data, size, 0, ""};
+    std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions *)> opts(TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
+    if (!opts) {
+        error = "out of memory";
+        return false;
+    }
+    TIFFOpenOptionsSetMaxSingleMemAlloc(opts.get(), static_cast<tmsize_t>(kMaxPixels * 4 + 4096));
+    TIFFOpenOptionsSetErrorHandlerExtR(opts.get(), on_error, &src);
+    TIFFOpenOptionsSetWarningHandlerExtR(opts.get(), on_warning, &src);
+    std::unique_ptr<TIFF, TiffCloser> t(TIFFClientOpenExt("input", "rm", &src, on_read, on_write, on_seek, on_close,
+                                                          on_size, on_map, on_unmap, opts.get()));
+    if (!t) {
+        error = tiff_error(src, "not a readable TIFF file");
+        return false;
+    }
+    uint32_t w = 0, h = 0;
+    uint16_t photometric = 0, bits = 1, samples = 1;
+    TIFFGetField(t.get(), TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(t.get(), TIFFTAG_IMAGELENGTH, &h);
+    TIFFGetFieldDefaulted(t.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(t.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    if (!TIFFGetField(t.get(), TIFFTAG_PHOTOMETRIC, &photometric))
+        photometric = samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+
+    const bool palette = photometric == PHOTOMETRIC_PALETTE && samples == 1 && !TIFFIsTiled(t.get()) &&
+                         (bits == 1 || bits == 2 || bits == 4 || bits == 8);
+    const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
+    if (!allocate(img, w, h, palette ? Kind::palette : grey ? Kind::grey : Kind::rgb, error))
+        return false;
+    if (palette)
+        return read_palette(t.get(), src, img, bits, error);
+
+    char why[1024] = "";
+    if (!TIFFRGBAImageOK(t.get(), why)) {
+        error = std::string("a TIFF layout this program does not read: ") + why;
+        return false;
+    }
+    std::vector<uint32_t> raster(static_cast<std::size_t>(img.width) * static_cast<std::size_t>(img.height));
+    if (!TIFFReadRGBAImageOriented(t.get(), w, h, raster.data(), ORIENTATION_TOPLEFT, 1)) {
+        error = tiff_error(src, "damaged TIFF data");
+        return false;
+    }
+    uint8_t *out = img.pixels.data();
+    for (uint32_t p : raster) {
+        if (grey) {
+            *out++ = static_cast<uint8_t>(TIFFGetR(p));
+        } else {
+            *out++ = static_cast<uint8_t>(TIFFGetR(p));
+            *out++ = static_cast<uint8_t>(TIFFGetG(p));
+            *out++ = static_cast<uint8_t>(TIFFGetB(p));
+        }
+    }
+    return true;
+}
+
+} // namespace zfconv

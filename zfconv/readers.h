@@ -1,0 +1,38 @@
+// readers.h - the picture readers of zfconv.  Each takes a whole file held
+// in memory (so that the fuzzers can drive them directly) and returns true
+// with the picture, or false with a one-line English message in `error`.
+// None of them trusts a size, an offset or a count read from the file.
+#ifndef ZEFA_ZFCONV_READERS_H
+#define ZEFA_ZFCONV_READERS_H
+
+#include "image.h"
+
+namespace zfconv {
+
+enum class Format { unknown, bmp, gif, png, tiff, jpeg, djp, zefa };
+
+// The format a file's first bytes show; never looks at the name.
+Format sniff(const uint8_t *data, std::size_t size);
+const char *format_name(Format f);
+
+bool read_gif(const uint8_t *data, std::size_t size, Image &img, std::string &error);
+bool read_png(const uint8_t *data, std::size_t size, Image &img, std::string &error);
+bool read_tiff(const uint8_t *data, std::size_t size, Image &img, std::string &error);
+bool read_jpeg(const uint8_t *data, std::size_t size, Image &img, std::string &error);
+bool read_bmp(const uint8_t *data, std::size_t size, Image &img, std::string &error);
+bool read_djp(const uint8_t *data, std::size_t size, Image &img, std::string &error);
+
+// Any of the formats above, chosen by sniff().
+bool read_image(const uint8_t *data, std::size_t size, Image &img, std::string &error);
+
+// A ZEFA file (by name: the library reads it): every decodable block drawn
+// at its position onto a picture of the header's maximum size (grown to
+// hold every block); depth 8 gives a palette picture.
+bool read_zefa(const std::string &path, Image &img, std::string &error);
+
+// A raw RGB file whose size comes from its FAL or IPR companion.
+bool read_raw_rgb(const std::string &path, const Bytes &data, Image &img, std::string &error);
+
+} // namespace zfconv
+
+#endif
