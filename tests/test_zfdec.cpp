@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
+#include <sys/stat.h>
 #include <filesystem>
 
 namespace {
@@ -221,4 +223,23 @@ TEST(Zfdec, EscOnTheTerminalRemovesThePartialOutput)
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_NE(r.out.find("ﾃﾞｺｰﾄﾞを中止します"), std::string::npos) << r.out;
     EXPECT_FALSE(zt::file_exists(dir / "big.RGB"));
+}
+
+// A signal while the output is open removes it and ends the program with
+// the signal.  The output is a named pipe, so zfdec waits in its open
+// until the signal comes.
+TEST(Zfdec, SignalsRemoveThePartialOutput)
+{
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        zt::TempDir dir;
+        write_zf(dir / "img.ZF", 24, {{0, 0, 4, 4, "ZFBI"}});
+        ASSERT_EQ(mkfifo((dir / "img.RGB").c_str(), 0600), 0);
+        zt::RunOptions o = kEnv;
+        o.cwd = dir.path();
+        o.signal = sig;
+        o.signal_after_ms = 200;
+        const auto r = zt::run(zt::zfdec_path(), {"img"}, o);
+        EXPECT_EQ(r.status, 128 + sig) << r.out << r.err;
+        EXPECT_FALSE(zt::file_exists(dir / "img.RGB")) << sig;
+    }
 }

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -563,4 +564,20 @@ TEST_F(Zfenc, EscDuringTheFirstPassRemovesTheOutput)
     EXPECT_EQ(r.out.find("pass 2"), std::string::npos);
     EXPECT_FALSE(zt::file_exists(dir / "big.ZF"));
     EXPECT_EQ(log(), "");
+}
+
+TEST_F(Zfenc, SignalsRemoveThePartialOutput)
+{
+    zt::write_file(dir / "big.RGB", rgb_image(3000, 2000));
+    fal("big.FAL", 3000, 2000);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        zt::RunOptions o{dir.path(), "", {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"}, {"LOG", "EXE"}};
+        o.signal = sig;
+        o.signal_after_ms = 100;
+        const auto r = zt::run(zt::zfenc_path(), {"big", "-2"}, o);
+        EXPECT_EQ(r.status, 128 + sig) << r.out << r.err;
+        EXPECT_FALSE(zt::file_exists(dir / "big.ZF")) << sig;
+        EXPECT_EQ(log(), "");
+        EXPECT_TRUE(zt::file_exists(dir / "big.RGB"));
+    }
 }

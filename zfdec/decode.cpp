@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 dec_state_t dec;
 
@@ -40,8 +41,27 @@ std::string block_output_name(const char *output, int i)
     return out.substr(0, dir_end) + name + ext;
 }
 
+// The output being written, removed when a signal ends the program.
+char guarded_output[1024];
+
+void remove_on_signal(int)
+{
+    if (guarded_output[0])
+        ::unlink(guarded_output); // async-signal-safe
+}
+
+void guard_output(const std::string &name)
+{
+    // a name that does not fit is not guarded (a cut one would name another file)
+    const std::size_t n = name.size() < sizeof guarded_output ? name.size() : 0;
+    std::memcpy(guarded_output, name.data(), n);
+    guarded_output[n] = '\0';
+    zf_console_on_signal(remove_on_signal);
+}
+
 [[noreturn]] void stop_block(zf_file *f, const std::string &name, bool esc)
 {
+    guarded_output[0] = '\0';
     std::fclose(dec.out);
     dec.out = nullptr;
     std::remove(name.c_str());
@@ -161,8 +181,10 @@ bool decode_file(const char *input_name, const char *output_name)
         if (djp)
             dec.accumulators.assign(static_cast<std::size_t>(dec.target_width) + 1, accumulator{0, 0, 0, 0});
         const std::string name = block_output_name(output_name, i);
+        guard_output(name);
         dec.out = std::fopen(name.c_str(), "wb");
         if (!dec.out) {
+            guarded_output[0] = '\0';
             zf_close(f);
             zf_print_error("出力ﾌｧｲﾙが作成できません");
             std::exit(1);
@@ -212,6 +234,7 @@ bool decode_file(const char *input_name, const char *output_name)
             stop_block(f, name, false);
         std::fclose(dec.out);
         dec.out = nullptr;
+        guarded_output[0] = '\0';
         progress_end();
         zf_cprintf(stderr, "\ncomplete.\n");
         if (!djp) {

@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -115,9 +116,19 @@ RunResult run(const std::string &program, const std::vector<std::string> &args,
         ::close(in[1]);
     });
     RunResult r;
+    // The child stays unreaped until waitpid below, so the signal cannot
+    // reach another process.
+    std::thread killer;
+    if (opts.signal)
+        killer = std::thread([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(opts.signal_after_ms));
+            ::kill(pid, opts.signal);
+        });
     std::thread err_reader([&] { read_all(err[0], r.err); });
     read_all(out[0], r.out);
     err_reader.join();
+    if (killer.joinable())
+        killer.join();
     feeder.join();
     ::close(out[0]);
     ::close(err[0]);

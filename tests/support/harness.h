@@ -21,6 +21,8 @@ struct RunOptions {
     std::vector<std::string> unset;     // names removed from the environment
     bool argv0_empty = false;           // start with an empty argument 0
     int repeat_keys_ms = 0;             // run_pty: send the keys again at this interval
+    int signal = 0;                     // run: send this signal ...
+    int signal_after_ms = 0;            // ... this long after the start
 };
 
 // Runs a program (path) with arguments; stdin is a pipe holding opts.input.
