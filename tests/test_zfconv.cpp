@@ -356,6 +356,13 @@ TEST_F(Zfconv, FailuresLeaveNoOutput)
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_FALSE(zt::file_exists(dir / "out.DJP"));
     }
+    // wider than a DJP file can say
+    write_png_file(dir / "wide.png", test_image(Kind::grey, 70000, 1));
+    auto wide = conv({"DJ505JC", "wide.png", "out.DJP"});
+    EXPECT_EQ(wide.status, 1);
+    EXPECT_NE(wide.err.find("65535"), std::string::npos) << wide.err;
+    EXPECT_FALSE(zt::file_exists(dir / "out.DJP"));
+
     const auto r = conv({"DJ505JC", "c.png", "nowhere/out.DJP"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("nowhere/out.DJP"), std::string::npos);

@@ -1,0 +1,196 @@
+// The BMP reader: every header form, bit count and coding, both row
+// orders, and damaged files.
+#include "readers.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+
+namespace {
+
+using zfconv::Bytes;
+using zfconv::Image;
+using zfconv::Kind;
+
+// Builds a BMP file: file header, an info header of `header_size` bytes
+// (12 for the core form), optional masks, palette and pixel bytes.
+struct Bmp {
+    Bmp(int header, int w, int h, int bit_count, uint32_t coding = 0)
+        : header_size(header), width(w), height(h), bits(bit_count), compression(coding)
+    {
+    }
+    int header_size, width, height, bits;
+    uint32_t compression, colours = 0;
+    std::vector<uint32_t> masks;          // after a 40-byte header, or inside a longer one
+    std::vector<uint8_t> palette;         // R, G, B triples
+    Bytes pixels;                         // as stored
+
+    Bytes file() const
+    {
+        Bytes b;
+        auto u16 = [&](uint32_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)}); };
+        auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+        const bool core = header_size == 12;
+        const size_t entry = core ? 3 : 4;
+        const size_t extra = header_size == 40 ? masks.size() * 4 : 0;
+        const auto offset = static_cast<uint32_t>(14 + header_size + extra + palette.size() / 3 * entry);
+        b.insert(b.end(), {'B', 'M'});
+        u32(offset + static_cast<uint32_t>(pixels.size())), u32(0), u32(offset);
+        u32(static_cast<uint32_t>(header_size));
+        if (core) {
+            u16(static_cast<uint32_t>(width)), u16(static_cast<uint32_t>(height)), u16(1), u16(static_cast<uint32_t>(bits));
+        } else {
+            u32(static_cast<uint32_t>(width)), u32(static_cast<uint32_t>(height)), u16(1), u16(static_cast<uint32_t>(bits));
+            u32(compression), u32(static_cast<uint32_t>(pixels.size())), u32(2835), u32(2835), u32(colours), u32(0);
+            for (size_t k = 0; header_size > 40 && k < static_cast<size_t>(header_size - 40) / 4; ++k)
+                u32(k < masks.size() ? masks[k] : 0);
+            if (header_size == 40)
+                for (uint32_t m : masks)
+                    u32(m);
+        }
+        for (size_t i = 0; i + 2 < palette.size(); i += 3) {
+            b.insert(b.end(), {palette[i + 2], palette[i + 1], palette[i]});
+            if (!core)
+                b.push_back(0);
+        }
+        b.insert(b.end(), pixels.begin(), pixels.end());
+        return b;
+    }
+};
+
+Image read(const Bytes &file, bool expect_ok = true)
+{
+    Image img;
+    std::string error;
+    const bool ok = zfconv::read_bmp(file.data(), file.size(), img, error);
+    EXPECT_EQ(ok, expect_ok) << error;
+    if (!ok) {
+        EXPECT_FALSE(error.empty());
+    }
+    return img;
+}
+
+} // namespace
+
+TEST(BmpReader, RowOrdersAndColourDepths)
+{
+    // 24 bits, 2 x 2, bottom-up rows padded to 8 bytes: BGR in the file.
+    Bmp b{40, 2, 2, 24};
+    b.pixels = {3, 2, 1, 6, 5, 4, 0, 0, /* top: */ 9, 8, 7, 12, 11, 10, 0, 0};
+    EXPECT_EQ(read(b.file()).pixels, (Bytes{7, 8, 9, 10, 11, 12, 1, 2, 3, 4, 5, 6}));
+    b.height = -2; // top-down: the first row is the top
+    EXPECT_EQ(read(b.file()).pixels, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+
+    // 32 bits without masks: BGRX
+    Bmp c{40, 1, 1, 32};
+    c.pixels = {0x30, 0x20, 0x10, 0xFF};
+    EXPECT_EQ(read(c.file()).pixels, (Bytes{0x10, 0x20, 0x30}));
+    // 16 bits without masks: 5-5-5, 31 widens to 255
+    Bmp d{40, 2, 1, 16};
+    d.pixels = {0x00, 0x7C, 0x1F, 0x00};
+    EXPECT_EQ(read(d.file()).pixels, (Bytes{255, 0, 0, 0, 0, 255}));
+    // 16-bit bit fields 5-6-5 after the 40-byte header
+    Bmp e{40, 1, 1, 16, 3};
+    e.masks = {0xF800, 0x07E0, 0x001F};
+    e.pixels = {0xE0, 0x07, 0, 0}; // green all ones
+    EXPECT_EQ(read(e.file()).pixels, (Bytes{0, 255, 0}));
+    // 32-bit bit fields inside a 108-byte header, an unusual order
+    Bmp f{108, 1, 1, 32, 3};
+    f.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
+    f.pixels = {0x11, 0x22, 0x33, 0};
+    EXPECT_EQ(read(f.file()).pixels, (Bytes{0x11, 0x22, 0x33}));
+    Bmp g = f;
+    g.masks = {0x0F0F, 0, 0}; // not one run of bits
+    read(g.file(), false);
+}
+
+TEST(BmpReader, PalettePictures)
+{
+    // 1 bit, 10 pixels in a row of 4 bytes
+    Bmp one{40, 10, 1, 1};
+    one.palette = {0, 0, 0, 255, 255, 255};
+    one.pixels = {0xA5, 0xC0, 0, 0};
+    Image img = read(one.file());
+    EXPECT_EQ(img.kind, Kind::palette);
+    EXPECT_EQ(img.pixels, (Bytes{1, 0, 1, 0, 0, 1, 0, 1, 1, 1}));
+    EXPECT_EQ(img.palette, one.palette);
+
+    // 4 bits, 3 pixels; colours used = 3 (a short palette)
+    Bmp four{40, 3, 1, 4};
+    four.colours = 3;
+    four.palette = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    four.pixels = {0x21, 0x70, 0, 0}; // index 7 lies beyond the palette: kept
+    img = read(four.file());
+    EXPECT_EQ(img.pixels, (Bytes{2, 1, 7}));
+    EXPECT_EQ(img.palette.size(), 9u);
+
+    // the 12-byte core header with 3-byte palette entries
+    Bmp core{12, 2, 1, 8};
+    for (int i = 0; i < 256; ++i)
+        core.palette.insert(core.palette.end(), {uint8_t(i), uint8_t(255 - i), 7});
+    core.pixels = {200, 3, 0, 0};
+    img = read(core.file());
+    EXPECT_EQ(img.pixels, (Bytes{200, 3}));
+    EXPECT_EQ(img.palette[3 * 200 + 1], 55);
+}
+
+TEST(BmpReader, RunLengthCodings)
+{
+    // RLE8, 4 x 2, bottom row first: a run of two 5s, an absolute run of
+    // three (cut at the row's end), end of line, a delta of one, one 7, end.
+    Bmp r8{40, 4, 2, 8, 1};
+    r8.palette.assign(3 * 8, 0);
+    r8.pixels = {2, 5, 0, 3, 1, 2, 3, 0, 0, 0, 0, 2, 1, 0, 1, 7, 0, 1};
+    EXPECT_EQ(read(r8.file()).pixels, (Bytes{0, 7, 0, 0, /* bottom: */ 5, 5, 1, 2}));
+
+    // RLE4: a run alternates the two nibbles; an absolute run of 3 nibbles
+    // takes 2 bytes, padded to a word.
+    Bmp r4{40, 8, 1, 4, 2};
+    r4.palette.assign(3 * 16, 0);
+    r4.pixels = {5, 0x12, 0, 3, 0xAB, 0xC0, 0, 1};
+    EXPECT_EQ(read(r4.file()).pixels, (Bytes{1, 2, 1, 2, 1, 10, 11, 12}));
+
+    // Data that stops without its end mark keeps what was decoded.
+    Bmp cut = r8;
+    cut.pixels = {2, 5};
+    EXPECT_EQ(read(cut.file()).pixels, (Bytes{0, 0, 0, 0, 5, 5, 0, 0}));
+    // Runs and deltas far beyond the picture stay inside it.
+    Bmp wild = r8;
+    wild.pixels = {255, 1, 0, 2, 255, 255, 255, 9, 0, 255, 1, 2};
+    read(wild.file());
+    // Top-down pictures cannot be run-length coded.
+    Bmp down = r8;
+    down.height = -2;
+    read(down.file(), false);
+}
+
+TEST(BmpReader, DamagedFilesAreRefusedCleanly)
+{
+    Bmp b{40, 3, 3, 8};
+    for (int i = 0; i < 256; ++i)
+        b.palette.insert(b.palette.end(), {uint8_t(i), 0, 0});
+    b.pixels.assign(4 * 3, 9);
+    const Bytes whole = b.file();
+    read(whole);
+    for (size_t n = 0; n < whole.size() - 1; ++n) {
+        Image img;
+        std::string error;
+        EXPECT_FALSE(zfconv::read_bmp(whole.data(), n, img, error)) << n; // the last row is missing
+    }
+    struct Bad {
+        int width, height, bits;
+        uint32_t compression;
+    };
+    for (Bad bad : {Bad{0, 3, 8, 0}, Bad{3, 0, 8, 0}, Bad{100000, 100000, 8, 0}, Bad{3, INT32_MIN, 8, 0},
+                    Bad{-3, 3, 8, 0}, Bad{3, 3, 7, 0}, Bad{3, 3, 8, 2}, Bad{3, 3, 24, 3}, Bad{3, 3, 8, 4}}) {
+        Bmp x = b;
+        x.width = bad.width, x.height = bad.height, x.bits = bad.bits, x.compression = bad.compression;
+        read(x.file(), false);
+    }
+    Bytes far = whole;
+    far[10] = 0xFF, far[11] = 0xFF, far[12] = 0xFF, far[13] = 0x7F; // pixels beyond the end
+    read(far, false);
+    Bytes odd = whole;
+    odd[14] = 30; // a header size not read here
+    read(odd, false);
+}
