@@ -16,6 +16,8 @@ TARGETS=${*:-$(cd $BUILD/fuzz && ls fuzz_* | grep -v '\.' )}
 SEEDS=$BUILD/fuzz/seeds
 mkdir -p "$SEEDS" fuzz/findings
 $BUILD/fuzz/make_seeds "$SEEDS"
+[ -x $BUILD/fuzz/make_conv_seeds ] && $BUILD/fuzz/make_conv_seeds "$SEEDS"
+found_before=$(ls fuzz/findings | wc -l)
 for t in $TARGETS; do
     corpus=fuzz/corpus/$t
     mkdir -p "$corpus"
@@ -24,3 +26,8 @@ for t in $TARGETS; do
         -rss_limit_mb=2048 -artifact_prefix=fuzz/findings/"$t"- -print_final_stats=1 \
         "$corpus" "$SEEDS" 2>&1 | grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss|==|SUMMARY)|cov:' | tail -3
 done
+found_after=$(ls fuzz/findings | wc -l)
+if [ "$found_after" -gt "$found_before" ]; then
+    echo "fuzzing found new failures:"; ls -t fuzz/findings | head -n $((found_after - found_before))
+    exit 1
+fi

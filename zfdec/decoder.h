@@ -24,6 +24,12 @@ struct dec_settings_t {
 };
 extern dec_settings_t dec_settings;
 
+// Ends the run with a status (main.cpp: exit).
+[[noreturn]] void end_run(int status);
+// options.cpp: one option argument (it begins with '-' or '/') into
+// dec_settings; a bad one is reported and ends the run with status 1.
+void parse_option(const char *arg);
+
 struct accumulator {
     int32_t r, g, b, count;
 };

@@ -14,6 +14,8 @@
 
 dec_settings_t dec_settings;
 
+[[noreturn]] void end_run(int status) { std::exit(status); }
+
 namespace {
 
 void dec_banner() { zf_cprintf(stdout, "%s %s\n", "ZEFA Decoder for Win32/NT console v2.08", "(Linux native build)"); }
@@ -26,51 +28,6 @@ void dec_usage()
                              "                          n: 0 FAL形式",
                              "                             1 IPR形式"})
         zf_cprintf(stdout, "%s\n", line);
-}
-
-[[noreturn]] void bad_option(const char *arg)
-{
-    zf_cprintf(stdout, "ｵﾌﾟｼｮﾝ -%s は間違った指定です\n", arg + 1);
-    std::exit(1);
-}
-
-// A decimal number of at most 9 digits, for -W; false for anything else.
-bool parse_count(const std::string &s, int *out)
-{
-    if (s.empty() || s.size() > 9)
-        return false;
-    int v = 0;
-    for (char c : s) {
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-        v = v * 10 + (c - '0');
-    }
-    *out = v;
-    return true;
-}
-
-void parse_option(const char *arg)
-{
-    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(arg[1])));
-    const char next = arg[1] ? arg[2] : '\0';
-    switch (letter) {
-    case 'H': dec_settings.djp_force_24 = true; break;
-    case 'I': dec_settings.run_mode = RunMode::Header; break;
-    case 'P': dec_settings.companion_fal = next == '\0' || next == '0'; break;
-    case 'Q':
-        dec_settings.run_mode = RunMode::Query;
-        dec_settings.ratio_packed = next == '\0' || next <= '0';
-        break;
-    case 'W': {
-        const std::string text = arg + 2;
-        const auto comma = text.find(',');
-        if (comma == std::string::npos || !parse_count(text.substr(0, comma), &dec_settings.limit_width) ||
-            !parse_count(text.substr(comma + 1), &dec_settings.limit_height))
-            bad_option(arg);
-        break;
-    }
-    default: bad_option(arg);
-    }
 }
 
 void take_name(char *field, const char *arg)

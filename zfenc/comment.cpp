@@ -13,7 +13,6 @@ namespace {
 
 constexpr long kCommentLimit = 65532; // 0xFFFC bytes
 
-void say(const char *text) { zf_cprintf(stdout, "%s\n", text); }
 
 // Copies Shift-JIS text into a field, cut at a character boundary.
 void copy_cut(char *field, std::size_t size, const char *text, std::size_t n)

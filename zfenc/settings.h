@@ -44,6 +44,12 @@ extern enc_settings settings;
 // output file that this run created and did not finish.
 [[noreturn]] void fail_run();
 
+// options.cpp
+void say(const char *text);               // a message line on standard output
+[[noreturn]] void refuse(const char *text); // say it and fail the run
+void take_name(char *field, const char *arg);
+void parse_option(const char *arg);
+
 // The output file being written: removed by fail_run and on the signals
 // that end the program, so no half-written output is left behind.
 void guard_output(const char *name);
