@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace {
 
@@ -366,6 +367,16 @@ TEST_F(Zfconv, FailuresLeaveNoOutput)
     const auto r = conv({"DJ505JC", "c.png", "nowhere/out.DJP"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("nowhere/out.DJP"), std::string::npos);
+    // a device is written in place and stays a device
+    const auto full = conv({"DJ505JC", "c.png", "/dev/full"});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("/dev/full"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(stat("/dev/full", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    const auto piped = conv({"c.png", "/dev/stdout"});
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.out.substr(0, 4), "\x89PNG");
     EXPECT_EQ(conv({}).status, 2);
     const auto help = conv({"--help"});
     EXPECT_EQ(help.status, 0);

@@ -225,21 +225,40 @@ TEST(Zfdec, EscOnTheTerminalRemovesThePartialOutput)
     EXPECT_FALSE(zt::file_exists(dir / "big.RGB"));
 }
 
-// A signal while the output is open removes it and ends the program with
-// the signal.  The output is a named pipe, so zfdec waits in its open
-// until the signal comes.
+// A signal while the output is being written removes it and ends the
+// program with the signal.  The file is large and optimising-coded, so the
+// decoding outlasts the delay.
 TEST(Zfdec, SignalsRemoveThePartialOutput)
 {
+    zt::TempDir dir;
+    Bytes rgb;
+    for (int i = 0; i < 3000 * 2000; ++i)
+        rgb.insert(rgb.end(), {uint8_t(i * 7), uint8_t(i / 3000), uint8_t(i % 251)});
+    zt::write_file(dir / "img.RGB", rgb);
+    zt::write_file(dir / "img.FAL", std::string("F_ALL(V1.00)\n 3000  2000     0     0\n   1.00   255   255   255   0\n"));
+    zt::RunOptions o = kEnv;
+    o.cwd = dir.path();
+    ASSERT_EQ(zt::run(zt::zfenc_path(), {"img", "-2", "-m1", "-nh"}, o).status, 0);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        zt::TempDir dir;
-        write_zf(dir / "img.ZF", 24, {{0, 0, 4, 4, "ZFBI"}});
-        ASSERT_EQ(mkfifo((dir / "img.RGB").c_str(), 0600), 0);
-        zt::RunOptions o = kEnv;
-        o.cwd = dir.path();
+        std::filesystem::remove(dir / "img.RGB");
         o.signal = sig;
-        o.signal_after_ms = 200;
+        o.signal_after_ms = 100;
         const auto r = zt::run(zt::zfdec_path(), {"img"}, o);
         EXPECT_EQ(r.status, 128 + sig) << r.out << r.err;
         EXPECT_FALSE(zt::file_exists(dir / "img.RGB")) << sig;
     }
+}
+
+TEST(Zfdec, ADeviceAsOutputIsNeverRemoved)
+{
+    zt::TempDir dir;
+    write_zf(dir / "img.ZF", 24, {{0, 0, 300, 300, "ZFBI"}});
+    std::filesystem::create_symlink("/dev/full", dir / "dev.RGB");
+    const auto r = zfdec(dir, {"img", "dev"});
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "dev.RGB"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("出力ﾌｧｲﾙが作成できません"), std::string::npos) << r.err;
+    struct stat st {};
+    ASSERT_EQ(stat("/dev/full", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
 }

@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <csignal>
+#include <sys/stat.h>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -259,6 +260,16 @@ TEST_F(Zfenc, ConverterContractThroughAStandIn)
     r = run({"fail.gif", "-b"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("指定プラグインが起動できません"), std::string::npos);
+    // a converter that crashes, or ends well without writing a DJP file
+    for (const char *what : {"dump", "junk"}) {
+        zt::write_file(dir / "c.gif", std::string(what));
+        r = run({"c.gif", "-b"});
+        EXPECT_EQ(r.status, 1) << what;
+        EXPECT_FALSE(r.out.empty());
+        EXPECT_FALSE(zt::file_exists(dir / "c.ZF")) << what;
+        EXPECT_FALSE(zt::file_exists(dir / "ZFENCIMG.DJP")) << what;
+    }
+    EXPECT_NE(r.out.find("ﾌﾟﾗｸﾞｲﾝの出力がDJPﾌｧｲﾙではありません"), std::string::npos);
     zt::write_file(dir / "b.tif", std::string("x"));
     r = run({"b.tif", "-b"});
     EXPECT_EQ(r.status, 1);
@@ -287,6 +298,17 @@ TEST_F(Zfenc, FaultsItMustNotCommit)
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_FALSE(zt::file_exists(dir / "full.ZF"));
     EXPECT_EQ(log(), "");
+
+    // A device as the output (through a link, for the name's extension):
+    // written to, never removed or replaced.
+    std::filesystem::create_symlink("/dev/full", dir / "dev.ZF");
+    r = run({"big", "dev", "-b"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(r.err.empty());
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "dev.ZF"));
+    struct stat st {};
+    ASSERT_EQ(stat("/dev/full", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
 
     // An input shorter than its geometry: zeros and a warning.
     fal("short.FAL", 4, 4);

@@ -20,6 +20,20 @@ OutputFile::~OutputFile()
 
 FILE *OutputFile::open(std::string &error)
 {
+    // A device or pipe (/dev/stdout, say) is written in place: it cannot
+    // be replaced, and must not be.
+    struct stat st {};
+    if (stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISDIR(st.st_mode)) {
+            error = "cannot create " + path_ + ": it is a folder";
+            return nullptr;
+        }
+        file_ = std::fopen(path_.c_str(), "wb");
+        if (!file_)
+            error = "cannot write " + path_ + ": " + std::strerror(errno);
+        in_place_ = file_ != nullptr;
+        return file_;
+    }
     temp_ = path_ + ".XXXXXX";
     const int fd = mkstemp(temp_.data());
     if (fd < 0) {
@@ -49,6 +63,10 @@ bool OutputFile::commit(std::string &error)
     if (!written || !closed) {
         error = "cannot write " + path_ + ": " + std::strerror(written ? errno : saved);
         return false;
+    }
+    if (in_place_) {
+        committed_ = true;
+        return true;
     }
     if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
         error = "cannot write " + path_ + ": " + std::strerror(errno);

@@ -1,5 +1,6 @@
 // output_file.h - an output written under a temporary name in the same
 // folder and renamed into place by commit(); removed if never committed.
+// A device or pipe is written in place instead.
 #ifndef ZEFA_ZFCONV_OUTPUT_FILE_H
 #define ZEFA_ZFCONV_OUTPUT_FILE_H
 
@@ -24,6 +25,7 @@ private:
     std::string path_, temp_;
     FILE *file_ = nullptr;
     bool committed_ = false;
+    bool in_place_ = false;
 };
 
 } // namespace zfconv

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 dec_state_t dec;
@@ -61,10 +62,13 @@ void guard_output(const std::string &name)
 
 [[noreturn]] void stop_block(zf_file *f, const std::string &name, bool esc)
 {
+    // only a plain file is removed: never a device or pipe it was written to
+    const bool remove = guarded_output[0] != '\0';
     guarded_output[0] = '\0';
     std::fclose(dec.out);
     dec.out = nullptr;
-    std::remove(name.c_str());
+    if (remove)
+        std::remove(name.c_str());
     std::fputc('\n', stderr);
     zf_close(f);
     if (esc) {
@@ -181,10 +185,11 @@ bool decode_file(const char *input_name, const char *output_name)
         if (djp)
             dec.accumulators.assign(static_cast<std::size_t>(dec.target_width) + 1, accumulator{0, 0, 0, 0});
         const std::string name = block_output_name(output_name, i);
-        guard_output(name);
         dec.out = std::fopen(name.c_str(), "wb");
+        struct stat st {};
+        if (dec.out && fstat(fileno(dec.out), &st) == 0 && S_ISREG(st.st_mode))
+            guard_output(name);
         if (!dec.out) {
-            guarded_output[0] = '\0';
             zf_close(f);
             zf_print_error("出力ﾌｧｲﾙが作成できません");
             std::exit(1);

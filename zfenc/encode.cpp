@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+#include <sys/stat.h>
 
 namespace {
 
@@ -54,11 +55,17 @@ void encode_image(const char *read_name, const char *output_name, const char *ta
     std::memcpy(title, settings.title, tlen);
     title[tlen] = '\0';
 
-    std::remove(output_name);
-    guard_output(output_name);
+    // An existing output is replaced; only ever a plain file (never a
+    // device such as /dev/full, a pipe or a folder), and only such a file is
+    // removed again after a failure, ESC or a signal.
+    struct stat st {};
+    if (lstat(output_name, &st) == 0 && S_ISREG(st.st_mode))
+        std::remove(output_name);
     zf_file *f = zf_create(output_name, title, settings.comment, settings.author, settings.work_number);
     if (!f)
         fatal_library(output_name); // say which file could not be made
+    if (fstat(f->fd, &st) == 0 && S_ISREG(st.st_mode))
+        guard_output(output_name);
     uint32_t *line = nullptr;
     int last = zf_begin_write(f, &line, g.x, g.y, g.width, g.height, tag, -1);
     if (last < 0)
@@ -123,12 +130,14 @@ void encode_image(const char *read_name, const char *output_name, const char *ta
         zf_close(f);
         fail_run();
     }
+    const bool output_is_file = fstat(f->fd, &st) == 0 && S_ISREG(st.st_mode);
     if (zf_close(f) != 0) {
         zf_print_error("");
         fail_run(); // the broken output is removed, nothing is logged
     }
     if (aborted) {
-        std::remove(output_name);
+        if (output_is_file)
+            std::remove(output_name);
         zf_cprintf(stderr, "\rｴﾝｺｰﾄﾞを中止します\n出力ﾌｧｲﾙを削除しました\n");
     }
     release_output();

@@ -180,6 +180,11 @@ int main(int argc, char **argv)
         refuse("出力ﾌｧｲﾙが入力ﾌｧｲﾙと同じです");
     input_geometry g{};
     const input_kind kind = detect_input(read_name, &g);
+    // A converter that ended with success but wrote no DJP file has failed.
+    if (settings.temporary_name[0] && kind != INPUT_DJP) {
+        say("ﾌﾟﾗｸﾞｲﾝの出力がDJPﾌｧｲﾙではありません");
+        fail_run();
+    }
 
     if (settings.depth == 8 && (kind != INPUT_DJP || reader.djp_type == 24)) {
         say(kind == INPUT_DJP ? "TYPE 0,8 DJPﾌｧｲﾙ以外では 8 bit ZEFAﾌｧｲﾙを生成できません"

@@ -1,5 +1,6 @@
 // A stand-in converter: records its arguments in fake_conv.args and
-// writes a 2 x 1 DJP colour image, or fails when the input holds "fail".
+// writes a 2 x 1 DJP colour image; the input "fail" makes it fail, "dump"
+// crash, "junk" write a file that is no DJP and end with success.
 #include <cstdio>
 #include <cstring>
 
@@ -20,6 +21,15 @@ int main(int argc, char **argv)
     }
     if (std::strcmp(head, "fail") == 0)
         return 1;
+    if (std::strcmp(head, "dump") == 0) // a crash
+        __builtin_trap();
+    if (std::strcmp(head, "junk") == 0) { // success, but no DJP file
+        if (FILE *out = std::fopen(argv[3], "wb")) {
+            std::fputs("not a picture at all", out);
+            std::fclose(out);
+        }
+        return 0;
+    }
     FILE *out = std::fopen(argv[3], "wb");
     if (!out)
         return 3;
