@@ -15,7 +15,7 @@ namespace {
 
 using namespace zfconv;
 
-constexpr const char *kVersion = "zfconv 1.0";
+constexpr const char *kVersion = "zfconv " ZEFA_VERSION " (ZEFA tools for Linux)";
 constexpr long long kMaxFileBytes = 1LL << 30; // no input format needs more
 
 const char kUsage[] =

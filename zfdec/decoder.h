@@ -26,6 +26,9 @@ extern dec_settings_t dec_settings;
 
 // Ends the run with a status (main.cpp: exit).
 [[noreturn]] void end_run(int status);
+// help.cpp: --help and --version anywhere on the line print and exit 0.
+void handle_long_options(int argc, char **argv);
+
 // options.cpp: one option argument (it begins with '-' or '/') into
 // dec_settings; a bad one is reported and ends the run with status 1.
 void parse_option(const char *arg);

@@ -89,6 +89,7 @@ int main(int argc, char **argv)
     // Past a file-size limit, writes fail with an error instead of ending
     // the program, so the failure is reported and cleaned up.
     std::signal(SIGXFSZ, SIG_IGN);
+    handle_long_options(argc, argv);
     dec_banner();
     if (argc < 2) {
         dec_usage();

@@ -108,6 +108,7 @@ int main(int argc, char **argv)
     // Past a file-size limit, writes fail with an error instead of ending
     // the program, so the failure is reported and cleaned up.
     std::signal(SIGXFSZ, SIG_IGN);
+    handle_long_options(argc, argv);
     zf_cprintf(stdout, "%s %s\n", ZFENC_BANNER, "(Linux native build)");
     if (argc < 2) {
         for (const char *line : kUsage)

@@ -44,6 +44,9 @@ extern enc_settings settings;
 // output file that this run created and did not finish.
 [[noreturn]] void fail_run();
 
+// help.cpp: --help and --version anywhere on the line print and exit 0.
+void handle_long_options(int argc, char **argv);
+
 // options.cpp
 void say(const char *text);               // a message line on standard output
 [[noreturn]] void refuse(const char *text); // say it and fail the run

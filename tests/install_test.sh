@@ -1,0 +1,40 @@
+#!/bin/sh
+# install_test.sh BUILD SOURCE - installs BUILD into a temporary prefix and
+# builds the examples against the installed library as outside programs
+# would: the C one through pkg-config, the C++ one through find_package.
+set -eu
+BUILD=$1
+SOURCE=$2
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+PREFIX=$WORK/prefix
+cmake --install "$BUILD" --prefix "$PREFIX" >/dev/null
+for f in bin/zfenc bin/zfdec bin/zfconv bin/GIF_CONV.EXE share/man/man1/zfenc.1 share/man/man5/zefa.5; do
+    [ -e "$PREFIX/$f" ] || { echo "not installed: $f"; exit 1; }
+done
+LIBDIR=$(dirname "$(find "$PREFIX" -name 'libzefa.so' | head -n 1)")
+
+# C, through pkg-config
+PKG_CONFIG_PATH=$LIBDIR/pkgconfig
+export PKG_CONFIG_PATH
+cc -o "$WORK/write_sample" "$SOURCE/examples/write_sample.c" $(pkg-config --cflags --libs zefa)
+LD_LIBRARY_PATH=$LIBDIR "$WORK/write_sample" "$WORK/sample.ZF" >/dev/null
+
+# C++, through find_package
+mkdir "$WORK/cxx"
+cp "$SOURCE/examples/list_blocks.cpp" "$WORK/cxx/"
+cat > "$WORK/cxx/CMakeLists.txt" <<'CM'
+cmake_minimum_required(VERSION 3.20)
+project(list_blocks CXX)
+find_package(zefa REQUIRED)
+add_executable(list_blocks list_blocks.cpp)
+target_link_libraries(list_blocks PRIVATE zefa::zefa)
+set_target_properties(list_blocks PROPERTIES CXX_STANDARD 17)
+CM
+cmake -S "$WORK/cxx" -B "$WORK/cxx/build" -DCMAKE_PREFIX_PATH="$PREFIX" >/dev/null
+cmake --build "$WORK/cxx/build" >/dev/null
+out=$(LD_LIBRARY_PATH=$LIBDIR "$WORK/cxx/build/list_blocks" "$WORK/sample.ZF")
+echo "$out"
+echo "$out" | grep -q "block 1: ZFBM\|block 1: ZFBI" || { echo "unexpected listing"; exit 1; }
+# the installed programs run from the prefix and find their converters there
+"$PREFIX/bin/zfconv" --version
