@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
-          libtiff-dev libgif-dev libpng-dev libjpeg62-turbo-dev pkg-config man-db time"
+          libtiff-dev libgif-dev libpng-dev libjpeg62-turbo-dev pkg-config man-db time gettext locales"
 
 missing=""
 for p in $PACKAGES; do
@@ -13,12 +13,25 @@ for p in $PACKAGES; do
     fi
 done
 
-[ -z "$missing" ] && exit 0
+# The English message tests need an English locale besides C.UTF-8.
+need_locale() { ! locale -a 2>/dev/null | grep -qi '^en_US\.utf-\?8$'; }
 
-echo "installing:$missing"
+if [ -z "$missing" ] && ! need_locale; then
+    exit 0
+fi
+
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq </dev/null
+if [ -n "$missing" ]; then
+    echo "installing:$missing"
+    $SUDO apt-get update -qq </dev/null
+fi
 # shellcheck disable=SC2086
-$SUDO apt-get install -y -qq --no-install-recommends $missing </dev/null
+if [ -n "$missing" ]; then
+    $SUDO apt-get install -y -qq --no-install-recommends $missing </dev/null
+fi
+if need_locale; then
+    echo "generating the locale en_US.UTF-8"
+    $SUDO localedef -i en_US -f UTF-8 en_US.UTF-8
+fi

@@ -27,7 +27,7 @@ void dec_usage()
                              "        -P[n]           ｲﾒｰｼﾞﾌﾟﾛﾎﾟｰｼｮﾅﾙﾌｧｲﾙ指定",
                              "                          n: 0 FAL形式",
                              "                             1 IPR形式"})
-        zf_cprintf(stdout, "%s\n", line);
+        zf_cprintf(stdout, "%s\n", zf_text(line));
 }
 
 void take_name(char *field, const char *arg)
@@ -113,7 +113,7 @@ int main(int argc, char **argv)
             take_name(dec_settings.output_name, argv[i]);
     }
     if (dec_settings.input_name[0] == '\0') {
-        zf_cprintf(stdout, "%s\n", "処理ﾌｧｲﾙ名を指定してください");
+        zf_cprintf(stdout, "%s\n", zf_text("処理ﾌｧｲﾙ名を指定してください"));
         return 1;
     }
     add_extension(dec_settings.input_name, ".ZF");
@@ -129,7 +129,7 @@ int main(int argc, char **argv)
     }
     // Writing an output over the input would destroy it while it is read.
     if (same_file(dec_settings.input_name, dec_settings.output_name)) {
-        zf_cprintf(stdout, "%s\n", "出力ﾌｧｲﾙが入力ﾌｧｲﾙと同じです");
+        zf_cprintf(stdout, "%s\n", zf_text("出力ﾌｧｲﾙが入力ﾌｧｲﾙと同じです"));
         return 1;
     }
     return decode_file(dec_settings.input_name, dec_settings.output_name) ? 0 : 1;

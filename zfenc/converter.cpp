@@ -68,7 +68,7 @@ std::string find_program(const char *program)
 
 [[noreturn]] void cannot_start()
 {
-    zf_cprintf(stdout, "%s\n", "指定プラグインが起動できません");
+    zf_cprintf(stdout, "%s\n", zf_text("指定プラグインが起動できません"));
     fail_run();
 }
 
@@ -98,7 +98,7 @@ const char *run_converter(const char *input_name)
         temp += '/';
     temp += "ZFENCIMG.DJP";
     if (name_copy(settings.temporary_name, temp.c_str()) != 0) {
-        zf_cprintf(stdout, "%s\n", "ﾃﾝﾎﾟﾗﾘﾌｧｲﾙ名が長すぎます");
+        zf_cprintf(stdout, "%s\n", zf_text("ﾃﾝﾎﾟﾗﾘﾌｧｲﾙ名が長すぎます"));
         fail_run();
     }
 

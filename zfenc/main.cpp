@@ -112,7 +112,7 @@ int main(int argc, char **argv)
     zf_cprintf(stdout, "%s %s\n", ZFENC_BANNER, "(Linux native build)");
     if (argc < 2) {
         for (const char *line : kUsage)
-            zf_cprintf(stdout, "%s\n", line);
+            zf_cprintf(stdout, "%s\n", zf_text(line));
         return 1;
     }
     std::strcpy(settings.tag, "ZFSF");

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-void say(const char *text) { zf_cprintf(stdout, "%s\n", text); }
+void say(const char *text) { zf_cprintf(stdout, "%s\n", zf_text(text)); }
 
 [[noreturn]] void refuse(const char *text)
 {

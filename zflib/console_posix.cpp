@@ -150,7 +150,7 @@ int zf_cprintf(FILE *stream, const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    std::string s = vformat(fmt, ap);
+    std::string s = vformat(zf_text(fmt), ap);
     va_end(ap);
     if (zf_console_sjis())
         s = convert("CP932", "UTF-8", s.data(), s.size());

@@ -25,8 +25,8 @@ extern "C" void zf_print_error(const char *detail)
 {
     std::fflush(stdout); // keep the order of what the user sees
     if (detail)
-        zf_cprintf(stderr, "%s:%s\n", message_for(zf_errno), detail);
+        zf_cprintf(stderr, "%s:%s\n", zf_text(message_for(zf_errno)), zf_text(detail));
     else
-        zf_cprintf(stderr, "%s\n", message_for(zf_errno));
+        zf_cprintf(stderr, "%s\n", zf_text(message_for(zf_errno)));
     std::fflush(stderr);
 }

@@ -32,6 +32,11 @@ int zf_console_sjis(void);
 void zf_console_reset(void);
 
 /* printf of a UTF-8 program text, written in the console's set. */
+/* A program text in the user's language: the catalog's text when the
+ * locale asks for a language that has one (English), else the text
+ * itself.  zf_cprintf applies it to its format. */
+const char *zf_text(const char *program_text);
+
 int zf_cprintf(FILE *stream, const char *fmt, ...) ZF_PRINTF(2, 3);
 /* printf whose result is Shift-JIS bytes (file text laid out by byte
  * widths), written in the console's set; bytes that do not convert pass
