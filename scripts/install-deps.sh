@@ -25,11 +25,11 @@ SUDO=""
 export DEBIAN_FRONTEND=noninteractive
 if [ -n "$missing" ]; then
     echo "installing:$missing"
-    $SUDO apt-get update -qq </dev/null
+    $SUDO apt-get update -qq -o DPkg::Lock::Timeout=300 </dev/null
 fi
 # shellcheck disable=SC2086
 if [ -n "$missing" ]; then
-    $SUDO apt-get install -y -qq --no-install-recommends $missing </dev/null
+    $SUDO apt-get install -y -qq -o DPkg::Lock::Timeout=300 --no-install-recommends $missing </dev/null
 fi
 if need_locale; then
     echo "generating the locale en_US.UTF-8"
