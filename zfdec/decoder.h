@@ -50,6 +50,7 @@ struct dec_state_t {
     int block_x = 0;   // the block's x offset: the base for col_map
     int image_width = 0; // entries of col_map in use
     FILE *out = nullptr;
+    std::vector<char> io_buffer = std::vector<char>(1 << 20); // the output stream's buffer
     int rows_emitted = 0;
 };
 extern dec_state_t dec;

@@ -70,6 +70,22 @@ inline uint32_t pixel_mask(int depth)
     return depth == 8 ? 0xFFu : depth == 15 ? 0xFFFEu : 0xFFFFFFu;
 }
 
+// Whether any of `count` entries (a multiple of 4) is v: four entries per
+// comparison and no early exit, so that a search that mostly misses costs
+// count / 4 steps; the caller looks for the exact place only after a yes.
+inline bool holds(const uint32_t *entries, int count, uint32_t v)
+{
+    using u32x4 = uint32_t __attribute__((vector_size(16)));
+    const u32x4 want = {v, v, v, v};
+    u32x4 any = {0, 0, 0, 0};
+    for (int k = 0; k < count; k += 4) {
+        u32x4 four;
+        std::memcpy(&four, entries + k, sizeof four);
+        any |= reinterpret_cast<u32x4>(four == want);
+    }
+    return (any[0] | any[1] | any[2] | any[3]) != 0;
+}
+
 } // namespace zf
 
 #endif

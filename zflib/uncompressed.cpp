@@ -2,6 +2,8 @@
 // 1, 2 or 3 bytes per pixel.  The two tags differ only in the byte order
 // of 15-bit pixels ("ZFBM" high byte first).
 #include "codec.h"
+
+#include <cstring>
 #include "container.h"
 
 namespace {
@@ -68,6 +70,40 @@ void pack(const uint32_t *in, unsigned char *out, int width, int depth, bool hi_
     }
 }
 
+// Reading goes through the record's stream buffer, so that narrow lines
+// do not cost a read each; a line wider than the buffer is read directly.
+struct ReadAhead {
+    int32_t pos;
+    int32_t len;
+};
+
+bool read_exact(zf_file *f, unsigned char *out, int n)
+{
+    ReadAhead &r = *zf::codec_regs<ReadAhead>(f);
+    unsigned char *buf = zf::stream_buffer(f);
+    while (n > 0) {
+        if (r.pos == r.len) {
+            if (n >= ZF_STREAM_SIZE)
+                return zf_read(f, out, n) == n; // a short read records 257
+            const int got = zf_read_some(f, buf, ZF_STREAM_SIZE);
+            if (got < 0)
+                return false;
+            if (got == 0) {
+                zf::set_error(f, ZF_ERR_EOF);
+                return false;
+            }
+            r.pos = 0;
+            r.len = got;
+        }
+        const int take = n < r.len - r.pos ? n : r.len - r.pos;
+        std::memcpy(out, buf + r.pos, static_cast<std::size_t>(take));
+        r.pos += take;
+        out += take;
+        n -= take;
+    }
+    return true;
+}
+
 int read_line(zf_file *f, uint32_t **line)
 {
     if (f->line_no > zf::block_height(f) - 1)
@@ -77,11 +113,11 @@ int read_line(zf_file *f, uint32_t **line)
     const int n = width * bytes_per_pixel(depth);
     zf_errno = 0;
     if (zf::creation.packed) {
-        if (zf_read(f, f->line_b, n) < n)
+        if (!read_exact(f, reinterpret_cast<unsigned char *>(f->line_b), n))
             return -1;
     } else {
         auto *raw = reinterpret_cast<unsigned char *>(f->line_a);
-        if (zf_read(f, raw, n) < n)
+        if (!read_exact(f, raw, n))
             return -1;
         unpack(raw, f->line_b, width, depth, high_first(f));
     }
@@ -122,6 +158,7 @@ extern "C" int zfbi_read_setup(zf_file *f)
 {
     f->line_no = 0;
     f->line_fn = read_line;
+    *zf::codec_regs<ReadAhead>(f) = ReadAhead{0, 0};
     zf_seek(f, f->block_pos + ZF_BLOCK_HEADER_SIZE);
     return 0;
 }

@@ -11,6 +11,7 @@
 #include "codec.h"
 
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 namespace zfsf {
@@ -60,14 +61,28 @@ template <class T> inline void move_to_front(T *list, int j, T value)
 
 class BitReader {
 public:
-    explicit BitReader(zf_file *f) : f_(f), r_(regs(f)), buf_(zf::stream_buffer(f)) {}
+    // Works on copies of the record's reader fields, written back when the
+    // reader goes (the fields are dead after a failure anyway).
+    explicit BitReader(zf_file *f)
+        : f_(f), r_(regs(f)), buf_(zf::stream_buffer(f)), acc_(r_.acc), nbits_(r_.nbits), pos_(r_.pos), len_(r_.len)
+    {
+    }
+    ~BitReader()
+    {
+        r_.acc = acc_;
+        r_.nbits = nbits_;
+        r_.pos = pos_;
+        r_.len = len_;
+    }
+    BitReader(const BitReader &) = delete;
+    BitReader &operator=(const BitReader &) = delete;
 
     uint32_t bits(int n) // n <= 32
     {
-        while (r_.nbits < n)
-            load_byte();
-        r_.nbits -= n;
-        return static_cast<uint32_t>((r_.acc >> r_.nbits) & ((uint64_t{1} << n) - 1));
+        if (nbits_ < n)
+            fill(n);
+        nbits_ -= n;
+        return static_cast<uint32_t>((acc_ >> nbits_) & ((uint64_t{1} << n) - 1));
     }
     uint32_t bit() { return bits(1); }
 
@@ -91,26 +106,45 @@ public:
     }
 
 private:
-    void load_byte()
+    // Takes whole bytes from the buffer while they fit the accumulator; the
+    // file is read only when a bit is needed that no byte read so far holds.
+    void fill(int n)
     {
-        if (r_.pos >= r_.len) {
-            const int got = zf_read_some(f_, buf_, ZF_STREAM_SIZE);
-            if (got < 0)
-                throw StreamFailure{};
-            if (got == 0) {
-                zf::set_error(f_, ZF_ERR_EOF);
-                throw StreamFailure{};
+        while (nbits_ < n) {
+            if (pos_ >= len_) {
+                const int got = zf_read_some(f_, buf_, ZF_STREAM_SIZE);
+                if (got < 0)
+                    throw StreamFailure{};
+                if (got == 0) {
+                    zf::set_error(f_, ZF_ERR_EOF);
+                    throw StreamFailure{};
+                }
+                pos_ = 0;
+                len_ = got;
             }
-            r_.pos = 0;
-            r_.len = got;
+            if (len_ - pos_ >= 8) {
+                // seven bytes at most at once, so no shift reaches 64
+                uint64_t word;
+                std::memcpy(&word, buf_ + pos_, 8);
+                word = __builtin_bswap64(word);
+                const int take = (63 - nbits_) >> 3;
+                acc_ = acc_ << (8 * take) | word >> (64 - 8 * take);
+                pos_ += take;
+                nbits_ += 8 * take;
+                continue;
+            }
+            while (pos_ < len_ && nbits_ <= 56) {
+                acc_ = acc_ << 8 | buf_[pos_++];
+                nbits_ += 8;
+            }
         }
-        r_.acc = r_.acc << 8 | buf_[r_.pos++];
-        r_.nbits += 8;
     }
 
     zf_file *f_;
     Regs &r_;
     unsigned char *buf_;
+    uint64_t acc_;
+    int32_t nbits_, pos_, len_;
 };
 
 // ---- writing ------------------------------------------------------------

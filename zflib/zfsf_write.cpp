@@ -19,12 +19,12 @@ void put_pixel_ring(zf_file *f, BitWriter &out, const uint32_t *current, int i, 
     const uint32_t r = (current[i - 1] >> shift) & 0xFF;
     const uint32_t *row = cache_row(f, r);
     uint16_t &head = ring_heads(f)[r];
-    for (uint32_t j = 0; j < 64; ++j) {
-        if (row[(head + j) & 63] == v) {
-            out.bits(7, 64 | j); // hit bit and the 6-bit index
-            return;
-        }
-    }
+    if (zf::holds(row, kRowStride, v))
+        for (uint32_t j = 0; j < 64; ++j)
+            if (row[(head + j) & 63] == v) {
+                out.bits(7, 64 | j); // hit bit and the 6-bit index
+                return;
+            }
     head = static_cast<uint16_t>((head - 1) & 63);
     cache_row(f, r)[head & 63] = v;
     out.bits(1, 0);

@@ -16,6 +16,7 @@
 #include "codec.h"
 
 #include <array>
+#include <cstring>
 #include <cstdint>
 
 namespace zfss {
@@ -153,6 +154,18 @@ private:
         while (avail_ < n) {
             if (left_ == 0)
                 zfss_refill();
+            if (left_ >= 8) {
+                // seven bytes at most at once, so no shift reaches 64
+                uint64_t word;
+                std::memcpy(&word, buf_ + pos_, 8);
+                word = __builtin_bswap64(word);
+                const int take = (63 - avail_) >> 3;
+                window_ = window_ << (8 * take) | word >> (64 - 8 * take);
+                pos_ += take;
+                left_ -= take;
+                avail_ += 8 * take;
+                continue;
+            }
             while (left_ > 0 && avail_ <= 56) {
                 window_ = window_ << 8 | buf_[pos_++];
                 --left_;

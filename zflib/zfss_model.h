@@ -146,9 +146,8 @@ inline int zfss_unfold_number(int t, int p, int max)
 // the class's bits, least significant first, under base + 8 onwards.
 template <class Sink> void zfss_put_number(Sink &out, int v, unsigned base)
 {
-    int m = 0;
-    while (m < 8 && v + 1 >= (2 << m))
-        ++m;
+    // the class m: 2^m - 1 <= v <= 2^(m+1) - 2, or 8 for 255
+    const int m = 31 - __builtin_clz(static_cast<unsigned>(v) + 1);
     for (int k = 0; k < m; ++k)
         out.zfss_encode_bit(0, base + static_cast<unsigned>(k));
     if (m == 8)

@@ -51,7 +51,8 @@ template <class Sink> void zfss_put_pixel8(LineState<Sink> &s, int i)
 {
     const uint32_t v = s.r.current[i];
     uint32_t *bucket = cache(s.f) + (s.r.current[i - 1] & 0xFF) * kBucketSize;
-    for (int j = 0; j < kSearched; ++j)
+    const bool present = zf::holds(bucket, kBucketSize, v); // entry 31 too: then the search below misses
+    for (int j = 0; present && j < kSearched; ++j)
         if (bucket[j] == v) {
             exchange_hit(bucket, j, [](int k) { return k; });
             encode_hit(s, true, j);
@@ -74,7 +75,8 @@ template <class D, class Sink> void put_pixel_rgb(LineState<Sink> &s, int i)
     uint32_t *ring = cache(s.f) + k * kBucketSize;
     uint16_t &head = ring_heads(s.f)[k];
     const unsigned h = head;
-    for (int j = 0; j < kSearched; ++j)
+    const bool present = zf::holds(ring, kBucketSize, v); // slot 31 too: then the search below misses
+    for (int j = 0; present && j < kSearched; ++j)
         if (ring[(h + static_cast<unsigned>(j)) & 31] == v) {
             exchange_hit(ring, j, [h](int m) { return (h + static_cast<unsigned>(m)) & 31; });
             encode_hit(s, true, j);
