@@ -181,7 +181,7 @@ bool decode_file(const char *input_name, const char *output_name)
             dec.out_width = width;
             dec.out_height = height;
         }
-        dec.rgb_row.assign(3 * static_cast<std::size_t>(std::max(width, dec.out_width)), 0);
+        dec.rgb_row.assign(3 * static_cast<std::size_t>(std::max(width, dec.out_width)) + 1, 0); // + 1: see row_from_24bit
         if (djp)
             dec.accumulators.assign(static_cast<std::size_t>(dec.target_width) + 1, accumulator{0, 0, 0, 0});
         const std::string name = block_output_name(output_name, i);

@@ -118,12 +118,12 @@ void row_from_15bit(const uint32_t *line, int width)
 
 void row_from_24bit(const uint32_t *line, int width)
 {
+    // four bytes per store, the fourth overwritten by the next pixel (the
+    // row has one byte to spare for the last)
     unsigned char *out = dec.rgb_row.data();
     for (int k = 0; k < width; ++k, out += 3) {
-        const uint32_t v = line[k];
-        out[0] = static_cast<unsigned char>(v >> 16);
-        out[1] = static_cast<unsigned char>(v >> 8);
-        out[2] = static_cast<unsigned char>(v);
+        const uint32_t v = __builtin_bswap32(line[k] << 8);
+        std::memcpy(out, &v, 4);
     }
 }
 

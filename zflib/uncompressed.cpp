@@ -36,8 +36,13 @@ void unpack(const unsigned char *in, uint32_t *out, int width, int depth, bool h
                 out[i] = uint32_t{in[2 * i + 1]} << 8 | in[2 * i];
         break;
     case 24:
-        for (int i = 0; i < width; ++i)
-            out[i] = uint32_t{in[3 * i]} << 16 | uint32_t{in[3 * i + 1]} << 8 | in[3 * i + 2];
+        // four bytes per load: the fourth lies inside the line buffer
+        // (width + 8 entries of 4 bytes), so it is always there to read
+        for (int i = 0; i < width; ++i) {
+            uint32_t v;
+            std::memcpy(&v, in + 3 * i, 4);
+            out[i] = __builtin_bswap32(v) >> 8;
+        }
         break;
     default:
         break;
