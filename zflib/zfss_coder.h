@@ -35,9 +35,8 @@ struct CoderAbort {};
 struct Regs {
     uint32_t range;
     // decoder
-    uint32_t code;
-    uint64_t in_window; // stream bits taken from the buffer, not yet used
-    int32_t in_avail;   // how many of them
+    uint64_t in_window; // the code (top 16 bits) and the stream bits after it
+    int32_t in_avail;   // how many of those stream bits are valid
     int32_t in_pos;     // next byte of the buffer
     int32_t in_left;    // bytes of the last refill not yet taken
     // encoder
@@ -84,8 +83,7 @@ public:
     {
         const Regs &r = regs(f);
         range_ = r.range;
-        code_ = r.code;
-        window_ = r.in_window;
+        x_ = r.in_window;
         avail_ = r.in_avail;
         pos_ = r.in_pos;
         left_ = r.in_left;
@@ -96,8 +94,7 @@ public:
     {
         Regs &r = regs(f_);
         r.range = range_;
-        r.code = code_;
-        r.in_window = window_;
+        r.in_window = x_;
         r.in_avail = avail_;
         r.in_pos = pos_;
         r.in_left = left_;
@@ -106,75 +103,63 @@ public:
     // The start of the stream: range 0xFFFF, code = its first 16 bits.
     void start()
     {
-        window_ = 0;
-        avail_ = 0;
+        x_ = 0;
+        avail_ = -16; // the code's own 16 bits are still to come
         pos_ = 0;
         left_ = 0;
         range_ = 0xFFFF;
-        code_ = take(16);
+        ensure(0);
     }
 
+    // The code is the top 16 bits of x_; the bits below it are the next
+    // bits of the stream, avail_ of them valid, so a renormalisation is one
+    // shift of x_.
     int zfss_decode_bit(unsigned context)
     {
         const uint32_t t = table_[interval_index(context, range_)];
         int bit;
-        if (code_ < t) {
+        if (static_cast<uint32_t>(x_ >> 48) < t) {
             range_ = t;
             bit = 0;
         } else {
-            code_ -= t;
+            x_ -= static_cast<uint64_t>(t) << 48;
             range_ -= t;
             bit = 1;
         }
         if (range_ < 0x8000) {
-            // renormalise: as many doublings as bring the range back to
-            // 0x8000 or more, the code taking one stream bit for each
+            // as many doublings as bring the range back to 0x8000 or more,
+            // the code taking one stream bit for each
             const int n = __builtin_clz(range_) - 16;
+            if (avail_ < n)
+                ensure(n);
             range_ <<= n;
-            code_ = ((code_ << n) | take(n)) & 0xFFFF;
+            x_ <<= n;
+            avail_ -= n;
         }
         return bit;
     }
 
 private:
-    // The next n (1 to 16) bits of the stream, most significant first.
-    // Bytes already in the stream buffer are moved into the window ahead
-    // of need; the file is read only when a bit is needed that no byte
-    // read so far holds, as a byte-at-a-time reader would.
-    uint32_t take(int n)
-    {
-        if (avail_ < n)
-            fill(n);
-        avail_ -= n;
-        return static_cast<uint32_t>(window_ >> avail_) & ((1u << n) - 1);
-    }
-
-    void fill(int n)
+    // Makes at least n stream bits follow the code.  Bytes already in the
+    // stream buffer are moved in ahead of need; the file is read only when
+    // a bit is needed that no byte read so far holds.
+    void ensure(int n)
     {
         while (avail_ < n) {
-            if (left_ == 0)
-                zfss_refill();
-            if (left_ >= 8) {
-                // seven bytes at most at once, so no shift reaches 64
-                uint64_t word;
-                std::memcpy(&word, buf_ + pos_, 8);
-                word = __builtin_bswap64(word);
-                const int take = (63 - avail_) >> 3;
-                window_ = window_ << (8 * take) | word >> (64 - 8 * take);
-                pos_ += take;
-                left_ -= take;
-                avail_ += 8 * take;
-                continue;
-            }
-            while (left_ > 0 && avail_ <= 56) {
-                window_ = window_ << 8 | buf_[pos_++];
+            if (left_ == 0 && !zfss_refill())
+                continue; // a failed read handed out one byte
+            while (left_ > 0 && avail_ <= 40) {
+                x_ |= static_cast<uint64_t>(buf_[pos_++]) << (40 - avail_);
                 --left_;
                 avail_ += 8;
             }
         }
     }
 
-    void zfss_refill()
+    // Refills the stream buffer; false after a failed read, which is
+    // recorded (it surfaces at close) while decoding goes on with the
+    // buffer's first byte, as if read, and the next refill tries again.
+    bool zfss_refill()
     {
         const int got = zf_read_some(f_, buf_, ZF_STREAM_SIZE);
         if (got == 0) {
@@ -182,21 +167,20 @@ private:
             throw CoderAbort{};
         }
         if (got < 0) {
-            // A failed read is recorded (it surfaces at close); decoding
-            // goes on with the buffer's first byte and reads again next time.
-            window_ = window_ << 8 | buf_[0];
+            x_ |= static_cast<uint64_t>(buf_[0]) << (40 - avail_);
             avail_ += 8;
-            return;
+            return false;
         }
         pos_ = 0;
         left_ = got;
+        return true;
     }
 
     zf_file *f_;
     const uint16_t *table_;
     unsigned char *buf_;
-    uint32_t range_, code_;
-    uint64_t window_;
+    uint32_t range_;
+    uint64_t x_;
     int32_t avail_, pos_, left_;
 };
 
