@@ -35,7 +35,7 @@ BENCH_BUILD ?= build-release
 bench: deps
 	@cmake -S . -B $(BENCH_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DZEFA_TESTS=OFF >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS)
-	@for b in $(BENCH_BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b" $(BENCH_ARGS); done
+	@for b in $(BENCH_BUILD)/bin/bench_*; do [ -x "$$b" ] && "$$b" $(BENCH_ARGS); done
 
 # PREFIX and DESTDIR as packagers expect: make install PREFIX=/usr DESTDIR=/tmp/stage
 install: build
