@@ -151,15 +151,28 @@ private:
 
 class BitWriter {
 public:
-    explicit BitWriter(zf_file *f) : f_(f), r_(regs(f)), buf_(zf::stream_buffer(f)) {}
+    // Works on copies of the record's writer fields, written back when the
+    // writer goes (the fields are dead after a failure anyway).
+    explicit BitWriter(zf_file *f)
+        : f_(f), r_(regs(f)), buf_(zf::stream_buffer(f)), acc_(r_.acc), nbits_(r_.nbits), pos_(r_.pos)
+    {
+    }
+    ~BitWriter()
+    {
+        r_.acc = acc_;
+        r_.nbits = nbits_;
+        r_.pos = pos_;
+    }
+    BitWriter(const BitWriter &) = delete;
+    BitWriter &operator=(const BitWriter &) = delete;
 
     void bits(int n, uint32_t value) // n <= 32
     {
-        r_.acc = r_.acc << n | (value & ((uint64_t{1} << n) - 1));
-        r_.nbits += n;
-        while (r_.nbits >= 8) {
-            r_.nbits -= 8;
-            emit(static_cast<unsigned char>(r_.acc >> r_.nbits));
+        acc_ = acc_ << n | (value & ((uint64_t{1} << n) - 1));
+        nbits_ += n;
+        while (nbits_ >= 8) {
+            nbits_ -= 8;
+            emit(static_cast<unsigned char>(acc_ >> nbits_));
         }
     }
 
@@ -188,8 +201,8 @@ public:
     // being filled), adds one zero byte, and writes out the buffer.
     void finish()
     {
-        emit(static_cast<unsigned char>(r_.acc << (8 - r_.nbits)));
-        r_.nbits = 0;
+        emit(static_cast<unsigned char>(acc_ << (8 - nbits_)));
+        nbits_ = 0;
         emit(0);
         flush();
     }
@@ -197,14 +210,14 @@ public:
 private:
     void emit(unsigned char byte)
     {
-        buf_[r_.pos++] = byte;
-        if (r_.pos == ZF_STREAM_SIZE)
+        buf_[pos_++] = byte;
+        if (pos_ == ZF_STREAM_SIZE)
             flush();
     }
     void flush()
     {
-        const int n = r_.pos;
-        r_.pos = 0;
+        const int n = pos_;
+        pos_ = 0;
         if (n > 0 && zf_write(f_, buf_, n) != n)
             throw StreamFailure{};
     }
@@ -212,6 +225,8 @@ private:
     zf_file *f_;
     Regs &r_;
     unsigned char *buf_;
+    uint64_t acc_;
+    int32_t nbits_, pos_;
 };
 
 } // namespace zfsf
