@@ -86,6 +86,24 @@ inline bool holds(const uint32_t *entries, int count, uint32_t v)
     return (any[0] | any[1] | any[2] | any[3]) != 0;
 }
 
+// Where v is among `count` entries (a multiple of 4) that hold it at most
+// once, or -1: without a branch, so an unpredictable place costs nothing.
+inline int unique_entry(const uint32_t *entries, int count, uint32_t v)
+{
+    using u32x4 = uint32_t __attribute__((vector_size(16)));
+    const u32x4 want = {v, v, v, v};
+    u32x4 place = {1, 2, 3, 4}; // entry number + 1
+    const u32x4 step = {4, 4, 4, 4};
+    u32x4 found = {0, 0, 0, 0};
+    for (int k = 0; k < count; k += 4) {
+        u32x4 four;
+        std::memcpy(&four, entries + k, sizeof four);
+        found += reinterpret_cast<u32x4>(four == want) & place;
+        place += step;
+    }
+    return static_cast<int>(found[0] + found[1] + found[2] + found[3]) - 1;
+}
+
 } // namespace zf
 
 #endif

@@ -19,12 +19,22 @@ void put_pixel_ring(zf_file *f, BitWriter &out, const uint32_t *current, int i, 
     const uint32_t r = (current[i - 1] >> shift) & 0xFF;
     const uint32_t *row = cache_row(f, r);
     uint16_t &head = ring_heads(f)[r];
-    if (zf::holds(row, kRowStride, v))
+    // A value enters a row only when it is not in it, so every value but
+    // the 0s a row starts with is there at most once: its slot gives its
+    // index in ring order.  0 takes the ring order.
+    if (v != 0) {
+        const int slot = zf::unique_entry(row, kRowStride, v);
+        if (slot >= 0) {
+            out.bits(7, 64 | ((static_cast<uint32_t>(slot) - head) & 63)); // hit bit and the 6-bit index
+            return;
+        }
+    } else {
         for (uint32_t j = 0; j < 64; ++j)
-            if (row[(head + j) & 63] == v) {
-                out.bits(7, 64 | j); // hit bit and the 6-bit index
+            if (row[(head + j) & 63] == 0) {
+                out.bits(7, 64 | j);
                 return;
             }
+    }
     head = static_cast<uint16_t>((head - 1) & 63);
     cache_row(f, r)[head & 63] = v;
     out.bits(1, 0);

@@ -35,6 +35,30 @@ template <class Slot> inline void exchange_hit(uint32_t *entries, int j, Slot sl
     entries[slot(0)] = v;
 }
 
+// The entry (0 to 30) of a bucket that holds v, or -1.  Hits exchange
+// entries and misses bring in a value that is not there, so every value
+// but the 0s a bucket starts with is there at most once: its slot, turned
+// into an entry by `entry_of`, is found without a branch.  0 takes the
+// entry order.  (Entry 31, kept by the rings, is not searched.)
+template <class EntryOf> int find_searched(const uint32_t *bucket, uint32_t v, EntryOf entry_of)
+{
+    if (v != 0) {
+        const int slot = zf::unique_entry(bucket, kBucketSize, v);
+        if (slot < 0)
+            return -1;
+        const int j = entry_of(slot);
+        return j < kSearched ? j : -1;
+    }
+    int best = -1;
+    for (int slot = 0; slot < kBucketSize; ++slot)
+        if (bucket[slot] == 0) {
+            const int j = entry_of(slot);
+            if (j < kSearched && (best < 0 || j < best))
+                best = j;
+        }
+    return best;
+}
+
 template <class Sink> void zfss_put_mtf(LineState<Sink> &s, unsigned char b)
 {
     unsigned char *list = mtf_list(s.f);
@@ -51,13 +75,12 @@ template <class Sink> void zfss_put_pixel8(LineState<Sink> &s, int i)
 {
     const uint32_t v = s.r.current[i];
     uint32_t *bucket = cache(s.f) + (s.r.current[i - 1] & 0xFF) * kBucketSize;
-    const bool present = zf::holds(bucket, kBucketSize, v); // entry 31 too: then the search below misses
-    for (int j = 0; present && j < kSearched; ++j)
-        if (bucket[j] == v) {
-            exchange_hit(bucket, j, [](int k) { return k; });
-            encode_hit(s, true, j);
-            return;
-        }
+    const int j = find_searched(bucket, v, [](int slot) { return slot; });
+    if (j >= 0) {
+        exchange_hit(bucket, j, [](int k) { return k; });
+        encode_hit(s, true, j);
+        return;
+    }
     std::memmove(bucket + 1, bucket, (kSearched - 1) * sizeof(uint32_t));
     bucket[0] = v;
     encode_hit(s, false, 0);
@@ -75,13 +98,12 @@ template <class D, class Sink> void put_pixel_rgb(LineState<Sink> &s, int i)
     uint32_t *ring = cache(s.f) + k * kBucketSize;
     uint16_t &head = ring_heads(s.f)[k];
     const unsigned h = head;
-    const bool present = zf::holds(ring, kBucketSize, v); // slot 31 too: then the search below misses
-    for (int j = 0; present && j < kSearched; ++j)
-        if (ring[(h + static_cast<unsigned>(j)) & 31] == v) {
-            exchange_hit(ring, j, [h](int m) { return (h + static_cast<unsigned>(m)) & 31; });
-            encode_hit(s, true, j);
-            return;
-        }
+    const int j = find_searched(ring, v, [h](int slot) { return static_cast<int>((static_cast<unsigned>(slot) - h) & 31); });
+    if (j >= 0) {
+        exchange_hit(ring, j, [h](int m) { return (h + static_cast<unsigned>(m)) & 31; });
+        encode_hit(s, true, j);
+        return;
+    }
     head = static_cast<uint16_t>((h - 1) & 31);
     ring[head] = v;
     encode_hit(s, false, 0);
