@@ -186,8 +186,12 @@ bool decode_file(const char *input_name, const char *output_name)
             dec.accumulators.assign(static_cast<std::size_t>(dec.target_width) + 1, accumulator{0, 0, 0, 0});
         const std::string name = block_output_name(output_name, i);
         dec.out = std::fopen(name.c_str(), "wb");
-        if (dec.out) // rows leave in large pieces
-            std::setvbuf(dec.out, dec.io_buffer.data(), _IOFBF, dec.io_buffer.size());
+        if (dec.out) { // rows leave in large pieces
+            constexpr std::size_t io_size = 1 << 20;
+            if (!dec.io_buffer)
+                dec.io_buffer.reset(new char[io_size]);
+            std::setvbuf(dec.out, dec.io_buffer.get(), _IOFBF, io_size);
+        }
         struct stat st {};
         if (dec.out && fstat(fileno(dec.out), &st) == 0 && S_ISREG(st.st_mode))
             guard_output(name);

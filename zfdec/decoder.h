@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 enum class RunMode { Decode, Header, Query };
@@ -50,7 +51,9 @@ struct dec_state_t {
     int block_x = 0;   // the block's x offset: the base for col_map
     int image_width = 0; // entries of col_map in use
     FILE *out = nullptr;
-    std::vector<char> io_buffer = std::vector<char>(1 << 20); // the output stream's buffer
+    // the output stream's buffer, made on first use and left uninitialised:
+    // zeroing a megabyte would cost every run before it writes a byte
+    std::unique_ptr<char[]> io_buffer;
     int rows_emitted = 0;
 };
 extern dec_state_t dec;
