@@ -469,6 +469,88 @@ TEST_F(Zfconv, ZefaFilesToPng)
     }
 }
 
+// A damaged ZEFA file gives every line that decodes, the rest transparent,
+// and status 1 with the file and the damage named.
+TEST_F(Zfconv, DamagedZefaFilesKeepWhatDecodesAndSaySo)
+{
+    zf_set_info("test", 24, -1, -1, 1, 1, 0);
+    zf_file *f = zf_create((dir / "w.ZF").c_str(), "", nullptr, "", 0);
+    ASSERT_NE(f, nullptr);
+    for (int b = 0; b < 2; ++b) {
+        uint32_t *line = nullptr;
+        ASSERT_EQ(zf_begin_write(f, &line, 0, b * 10, 8, 10, "ZFSF", -1), 0);
+        for (int y = 0, r = 1; r > 0; ++y) {
+            for (int x = 0; x < 8; ++x)
+                line[x] = 0x101010u * uint32_t(x + y) + 0x40u * uint32_t(b + 1) + 0x808080u;
+            r = zf_line(f, &line);
+        }
+    }
+    ASSERT_EQ(zf_close(f), 0);
+    ASSERT_EQ(conv({"w.ZF", "whole.png"}).status, 0);
+    const Bytes whole = zt::read_file(dir / "w.ZF");
+    const auto rgba = [&](const std::string &name) {
+        png_image im{};
+        im.version = PNG_IMAGE_VERSION;
+        Bytes px;
+        if (png_image_begin_read_from_file(&im, (dir / name).c_str())) {
+            im.format = PNG_FORMAT_RGBA;
+            px.resize(PNG_IMAGE_SIZE(im));
+            png_image_finish_read(&im, nullptr, px.data(), 0, nullptr);
+        }
+        return px;
+    };
+    const Bytes want = rgba("whole.png");
+    ASSERT_EQ(want.size(), 8u * 20u * 4u);
+    // cut inside the second block's payload, and by one byte of the end marker
+    for (std::size_t cut : {whole.size() - 8 - 30, whole.size() - 1}) {
+        zt::write_file(dir / "cut.ZF", Bytes(whole.begin(), whole.begin() + static_cast<long>(cut)));
+        const auto r = conv({"cut.ZF", "cut.png"});
+        EXPECT_EQ(r.status, 1) << cut;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.err.find("zfconv: cut.ZF: "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("ends early"), std::string::npos) << r.err;
+        const Bytes got = rgba("cut.png");
+        ASSERT_EQ(got.size(), want.size());
+        std::size_t drawn = 0;
+        for (std::size_t i = 0; i < got.size(); i += 4) {
+            if (got[i + 3] == 255) {
+                EXPECT_TRUE(std::equal(got.begin() + long(i), got.begin() + long(i) + 4, want.begin() + long(i))) << i;
+                ++drawn;
+            } else {
+                EXPECT_EQ(got[i + 3], 0) << i;
+            }
+        }
+        EXPECT_GE(drawn, 8u * 10u) << cut; // the first block at least
+        if (cut == whole.size() - 1)
+            EXPECT_EQ(drawn, 8u * 20u);
+        else
+            EXPECT_LT(drawn, 8u * 20u);
+    }
+}
+
+// An output that is the input, however spelled, is refused untouched.
+TEST_F(Zfconv, AnOutputThatIsTheInputIsRefused)
+{
+    write_png_file(dir / "p.png", test_image(Kind::rgb, 4, 4));
+    zf_set_info("test", 24, -1, -1, 1, 1, 0);
+    zf_file *f = zf_create((dir / "a.ZF").c_str(), "", nullptr, "", 0);
+    ASSERT_NE(f, nullptr);
+    uint32_t *line = nullptr;
+    ASSERT_EQ(zf_begin_write(f, &line, 0, 0, 1, 1, "ZFBM", -1), 0);
+    zf_line(f, &line);
+    ASSERT_EQ(zf_close(f), 0);
+    std::filesystem::create_symlink("a.ZF", dir / "link.ZF");
+    const Bytes zf = zt::read_file(dir / "a.ZF"), png = zt::read_file(dir / "p.png");
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"a.ZF", "./a.ZF"}, {"a.ZF", "link.ZF"}, {"DJ505JC", "p.png", "p.png"}, {"DJ505JC", "p.png", "./p.png"}}) {
+        const auto r = conv(args);
+        EXPECT_EQ(r.status, 1) << args.back();
+        EXPECT_NE(r.err.find("is the input file"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(zt::read_file(dir / "a.ZF"), zf);
+    EXPECT_EQ(zt::read_file(dir / "p.png"), png);
+}
+
 TEST_F(Zfconv, DjpAndRawRgbToPng)
 {
     Bytes djp = {'D', 'J', '5', '0', '5', 'J', 2, 0, 1, 0, 24, 0, 1, 2, 3, 4, 5, 6};

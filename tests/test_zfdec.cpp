@@ -160,6 +160,23 @@ TEST(Zfdec, DjpOutputTypesAndReduction)
     write_zf(dir / "o.ZF", 24, {{-3, 0, 10, 10, "ZFBI"}});
     r = zfdec(dir, {"DJ505J", "o", "o.DJP", "-w4,4"});
     EXPECT_EQ(r.status, 0);
+
+    // A damaged header that announces fewer lines and columns than the
+    // block holds: the extra ones are dropped (the sanitizer build checks
+    // that no map or sum is indexed past its end).
+    write_zf(dir / "t.ZF", 24, {{0, 0, 641, 96, "ZFBI"}});
+    Bytes t = zt::read_file(dir / "t.ZF");
+    t[116] = 0x01, t[117] = 0x02, t[118] = 0, t[119] = 3; // 258 x 3
+    zt::write_file(dir / "t.ZF", t);
+    for (const char *marker : {"DJ505J", "DJ505JM"}) {
+        r = zfdec(dir, {marker, "t", "t.DJP", "-w64,64"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        d = zt::read_file(dir / "t.DJP");
+        ASSERT_GE(d.size(), 12u);
+        EXPECT_EQ(d[6] | d[7] << 8, 64);
+        EXPECT_EQ(d[8] | d[9] << 8, 1);
+        EXPECT_EQ(d.size(), 12u + 64u * (d[10] == 24 ? 3 : 1));
+    }
 }
 
 TEST(Zfdec, OptionsStatusesAndMessages)
@@ -261,4 +278,22 @@ TEST(Zfdec, ADeviceAsOutputIsNeverRemoved)
     struct stat st {};
     ASSERT_EQ(stat("/dev/full", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+// "--" ends the options: names that begin with '-', and "--help" as a name.
+TEST(Zfdec, DoubleDashEndsTheOptions)
+{
+    zt::TempDir dir;
+    write_zf(dir / "-img.ZF", 24, {{0, 0, 4, 2, "ZFBI"}});
+    auto r = zfdec(dir, {"-p1", "--", "-img", "-i"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(zt::read_file(dir / "-i.RGB"), expected_rgb(24, 0, 4, 2));
+    EXPECT_TRUE(zt::file_exists(dir / "-i.IPR"));
+    r = zfdec(dir, {"DJ505J", "--", dir / "-img.ZF", "-o.DJP"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(zt::read_file(dir / "-o.DJP").size(), 12u + 4 * 2 * 3);
+    r = zfdec(dir, {"--", "--version"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("ファイルがありません"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(zfdec(dir, {"--help"}).out.find("  --  "), std::string::npos);
 }

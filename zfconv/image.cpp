@@ -2,19 +2,28 @@
 
 namespace zfconv {
 
-bool allocate(Image &img, long long width, long long height, Kind kind, std::string &error)
+bool Image::has_holes() const
+{
+    for (uint8_t m : mask)
+        if (m == 0)
+            return true;
+    return false;
+}
+
+bool allocate(Image &img, long long width, long long height, Kind kind, std::string &error, long long max_pixels)
 {
     if (width < 1 || height < 1) {
         error = "the picture has no pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")";
         return false;
     }
-    if (width > kMaxPixels || height > kMaxPixels || width * height > kMaxPixels) {
+    if (width > max_pixels || height > max_pixels || width * height > max_pixels) {
         error = "the picture is too large (" + std::to_string(width) + " x " + std::to_string(height) + ")";
         return false;
     }
     img.width = static_cast<int>(width);
     img.height = static_cast<int>(height);
     img.kind = kind;
+    img.mask.clear();
     img.pixels.assign(static_cast<std::size_t>(width * height) * static_cast<std::size_t>(img.bytes_per_pixel()), 0);
     return true;
 }

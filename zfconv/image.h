@@ -19,6 +19,10 @@ struct Image {
     Kind kind = Kind::rgb;
     std::vector<uint8_t> pixels;  // width * height * bytes_per_pixel()
     std::vector<uint8_t> palette; // Kind::palette: 1 to 256 entries of R, G, B
+    std::vector<uint8_t> mask;    // empty, or one byte per pixel: 0 where nothing was decoded
+
+    // True when some pixel holds nothing decoded (it must not pass for black).
+    bool has_holes() const;
 
     int bytes_per_pixel() const { return kind == Kind::rgb ? 3 : 1; }
 };
@@ -27,9 +31,10 @@ struct Image {
 // make the program allocate without bound: 2^27 pixels (384 MiB as RGB).
 inline constexpr long long kMaxPixels = 1LL << 27;
 
-// Checks a header's size against kMaxPixels and sizes `pixels`; false with
+// Checks a header's size against max_pixels and sizes `pixels`; false with
 // `error` set when the size is empty or too large.
-bool allocate(Image &img, long long width, long long height, Kind kind, std::string &error);
+bool allocate(Image &img, long long width, long long height, Kind kind, std::string &error,
+              long long max_pixels = kMaxPixels);
 
 // A read file in memory.
 using Bytes = std::vector<uint8_t>;

@@ -73,8 +73,18 @@ bool read_whole(const std::string &path, Bytes &out, std::string &error)
     return true;
 }
 
+// Writing an output over its input would destroy the input while it is read.
+bool same_file(const std::string &a, const std::string &b)
+{
+    struct stat sa {}, sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 int to_djp(const std::string &input, const std::string &output)
 {
+    if (same_file(input, output))
+        return fail(input, "the output " + output + " is the input file");
     Bytes data;
     Image img;
     std::string error;
@@ -86,22 +96,24 @@ int to_djp(const std::string &input, const std::string &output)
 
 int to_png(const std::string &input, const std::string &output)
 {
+    if (same_file(input, output))
+        return fail(input, "the output " + output + " is the input file");
     Bytes data;
     Image img;
-    std::string error;
+    std::string error, damage;
     if (!read_whole(input, data, error))
         return fail(input, error);
     bool ok;
     switch (sniff(data.data(), data.size())) {
-    case Format::zefa:
-        data.clear(); // the library reads the file itself
-        ok = read_zefa(input, img, error);
-        break;
+    case Format::zefa: ok = read_zefa(data.data(), data.size(), img, error, damage); break;
     case Format::unknown: ok = read_raw_rgb(input, data, img, error); break;
     default: ok = read_image(data.data(), data.size(), img, error); break;
     }
     if (!ok || !write_png(output, img, error))
         return fail(input, error);
+    // What decoded is kept, and the damage told: the PNG is no whole copy.
+    if (!damage.empty())
+        return fail(input, damage + "; " + output + " holds every line before it, the rest transparent");
     return 0;
 }
 

@@ -25,10 +25,13 @@ bool read_djp(const uint8_t *data, std::size_t size, Image &img, std::string &er
 // Any of the formats above, chosen by sniff().
 bool read_image(const uint8_t *data, std::size_t size, Image &img, std::string &error);
 
-// A ZEFA file (by name: the library reads it): every decodable block drawn
-// at its position onto a picture of the header's maximum size (grown to
-// hold every block); depth 8 gives a palette picture.
-bool read_zefa(const std::string &path, Image &img, std::string &error);
+// A ZEFA file: every decodable block drawn at its position onto a picture
+// of the header's maximum size (grown to hold every block); depth 8 gives a
+// palette picture.  `mask` tells which pixels were decoded.  A file damaged
+// after some lines were drawn gives the picture and says where and why in
+// `damage`; false only when nothing can be drawn.
+bool read_zefa(const uint8_t *data, std::size_t size, Image &img, std::string &error, std::string &damage,
+               long long max_pixels = kMaxPixels);
 
 // A raw RGB file whose size comes from its FAL or IPR companion.
 bool read_raw_rgb(const std::string &path, const Bytes &data, Image &img, std::string &error);

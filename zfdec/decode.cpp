@@ -60,12 +60,15 @@ void guard_output(const std::string &name)
     zf_console_on_signal(remove_on_signal);
 }
 
-[[noreturn]] void stop_block(zf_file *f, const std::string &name, bool esc)
+// Ends a block that cannot be finished: the partial output is removed (a
+// plain file only, never a device or pipe it was written to), the input
+// closed and the reason told.  The run's status: 1.
+int stop_block(zf_file *f, const std::string &name, bool esc)
 {
-    // only a plain file is removed: never a device or pipe it was written to
     const bool remove = guarded_output[0] != '\0';
     guarded_output[0] = '\0';
-    std::fclose(dec.out);
+    if (dec.out && !dec_settings.sink)
+        std::fclose(dec.out);
     dec.out = nullptr;
     if (remove)
         std::remove(name.c_str());
@@ -77,7 +80,149 @@ void guard_output(const std::string &name)
         std::fputc('\r', stderr);
         zf_print_error("出力ﾌｧｲﾙが作成できません");
     }
-    std::exit(1);
+    return 1;
+}
+
+// Opens the output of one block; false after telling why.
+bool open_output(const std::string &name)
+{
+    if (dec_settings.sink) {
+        dec.out = dec_settings.sink;
+        return true;
+    }
+    dec.out = std::fopen(name.c_str(), "wb");
+    if (!dec.out)
+        return false;
+    constexpr std::size_t io_size = 1 << 20; // rows leave in large pieces
+    if (!dec.io_buffer)
+        dec.io_buffer.reset(new char[io_size]);
+    std::setvbuf(dec.out, dec.io_buffer.get(), _IOFBF, io_size);
+    struct stat st {};
+    if (fstat(fileno(dec.out), &st) == 0 && S_ISREG(st.st_mode))
+        guard_output(name);
+    return true;
+}
+
+// Finishes one block's output; false when its rows did not all reach it.
+bool close_output()
+{
+    // Buffered rows meet a full disk only when the file is flushed.
+    bool ok = std::fflush(dec.out) == 0 && !std::ferror(dec.out);
+    if (!dec_settings.sink)
+        ok = std::fclose(dec.out) == 0 && ok;
+    dec.out = nullptr;
+    return ok;
+}
+
+// The state one run leaves behind must not steer the next (in-process runs).
+void reset_state()
+{
+    dec.scaling = false;
+    dec.out_width = dec.out_height = 0;
+    dec.image_width = dec.image_height = 0;
+    dec.block_x = 0;
+    dec.rows_emitted = 0;
+}
+
+// DJP output: the reduced size and the maps.  0 to go on, else the status.
+int djp_setup(zf_file *f)
+{
+    if (zf_max_width <= 0 || zf_max_height <= 0 || zf_ratio_x <= 0 || zf_ratio_y <= 0) {
+        zf_close(f);
+        zf_cprintf(stderr, "画像の大きさまたは比率が不正なため DJP ﾌｧｲﾙにできません (%d x %d, %d:%d)\n",
+                   zf_max_width, zf_max_height, zf_ratio_x, zf_ratio_y);
+        return 1;
+    }
+    dec.ratio = static_cast<double>(zf_ratio_x) / zf_ratio_y;
+    const auto bound = [](int limit, int max) { return limit != 0 && limit <= max ? limit : max; };
+    dec.target_width = bound(dec_settings.limit_width, zf_max_width);
+    dec.target_height = bound(dec_settings.limit_height, zf_max_height);
+    if (scale_setup(zf_max_width, zf_max_height) != 0) {
+        zf_close(f);
+        zf_cprintf(stderr, "最大想定ｻｲｽﾞ(= %d Pixel)を超えた画像は処理できません\n", kMaxSize);
+        return 1;
+    }
+    return 0;
+}
+
+// Decodes the current block (number i) into its output.  0 to go on with
+// the next block, else the run's status (the record is closed then).
+int decode_block(zf_file *f, int i, const char *output_name, row_converter convert, int djp_type)
+{
+    const bool djp = dec_settings.djp_output;
+    if (zf_begin_read(f) != 0) {
+        zf_print_error(nullptr);
+        zf_close(f);
+        return 1;
+    }
+    const int width = s16(f->block + ZF_B_WIDTH), height = s16(f->block + ZF_B_HEIGHT);
+    const int x = s16(f->block + ZF_B_X), y = s16(f->block + ZF_B_Y);
+    dec.block_x = x;
+    if (!dec.scaling) {
+        dec.out_width = width;
+        dec.out_height = height;
+    }
+    dec.rgb_row.assign(3 * static_cast<std::size_t>(std::max(width, dec.out_width)) + 1, 0); // + 1: see row_from_24bit
+    if (djp)
+        dec.accumulators.assign(static_cast<std::size_t>(dec.target_width) + 1, accumulator{0, 0, 0, 0});
+    const std::string name = block_output_name(output_name, i);
+    if (!open_output(name)) {
+        zf_close(f);
+        zf_print_error("出力ﾌｧｲﾙが作成できません");
+        return 1;
+    }
+    row_converter conv = convert;
+    row_writer writer = write_rgb_row;
+    int type = 0;
+    if (djp) {
+        type = dec_settings.djp_colour ? djp_type : 8;
+        if (dec_settings.djp_force_24)
+            type = 24;
+        write_djp_header(dec.out, dec.out_width, dec.out_height, type);
+        if (type == 0) {
+            write_djp_palette(dec.out);
+            conv = row_from_index;
+            writer = write_index_row;
+        } else if (type == 8) {
+            writer = write_grey_row;
+        }
+        if (dec.scaling)
+            writer = type == 8 ? emit_scaled_grey_row : emit_scaled_rgb_row;
+        dec.out_row.assign(static_cast<std::size_t>(dec.out_width) * (type == 24 ? 3 : 1), 0);
+        dec.rows_emitted = 0;
+    }
+    zf_cprintf(stdout, "Block number     : %2d\n", i);
+    std::printf("Block size       : %d x %d\n", width, height);
+    zf_cprintf(stdout, "Output file      : %s ", name.c_str());
+    if (!djp)
+        std::printf("(+.%s)", dec_settings.companion_fal ? "FAL" : "IPR");
+    std::printf("\n");
+    std::fflush(stdout);
+    progress_start(height);
+
+    uint32_t *line = nullptr;
+    for (int t = zf_line(f, &line); t >= 0; t = zf_line(f, &line)) {
+        progress_step(t);
+        if (zf_key_pressed() == kEsc)
+            return stop_block(f, name, true);
+        conv(line, width);
+        if (writer(t, width) != 0)
+            return stop_block(f, name, false);
+    }
+    if (djp && dec.scaling && pad_scaled_rows(type == 24 ? 3 : 1) != 0)
+        return stop_block(f, name, false);
+    if (!close_output())
+        return stop_block(f, name, false);
+    guarded_output[0] = '\0';
+    progress_end();
+    zf_cprintf(stderr, "\ncomplete.\n");
+    if (!djp && !dec_settings.sink) {
+        if (dec_settings.companion_fal)
+            write_fal(name.c_str(), width, height, x, y);
+        else
+            write_ipr(name.c_str(), width, height, x, y);
+    }
+    return 0;
 }
 
 } // namespace
@@ -113,36 +258,30 @@ int scale_setup(int width, int height)
         dec.row_map[static_cast<std::size_t>(j)] = std::min(round_half(j / sy), row_limit - 1);
     dec.row_map[static_cast<std::size_t>(height)] = height;
     dec.image_width = width;
+    dec.image_height = height;
     dec.scaling = sx != 1 || sy != 1;
     return 0;
 }
 
-bool decode_file(const char *input_name, const char *output_name)
+int decode_file(const char *input_name, const char *output_name)
 {
     zf_file *f = zf_open(input_name);
     if (!f) {
         zf_print_error(nullptr);
-        return false;
+        return 1;
     }
+    return decode_record(f, output_name);
+}
+
+int decode_record(zf_file *f, const char *output_name)
+{
+    reset_state();
     zf_load_info(f);
     zf_show_header(f, 1);
     const bool djp = dec_settings.djp_output;
     if (djp) {
-        if (zf_max_width <= 0 || zf_max_height <= 0 || zf_ratio_x <= 0 || zf_ratio_y <= 0) {
-            zf_close(f);
-            zf_cprintf(stderr, "画像の大きさまたは比率が不正なため DJP ﾌｧｲﾙにできません (%d x %d, %d:%d)\n",
-                       zf_max_width, zf_max_height, zf_ratio_x, zf_ratio_y);
-            std::exit(1);
-        }
-        dec.ratio = static_cast<double>(zf_ratio_x) / zf_ratio_y;
-        const auto bound = [](int limit, int max) { return limit != 0 && limit <= max ? limit : max; };
-        dec.target_width = bound(dec_settings.limit_width, zf_max_width);
-        dec.target_height = bound(dec_settings.limit_height, zf_max_height);
-        if (scale_setup(zf_max_width, zf_max_height) != 0) {
-            zf_close(f);
-            zf_cprintf(stderr, "最大想定ｻｲｽﾞ(= %d Pixel)を超えた画像は処理できません\n", kMaxSize);
-            return false;
-        }
+        if (const int status = djp_setup(f))
+            return status;
     }
     row_converter convert = nullptr;
     int djp_type = 24;
@@ -157,7 +296,7 @@ bool decode_file(const char *input_name, const char *output_name)
     default:
         zf_close(f);
         zf_cprintf(stdout, "%d bit ZEFAﾌｫｰﾏｯﾄには対応していません\n", zf_depth);
-        std::exit(1);
+        return 1;
     }
 
     int i = 0;
@@ -170,94 +309,12 @@ bool decode_file(const char *input_name, const char *output_name)
             zf_cprintf(stderr, "DJP出力のため最初の画像ﾌﾞﾛｯｸ以外無視します\n");
             break;
         }
-        if (zf_begin_read(f) != 0) {
-            zf_print_error(nullptr);
-            std::exit(1);
-        }
-        const int width = s16(f->block + ZF_B_WIDTH), height = s16(f->block + ZF_B_HEIGHT);
-        const int x = s16(f->block + ZF_B_X), y = s16(f->block + ZF_B_Y);
-        dec.block_x = x;
-        if (!dec.scaling) {
-            dec.out_width = width;
-            dec.out_height = height;
-        }
-        dec.rgb_row.assign(3 * static_cast<std::size_t>(std::max(width, dec.out_width)) + 1, 0); // + 1: see row_from_24bit
-        if (djp)
-            dec.accumulators.assign(static_cast<std::size_t>(dec.target_width) + 1, accumulator{0, 0, 0, 0});
-        const std::string name = block_output_name(output_name, i);
-        dec.out = std::fopen(name.c_str(), "wb");
-        if (dec.out) { // rows leave in large pieces
-            constexpr std::size_t io_size = 1 << 20;
-            if (!dec.io_buffer)
-                dec.io_buffer.reset(new char[io_size]);
-            std::setvbuf(dec.out, dec.io_buffer.get(), _IOFBF, io_size);
-        }
-        struct stat st {};
-        if (dec.out && fstat(fileno(dec.out), &st) == 0 && S_ISREG(st.st_mode))
-            guard_output(name);
-        if (!dec.out) {
-            zf_close(f);
-            zf_print_error("出力ﾌｧｲﾙが作成できません");
-            std::exit(1);
-        }
-        row_converter conv = convert;
-        row_writer writer = write_rgb_row;
-        int type = 0;
-        if (djp) {
-            type = dec_settings.djp_colour ? djp_type : 8;
-            if (dec_settings.djp_force_24)
-                type = 24;
-            write_djp_header(dec.out, dec.out_width, dec.out_height, type);
-            if (type == 0) {
-                write_djp_palette(dec.out);
-                conv = row_from_index;
-                writer = write_index_row;
-            } else if (type == 8) {
-                writer = write_grey_row;
-            }
-            if (dec.scaling)
-                writer = type == 8 ? emit_scaled_grey_row : emit_scaled_rgb_row;
-            dec.out_row.assign(static_cast<std::size_t>(dec.out_width) * (type == 24 ? 3 : 1), 0);
-            dec.rows_emitted = 0;
-        }
-        zf_cprintf(stdout, "Block number     : %2d\n", i);
-        std::printf("Block size       : %d x %d\n", width, height);
-        zf_cprintf(stdout, "Output file      : %s ", name.c_str());
-        if (!djp)
-            std::printf("(+.%s)", dec_settings.companion_fal ? "FAL" : "IPR");
-        std::printf("\n");
-        std::fflush(stdout);
-        progress_start(height);
-
-        uint32_t *line = nullptr;
-        for (int t = zf_line(f, &line); t >= 0; t = zf_line(f, &line)) {
-            progress_step(t);
-            if (zf_key_pressed() == kEsc)
-                stop_block(f, name, true);
-            conv(line, width);
-            if (writer(t, width) != 0)
-                stop_block(f, name, false);
-        }
-        if (djp && dec.scaling && pad_scaled_rows(type == 24 ? 3 : 1) != 0)
-            stop_block(f, name, false);
-        // Buffered rows meet a full disk only when the file is closed.
-        if (std::fflush(dec.out) != 0 || std::ferror(dec.out))
-            stop_block(f, name, false);
-        std::fclose(dec.out);
-        dec.out = nullptr;
-        guarded_output[0] = '\0';
-        progress_end();
-        zf_cprintf(stderr, "\ncomplete.\n");
-        if (!djp) {
-            if (dec_settings.companion_fal)
-                write_fal(name.c_str(), width, height, x, y);
-            else
-                write_ipr(name.c_str(), width, height, x, y);
-        }
+        if (const int status = decode_block(f, i, output_name, convert, djp_type))
+            return status;
     }
     if (zf_close(f) != 0) {
         zf_print_error(nullptr);
-        return false;
+        return 1;
     }
-    return true;
+    return 0;
 }

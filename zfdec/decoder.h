@@ -4,6 +4,7 @@
 #define ZFDEC_DECODER_H
 
 #include "names.h"
+#include "zefa.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +23,10 @@ struct dec_settings_t {
     bool companion_fal = true;
     bool ratio_packed = true;
     int limit_width = 0, limit_height = 0;
+    // When set, every block is written to this stream instead of a file of
+    // its own: nothing is created, removed or given a companion (in-process
+    // runs, such as the fuzz targets).
+    FILE *sink = nullptr;
 };
 extern dec_settings_t dec_settings;
 
@@ -49,7 +54,8 @@ struct dec_state_t {
     std::vector<unsigned char> rgb_row, out_row;
     std::vector<accumulator> accumulators;
     int block_x = 0;   // the block's x offset: the base for col_map
-    int image_width = 0; // entries of col_map in use
+    int image_width = 0;  // entries of col_map in use
+    int image_height = 0; // entries of row_map in use (+ 1)
     FILE *out = nullptr;
     // the output stream's buffer, made on first use and left uninitialised:
     // zeroing a megabyte would cost every run before it writes a byte
@@ -80,7 +86,10 @@ int write_djp_palette(FILE *f);
 int pad_scaled_rows(int bytes_per_pixel);
 
 int scale_setup(int width, int height);
-// Decodes the file; false when an error was reported on the way.
-bool decode_file(const char *input_name, const char *output_name);
+// Decodes the named file; the run's exit status: 0, or 1 when an error
+// was reported on the way.
+int decode_file(const char *input_name, const char *output_name);
+// The same for a record the caller opened (from memory, say); closes it.
+int decode_record(zf_file *f, const char *output_name);
 
 #endif

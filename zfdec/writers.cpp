@@ -52,14 +52,23 @@ void average(int c, int *r, int *g, int *b)
     }
 }
 
+void clear_accumulators() { std::fill(dec.accumulators.begin(), dec.accumulators.end(), accumulator{0, 0, 0, 0}); }
+
 int emit_scaled(int t, bool grey)
 {
+    // A block taller than the header announces (a damaged file): its lines
+    // past the image have no row to go to and are dropped.
+    if (t < 0 || t >= dec.image_height) {
+        clear_accumulators();
+        return 0;
+    }
     if (dec.row_map[static_cast<std::size_t>(t)] == dec.row_map[static_cast<std::size_t>(t) + 1])
         return 0;
     // Rows past the header's height are not written: the file holds
     // exactly the rows it announces.
     const bool inside = dec.rows_emitted < dec.out_height;
-    for (int c = 0; c < dec.out_width && inside; ++c) {
+    const int columns = std::min(dec.out_width, static_cast<int>(dec.accumulators.size()));
+    for (int c = 0; c < columns && inside; ++c) {
         int r, g, b;
         average(c, &r, &g, &b);
         if (grey)
@@ -70,7 +79,7 @@ int emit_scaled(int t, bool grey)
             dec.out_row[3 * static_cast<std::size_t>(c) + 2] = static_cast<unsigned char>(b);
         }
     }
-    std::fill(dec.accumulators.begin(), dec.accumulators.end(), accumulator{0, 0, 0, 0});
+    clear_accumulators();
     if (!inside)
         return 0;
     ++dec.rows_emitted;

@@ -41,6 +41,11 @@ inline int header_depth(const zf_file *f)
     return static_cast<int16_t>((f->header[ZF_H_DEPTH] << 8) | f->header[ZF_H_DEPTH + 1]);
 }
 
+// Reads up to count bytes of a memory record at its position; the count read.
+int read_memory(zf_file *f, void *buf, int count);
+// The size of what the record reads (file or memory), -1 when unknown.
+long long source_size(zf_file *f);
+
 // Records a failure in the record and in zf_errno.
 inline void set_error(zf_file *f, int code)
 {

@@ -118,7 +118,8 @@ zf_file *new_record(int fd, unsigned char mode)
 {
     auto *f = static_cast<zf_file *>(zf_alloc(sizeof(zf_file)));
     if (!f) {
-        ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
         return nullptr;
     }
     f->fd = fd;
@@ -232,8 +233,8 @@ bool read_leading_sections(zf_file *f)
     }
     // A comment that reaches past the end of the file would be read short:
     // say so before allocating for it.
-    struct stat st{};
-    if (fstat(f->fd, &st) == 0 && static_cast<long long>(first) + f->base > st.st_size) {
+    const long long size = zf::source_size(f);
+    if (size >= 0 && static_cast<long long>(first) + f->base > size) {
         zf::set_error(f, ZF_ERR_EOF);
         return false;
     }
@@ -248,6 +249,21 @@ bool read_leading_sections(zf_file *f)
     f->max_height = static_cast<int16_t>(get_s16(f->header + ZF_H_MAX_HEIGHT));
     f->next_pos = static_cast<int>(zf_tell(f));
     return f->error == 0;
+}
+
+// Reads the leading sections of a new reading record; the record, or null
+// with zf_errno set when the source is no sound ZEFA file.
+zf_file *open_record(zf_file *f)
+{
+    if (!f)
+        return nullptr;
+    if (!read_leading_sections(f)) {
+        int code = f->error ? f->error : zf_errno;
+        discard(f);
+        zf_errno = code;
+        return nullptr;
+    }
+    return f;
 }
 
 } // namespace
@@ -284,16 +300,24 @@ zf_file *zf_open(const char *name)
         zf_errno = errno;
         return nullptr;
     }
-    zf_file *f = new_record(fd, 0);
-    if (!f)
-        return nullptr;
-    if (!read_leading_sections(f)) {
-        int code = f->error ? f->error : zf_errno;
-        discard(f);
-        zf_errno = code;
-        return nullptr;
+    return open_record(new_record(fd, 0));
+}
+
+zf_file *zf_open_memory(const void *data, size_t size)
+{
+    static const unsigned char nothing = 0;
+    zf_file *f = new_record(-1, 0);
+    if (f) {
+        f->mem = data ? static_cast<const unsigned char *>(data) : &nothing;
+        f->mem_size = data ? size : 0;
     }
-    return f;
+    return open_record(f);
+}
+
+void zf_set_pixel_limit(zf_file *f, long long max_pixels)
+{
+    if (f)
+        f->pixel_limit = max_pixels > 0 ? max_pixels : 0;
 }
 
 zf_file *zf_create(const char *name, const char *title, const char *comment, const char *artist, int number)
@@ -386,7 +410,7 @@ int zf_close(zf_file *f)
         zf_seek(f, 0);
         zf_write(f, h, ZF_HEADER_SIZE);
     }
-    if (::close(f->fd) != 0)
+    if (f->fd >= 0 && ::close(f->fd) != 0)
         f->error = errno;
     f->fd = -1;
     const int failed = f->error != 0;
@@ -442,6 +466,10 @@ int zf_begin_read(zf_file *f)
     const zf_codec *codec = zf::find_codec(f->block + ZF_B_TAG);
     if (!codec || !geometry_ok(zf::block_width(f), zf::block_height(f))) {
         zf::set_error(f, ZF_ERR_FORMAT);
+        return -1;
+    }
+    if (f->pixel_limit > 0 && static_cast<long long>(zf::block_width(f)) * zf::block_height(f) > f->pixel_limit) {
+        zf::set_error(f, ZF_ERR_LIMIT);
         return -1;
     }
     if (alloc_buffers(f) != 0)

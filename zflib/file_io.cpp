@@ -2,9 +2,13 @@
 // slots, zero-filled allocation and fixed-width text fields.
 #include "codec.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -16,6 +20,24 @@ void record(zf_file *f, int code)
     last_error = code;
 }
 } // namespace
+
+int zf::read_memory(zf_file *f, void *buf, int count)
+{
+    const size_t left = f->mem_pos < f->mem_size ? f->mem_size - f->mem_pos : 0;
+    const size_t n = std::min(left, static_cast<size_t>(count));
+    if (n > 0)
+        std::memcpy(buf, f->mem + f->mem_pos, n);
+    f->mem_pos += n;
+    return static_cast<int>(n);
+}
+
+long long zf::source_size(zf_file *f)
+{
+    if (f->mem)
+        return static_cast<long long>(f->mem_size);
+    struct stat st {};
+    return fstat(f->fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
 
 extern "C" {
 
@@ -32,6 +54,12 @@ int zf_read(zf_file *f, void *buf, int count)
 {
     if (count <= 0)
         return 0;
+    if (f->mem) {
+        const int got = zf::read_memory(f, buf, count);
+        if (got < count)
+            record(f, ZF_ERR_EOF);
+        return got;
+    }
     // Loop over short reads from pipes and signals; a true end of file
     // still comes up short.
     auto *p = static_cast<unsigned char *>(buf);
@@ -57,6 +85,8 @@ int zf_read_some(zf_file *f, void *buf, int count)
 {
     if (count <= 0)
         return 0;
+    if (f->mem)
+        return zf::read_memory(f, buf, count);
     for (;;) {
         ssize_t n = ::read(f->fd, buf, static_cast<size_t>(count));
         if (n >= 0)
@@ -126,6 +156,15 @@ int zf_write_u32(zf_file *f, uint32_t value)
 
 long zf_seek(zf_file *f, long position)
 {
+    if (f->mem) {
+        // as with a descriptor, a position past the end is allowed; reads there come up short
+        if (position < 0 || position > LONG_MAX - f->base) {
+            record(f, EINVAL);
+            return -1;
+        }
+        f->mem_pos = static_cast<size_t>(position + f->base);
+        return position;
+    }
     off_t r = ::lseek(f->fd, static_cast<off_t>(position) + f->base, SEEK_SET);
     if (r < 0) {
         record(f, errno);
@@ -136,6 +175,8 @@ long zf_seek(zf_file *f, long position)
 
 long zf_tell(zf_file *f)
 {
+    if (f->mem)
+        return static_cast<long>(f->mem_pos) - f->base;
     off_t r = ::lseek(f->fd, 0, SEEK_CUR);
     if (r < 0)
         return -1;

@@ -15,6 +15,7 @@ const char *message_for(int code)
     case 28: return "ディスクが一杯です";
     case ZF_ERR_EOF: return "ファイルはもうありません";
     case ZF_ERR_FORMAT: return "フォーマットが未知または不正です";
+    case ZF_ERR_LIMIT: return "画像が大きすぎます";
     default: return "エラーが発生しました";
     }
 }

@@ -23,6 +23,7 @@
 #ifndef ZEFA_H
 #define ZEFA_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -33,6 +34,7 @@ extern "C" {
 /* Any other value is a system error number (2, 12, 13, 28, ...). */
 #define ZF_ERR_EOF    257 /* an exact read came up short: the file ended too early */
 #define ZF_ERR_FORMAT 258 /* not a ZEFA file, bad field values, tag without codec */
+#define ZF_ERR_LIMIT  259 /* a block has more pixels than the record's limit */
 
 /* ---- layout constants ------------------------------------------------- */
 #define ZF_HEADER_SIZE       124
@@ -89,6 +91,12 @@ struct zf_file {
     zf_line_fn line_fn;
     zf_pixel_fn pixel_fn;
     int codec_word;
+    /* reading from memory (zf_open_memory): the caller's bytes, else null */
+    const unsigned char *mem;
+    size_t mem_size;
+    size_t mem_pos;
+    /* most pixels (width x height) of a block zf_begin_read accepts; 0: any */
+    long long pixel_limit;
 };
 
 /* ---- header field offsets (Part of the format: big-endian, see zf_swap) */
@@ -151,6 +159,13 @@ void zf_set_palette(int n_pal, int n_bits, const unsigned char *entries);
 
 /* ---- files ------------------------------------------------------------ */
 zf_file *zf_open(const char *name);
+/* The same reader over `size` bytes in memory, which the caller owns and
+ * keeps unchanged until zf_close.  Nothing is copied. */
+zf_file *zf_open_memory(const void *data, size_t size);
+/* Makes zf_begin_read refuse (ZF_ERR_LIMIT) a block of more than
+ * max_pixels pixels, so that a small hostile file cannot claim hours of
+ * decoding; 0 lifts the limit (the default). */
+void zf_set_pixel_limit(zf_file *f, long long max_pixels);
 zf_file *zf_create(const char *name, const char *title, const char *comment,
                    const char *artist, int number);
 zf_file *zf_open_append(const char *name, const char *title,
@@ -165,6 +180,34 @@ int zf_begin_read(zf_file *f);
 int zf_begin_write(zf_file *f, uint32_t **line, int x, int y, int width,
                    int height, const char *tag, long extra);
 int zf_line(zf_file *f, uint32_t **line);
+
+/* ---- whole pictures ---------------------------------------------------- */
+/* A picture every decodable block of a file is drawn onto, at its place. */
+typedef struct zf_picture {
+    /* set by the caller */
+    int width, height;      /* the canvas; pixels of blocks outside it are dropped */
+    unsigned char *pixels;  /* width * height pixels, top row first: one byte (the
+                               palette index) for 8-bit files, else R, G, B */
+    unsigned char *mask;    /* null, or width * height bytes: 1 where a pixel
+                               was decoded, untouched elsewhere */
+    /* filled by zf_decode_image */
+    int blocks;             /* blocks drawn, wholly or in part */
+    int skipped;            /* blocks of a coding the library does not know */
+    int failed_block;       /* number of the block decoding stopped in, or -1 */
+    int failed_line;        /* lines of that block that were drawn */
+} zf_picture;
+
+/* The canvas that holds every block of the file: the header's size grown
+ * to the blocks' extents, for a file of depth 8, 15 or 24.  Walks the
+ * blocks, so give it a record of its own.  0, or -1 when not even the
+ * first block could be reached; blocks after damage are not counted. */
+int zf_picture_size(zf_file *f, int *width, int *height);
+/* Decodes every decodable block of a freshly opened record onto the
+ * picture.  15-bit colours are widened to 8 bits by repeating their top
+ * bits.  0 when every block was decoded whole; -1 when decoding stopped
+ * (zf_errno says why, failed_block and failed_line how far it got), with
+ * every line before the damage drawn. */
+int zf_decode_image(zf_file *f, zf_picture *pic);
 
 /* ---- the codec table -------------------------------------------------- */
 typedef struct zf_codec {
