@@ -44,15 +44,29 @@ int read_ipr(const char *name, int *width, int *height, int *x, int *y)
     return r;
 }
 
-int write_fal(const char *name, int width, int height, int x, int y)
+int print_fal(FILE *f, int width, int height, int x, int y)
 {
-    char path[NAME_SIZE];
-    FILE *f = open_companion(name, EXT_FAL, "w", path);
-    if (!f)
-        return -1;
     bool ok = std::fprintf(f, "%s\n", FAL_WORD) >= 0;
     ok = std::fprintf(f, "%5d%6d%6d%6d\n", width, height, x, y) >= 0 && ok;
     ok = std::fprintf(f, "%s\n", FAL_LAST_LINE) >= 0 && ok;
+    return ok ? 0 : -1;
+}
+
+int print_ipr(FILE *f, int width, int height, int x, int y)
+{
+    return std::fprintf(f, "%d %d %d %d\n", width, height, x, y) >= 0 ? 0 : -1;
+}
+
+namespace {
+
+int write_companion(const char *name, const char *ext, int (*print)(FILE *, int, int, int, int), int width,
+                    int height, int x, int y)
+{
+    char path[NAME_SIZE];
+    FILE *f = open_companion(name, ext, "w", path);
+    if (!f)
+        return -1;
+    bool ok = print(f, width, height, x, y) == 0;
     ok = std::fclose(f) == 0 && ok; // buffered data meets a full disk here
     if (!ok) {
         std::remove(path);
@@ -61,17 +75,14 @@ int write_fal(const char *name, int width, int height, int x, int y)
     return 0;
 }
 
+} // namespace
+
+int write_fal(const char *name, int width, int height, int x, int y)
+{
+    return write_companion(name, EXT_FAL, print_fal, width, height, x, y);
+}
+
 int write_ipr(const char *name, int width, int height, int x, int y)
 {
-    char path[NAME_SIZE];
-    FILE *f = open_companion(name, EXT_IPR, "w", path);
-    if (!f)
-        return -1;
-    bool ok = std::fprintf(f, "%d %d %d %d\n", width, height, x, y) >= 0;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) {
-        std::remove(path);
-        return -1;
-    }
-    return 0;
+    return write_companion(name, EXT_IPR, print_ipr, width, height, x, y);
 }

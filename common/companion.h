@@ -14,6 +14,8 @@
 #ifndef ZEFA_COMMON_COMPANION_H
 #define ZEFA_COMMON_COMPANION_H
 
+#include <cstdio>
+
 inline constexpr const char FAL_WORD[] = "F_ALL(V1.00)";
 inline constexpr const char FAL_LAST_LINE[] = "   1.00   255   255   255   0";
 
@@ -21,5 +23,8 @@ int read_fal(const char *name, int *width, int *height, int *x, int *y);
 int read_ipr(const char *name, int *width, int *height, int *x, int *y);
 int write_fal(const char *name, int width, int height, int x, int y);
 int write_ipr(const char *name, int width, int height, int x, int y);
+// The same text written to an open stream.
+int print_fal(FILE *f, int width, int height, int x, int y);
+int print_ipr(FILE *f, int width, int height, int x, int y);
 
 #endif

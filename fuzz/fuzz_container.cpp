@@ -4,6 +4,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    zfuzz::read_all_blocks(zfuzz::as_file(data, size));
+    zfuzz::read_all_blocks(data, size);
     return 0;
 }

@@ -4,7 +4,12 @@
 #include "zefa.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -55,6 +60,26 @@ int main(int argc, char **argv)
             write_file(base + "_small.ZF", depth, tag, 5, 3, 1);
             write_file(base + "_multi.ZF", depth, tag, 17, 9, 3);
             write_file(base + "_wide.ZF", depth, tag, 300, 2, 1);
+            write_file(base + "_tall.ZF", depth, tag, 40, 300, 1);
         }
+    // The zfdec targets read their mode from the first bytes: the same
+    // files behind each mode, in folders of their own.
+    const std::pair<const char *, std::vector<std::string>> modes[] = {
+        {"fuzz_zfdec_rgb", {std::string(1, '\0'), std::string(1, '\1')}},
+        {"fuzz_zfdec_djp", {std::string("\0\0\0\0\0", 5), std::string("\1\0\0\0\0", 5), std::string("\2\0\0\0\0", 5),
+                            std::string("\4\0\x40\0\x20", 5), std::string("\5\0\x0b\0\x07", 5)}}};
+    for (const auto &[target, prefixes] : modes) {
+        const std::string sub = dir + "/" + target;
+        std::filesystem::create_directories(sub);
+        for (const auto &entry : std::filesystem::directory_iterator(dir)) {
+            if (!entry.is_regular_file() || entry.path().extension() != ".ZF")
+                continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            for (std::size_t m = 0; m < prefixes.size(); ++m)
+                std::ofstream(sub + "/" + entry.path().stem().string() + "_" + std::to_string(m), std::ios::binary)
+                    << prefixes[m] << file;
+        }
+    }
     return 0;
 }

@@ -9,6 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int depth = depths[in.byte() % 3];
     const int width = static_cast<int>(in.u16() % 2048) + 1;
     const int height = static_cast<int>(in.u16() % 256) + 1;
-    zfuzz::read_all_blocks(zfuzz::payload_file(depth, PAYLOAD_TAG, width, height, in.data, in.size));
+    const std::vector<uint8_t> file = zfuzz::payload_file(depth, PAYLOAD_TAG, width, height, in.data, in.size);
+    zfuzz::read_all_blocks(file.data(), file.size());
     return 0;
 }

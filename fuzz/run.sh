@@ -20,11 +20,13 @@ $BUILD/fuzz/make_seeds "$SEEDS"
 found_before=$(ls fuzz/findings | wc -l)
 for t in $TARGETS; do
     corpus=fuzz/corpus/$t
-    mkdir -p "$corpus"
+    mkdir -p "$corpus" fuzz/regression/"$t"
     echo "== $t for ${SECONDS_EACH}s"
+    # a target with seeds of its own (a mode prefix) takes those
+    seeds=$SEEDS; [ -d "$SEEDS/$t" ] && seeds=$SEEDS/$t
     ASAN_OPTIONS=detect_leaks=1 $BUILD/fuzz/$t -max_total_time="$SECONDS_EACH" -timeout=10 \
         -rss_limit_mb=2048 -artifact_prefix=fuzz/findings/"$t"- -print_final_stats=1 \
-        "$corpus" "$SEEDS" 2>&1 | grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss|==|SUMMARY)|cov:' | tail -3
+        "$corpus" "$seeds" fuzz/regression/"$t" 2>&1 | grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss|==|SUMMARY)|cov:' | tail -3
 done
 found_after=$(ls fuzz/findings | wc -l)
 if [ "$found_after" -gt "$found_before" ]; then

@@ -30,8 +30,19 @@ const std::string &as_file(const uint8_t *data, size_t size)
     return path;
 }
 
-const std::string &payload_file(int depth, const char *tag, int width, int height, const uint8_t *payload,
-                                size_t size)
+void quiet_console()
+{
+    // Only the streams: the descriptors stay, and the reports written to them.
+    if (FILE *null = std::fopen("/dev/null", "w")) {
+        stdout = null;
+        stderr = null;
+    }
+    if (!std::freopen("/dev/null", "r", stdin))
+        std::fclose(stdin);
+}
+
+std::vector<uint8_t> payload_file(int depth, const char *tag, int width, int height, const uint8_t *payload,
+                                  size_t size)
 {
     // A one-pixel uncompressed file of the depth gives the header and the
     // end marker; its block is then given the tag, size and payload.
@@ -72,14 +83,15 @@ const std::string &payload_file(int depth, const char *tag, int width, int heigh
     file[first + ZF_B_HEIGHT] = static_cast<uint8_t>(height >> 8), file[first + ZF_B_HEIGHT + 1] = static_cast<uint8_t>(height);
     file.insert(file.end(), payload, payload + size);
     file.insert(file.end(), t.end() - 8, t.end());
-    return as_file(file.data(), file.size());
+    return file;
 }
 
-void read_all_blocks(const std::string &path)
+void read_all_blocks(const uint8_t *data, size_t size)
 {
-    zf_file *f = zf_open(path.c_str());
+    zf_file *f = zf_open_memory(data, size);
     if (!f)
         return;
+    zf_set_pixel_limit(f, kPixelLimit);
     zf_load_info(f);
     uint32_t *line = nullptr;
     int walked = 0;

@@ -9,17 +9,28 @@
 
 namespace zfuzz {
 
-// Puts the bytes into a private file and returns its name; the library
-// opens files by name.  The same file is rewritten on every call.
+// The most pixels of one block a target decodes: a few bytes can claim a
+// block of 32759 x 32767 pixels, which would take seconds per input and
+// find nothing the smaller ones do not.
+inline constexpr long long kPixelLimit = 1 << 20;
+
+// Sends what the programs print (header display, progress bars, messages)
+// to /dev/null through the C streams only, so that the fuzzer's and the
+// sanitizers' reports still reach the terminal; standard input reads
+// nothing.  Called once, before the first input.
+void quiet_console();
+
+// Puts the bytes into a private file and returns its name, for readers
+// that take names.  The same file is rewritten on every call.
 const std::string &as_file(const uint8_t *data, size_t size);
 
-// Opens, walks and reads every line of every block of a ZEFA file.
-void read_all_blocks(const std::string &path);
+// Opens the bytes as a ZEFA file, walks and reads every line of every block.
+void read_all_blocks(const uint8_t *data, size_t size);
 
 // A ZEFA file of one depth holding one block of the given tag and size
-// whose payload is the given bytes; returns its name.
-const std::string &payload_file(int depth, const char *tag, int width, int height, const uint8_t *payload,
-                                size_t size);
+// whose payload is the given bytes.
+std::vector<uint8_t> payload_file(int depth, const char *tag, int width, int height, const uint8_t *payload,
+                                  size_t size);
 
 // Bytes taken from the front of the fuzz input, 0 when it is used up.
 struct Input {

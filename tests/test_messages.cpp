@@ -2,9 +2,12 @@
 // it (through the message catalog), the catalog complete, and the --help
 // and --version texts.
 #include "harness.h"
+#include "zefa.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -87,4 +90,180 @@ TEST(Messages, HelpAndVersion)
     const auto dec = run(zt::zfdec_path(), {"--help"}, {"LC_ALL=C.UTF-8"}).out;
     for (const char *option : {"-i", "-p1", "-w", "-h", "-q", "DJ505JM"})
         EXPECT_NE(dec.find(option), std::string::npos) << option;
+}
+
+namespace {
+
+// Where UTF-8 text holds a Japanese character (kana, kanji, CJK
+// punctuation, full- and half-width forms) or a byte that is not UTF-8:
+// that character with its line, or an empty text when there is none.
+std::string japanese_in(const std::string &text)
+{
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        uint32_t cp = n == 1 ? c : n == 2 ? c & 0x1F : n == 3 ? c & 0x0F : c & 0x07;
+        bool bad = n == 0 || i + n > text.size();
+        for (size_t k = 1; !bad && k < n; ++k) {
+            const auto cc = static_cast<unsigned char>(text[i + k]);
+            bad = (cc >> 6) != 2;
+            cp = cp << 6 | (cc & 0x3F);
+        }
+        if (bad || (cp >= 0x3000 && cp <= 0x30FF) || (cp >= 0x3400 && cp <= 0x9FFF) ||
+            (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0xFF00 && cp <= 0xFFEF)) {
+            const size_t from = text.rfind('\n', i), to = text.find('\n', i);
+            return text.substr(from == std::string::npos ? 0 : from + 1,
+                               (to == std::string::npos ? text.size() : to) - (from == std::string::npos ? 0 : from + 1));
+        }
+        i += n;
+    }
+    return {};
+}
+
+// A ZEFA file of 24-bit ZFBI blocks (x, y, w, h), a comment and a ratio.
+void write_zefa(const std::string &path, const std::vector<std::array<int, 4>> &blocks, const char *comment,
+                int ratio_x = 1, int depth = 24)
+{
+    zf_set_info("english test", depth, -1, -1, ratio_x, 1, 0);
+    zf_file *f = zf_create(path.c_str(), "a title", comment, "an author", 3);
+    ASSERT_NE(f, nullptr);
+    for (const auto &b : blocks) {
+        uint32_t *line = nullptr;
+        ASSERT_EQ(zf_begin_write(f, &line, b[0], b[1], b[2], b[3], "ZFBI", -1), 0);
+        for (int r = 0; r < b[3]; ++r) {
+            for (int c = 0; c < b[2]; ++c)
+                line[c] = static_cast<uint32_t>(c * 3 + r) & 0xFFFFFF;
+            zf_line(f, &line);
+        }
+    }
+    ASSERT_EQ(zf_close(f), 0);
+}
+
+std::string fal_text(int w, int h)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, "F_ALL(V1.00)\n%5d%6d%6d%6d\n   1.00   255   255   255   0\n", w, h, 0, 0);
+    return text;
+}
+
+} // namespace
+
+// In English every message of the three programs is English: usage texts,
+// refusals, option messages, warnings, library errors, the header, the
+// title list, and conversions that fail.
+TEST(Messages, EnglishRunsShowNoJapanese)
+{
+    zt::TempDir dir;
+    const std::string d = dir.path();
+    using Bytes = std::vector<uint8_t>;
+    // zfenc's inputs
+    Bytes rgb;
+    for (int i = 0; i < 5 * 4 * 3; ++i)
+        rgb.push_back(static_cast<uint8_t>(i * 5));
+    zt::write_file(dir / "p.RGB", rgb);
+    zt::write_file(dir / "p.FAL", fal_text(5, 4));
+    zt::write_file(dir / "short.RGB", Bytes(30, 9));
+    zt::write_file(dir / "short.FAL", fal_text(4, 4));
+    zt::write_file(dir / "huge.RGB", Bytes(3, 0));
+    zt::write_file(dir / "huge.FAL", fal_text(40000, 1));
+    zt::write_file(dir / "x.RGB", Bytes(640 * 400 * 3, 7));
+    zt::write_file(dir / "c.DJP", Bytes{'D', 'J', '5', '0', '5', 'J', 1, 0, 1, 0, 24, 0, 1, 2, 3});
+    zt::write_file(dir / "big.DOC", std::string(65533, 'x'));
+    std::filesystem::copy_file(zt::tools_dir() + "/fake_conv", dir / "GIF_CONV.EXE");
+    zt::write_file(dir / "fail.gif", std::string("fail"));
+    zt::write_file(dir / "junk.gif", std::string("junk"));
+    zt::write_file(dir / "b.tif", std::string("x"));
+    std::filesystem::create_symlink("/dev/full", dir / "dev.ZF");
+    std::filesystem::create_directory(dir / "L");
+    std::filesystem::create_directory(dir / "L/ZFENC.LOG");
+    std::filesystem::copy_file(dir / "p.RGB", dir / "L/p.RGB");
+    std::string log;
+    for (int i = 1; i <= 20; ++i)
+        log += (i < 10 ? "000" : "00") + std::to_string(i) + " f.ZF                 a title                        15 ZFSF\n";
+    zt::write_file(dir / "ZFENC.LOG", log);
+    // zfdec's and zfconv's inputs
+    std::string comment;
+    for (int i = 1; i <= 20; ++i)
+        comment += "comment line " + std::to_string(i) + "\r\n";
+    write_zefa(dir / "img.ZF", {{0, 0, 7, 3}, {7, 0, 5, 2}}, comment.c_str());
+    write_zefa(dir / "z.RGB", {{0, 0, 5, 4}}, "");
+    write_zefa(dir / "ratio0.ZF", {{0, 0, 4, 4}}, "", 0);
+    write_zefa(dir / "wide.ZF", {{0, 0, 32000, 1}, {0, 30000, 1, 1}}, "");
+    write_zefa(dir / "d16.ZF", {}, "", 1, 16);
+    write_zefa(dir / "unk.ZF", {{0, 0, 3, 3}}, "");
+    {
+        Bytes b = zt::read_file(dir / "unk.ZF");
+        const size_t first = size_t(b[106]) << 24 | size_t(b[107]) << 16 | size_t(b[108]) << 8 | b[109];
+        std::memcpy(&b[first], "ZFXX", 4);
+        zt::write_file(dir / "unk.ZF", b);
+        b = zt::read_file(dir / "img.ZF");
+        b.resize(b.size() - 30);
+        zt::write_file(dir / "cut.ZF", b);
+    }
+    zt::write_file(dir / "notzefa.ZF", std::string(200, 'n'));
+    std::filesystem::create_symlink("/dev/full", dir / "full.RGB");
+    write_zefa(dir / "bigdec.ZF", {{0, 0, 1000, 2000}}, "");
+    Bytes big;
+    for (int i = 0; i < 2000 * 1500; ++i)
+        big.insert(big.end(), {uint8_t(i), uint8_t(i >> 8), uint8_t(i >> 16)});
+    zt::write_file(dir / "bigenc.RGB", big);
+    zt::write_file(dir / "bigenc.FAL", fal_text(2000, 1500));
+
+    struct Case {
+        std::string program;
+        std::vector<std::string> args;
+        int status; // -1: any
+        std::vector<std::string> env = {};
+        std::string input = "", cwd = "";
+    };
+    const std::string enc = zt::zfenc_path(), dec = zt::zfdec_path(), conv = zt::zfconv_path();
+    const std::vector<Case> cases = {
+        {enc, {}, 1}, {enc, {"--help"}, 0}, {enc, {"--version"}, 0},
+        {enc, {"p", "-m3"}, 1}, {enc, {"p", "-n0"}, 1}, {enc, {"p", "-ey"}, 1}, {enc, {"p", "-tx"}, 1},
+        {enc, {"p", "-q"}, 1}, {enc, {"p", "-a1234567890123456789"}, 1}, {enc, {"-b"}, 1}, {enc, {"missing"}, 1},
+        {enc, {std::string(300, 'n')}, 1}, {enc, {"p", "p.RGB"}, 1}, {enc, {"p", "-cbig"}, 1},
+        {enc, {"p", "-cnone"}, 1}, {enc, {"p", "-ti", "-nh"}, 0, {}, "typed\n"}, {enc, {"p", "-2", "-c", "-cp.FAL"}, 0},
+        {enc, {"fail.gif"}, 1}, {enc, {"junk.gif"}, 1}, {enc, {"b.tif"}, 1}, {enc, {"fail.gif"}, 1, {"TMP=nodir"}},
+        {enc, {"fail.gif"}, 1, {"TMP=" + std::string(300, 't')}}, {enc, {"x", "-m2"}, 1}, {enc, {"c.DJP", "-m2"}, 1},
+        {enc, {"huge"}, 1}, {enc, {"short", "-b", "-nh"}, 0}, {enc, {"p", "nodir/out"}, 1}, {enc, {"p", "dev"}, 1},
+        {enc, {"z"}, 1}, {enc, {"p", "-nh", "--", "o"}, 0}, {enc, {"p"}, 0, {}, "", d + "/L"},
+        {enc, {"-tl"}, 0}, {enc, {"-tln"}, 0},
+        {dec, {}, 1}, {dec, {"--help"}, 0}, {dec, {"--version"}, 0}, {dec, {"img", "-x"}, 1}, {dec, {"DJ505J"}, 1},
+        {dec, {"img", std::string(300, 'n')}, 1}, {dec, {"img", "img.ZF"}, 1}, {dec, {"-i", "img"}, 0},
+        {dec, {"img", "-p1"}, 0}, {dec, {"-q", "missing"}, 255}, {dec, {"missing"}, 1}, {dec, {"notzefa"}, 1},
+        {dec, {"-i", "notzefa"}, 0}, {dec, {"cut"}, 1}, {dec, {"d16"}, -1}, {dec, {"unk"}, -1},
+        {dec, {"DJ505J", "img", "o.DJP"}, 0}, {dec, {"DJ505JM", "ratio0", "o.DJP"}, 1},
+        {dec, {"DJ505J", "wide", "o.DJP"}, -1}, {dec, {"img", "full.RGB"}, 1}, {dec, {"--", "img", "o"}, 0},
+        {conv, {}, 2}, {conv, {"--help"}, 0}, {conv, {"--version"}, 0}, {conv, {"a", "b", "c"}, 2},
+        {conv, {"missing", "o.png"}, 1}, {conv, {"notzefa.ZF", "o.png"}, 1}, {conv, {"img.ZF", "o.png"}, 0},
+        {conv, {"cut.ZF", "o.png"}, 1}, {conv, {"img.ZF", "nodir/o.png"}, 1}, {conv, {"p.RGB", "p.png"}, 0},
+        {conv, {"DJ505JC", "junk.gif", "o.DJP"}, 1}, {conv, {"DJ505JC", "img.ZF", "o.DJP"}, 1},
+    };
+    for (const Case &c : cases) {
+        zt::RunOptions o{c.cwd.empty() ? d : c.cwd, c.input,
+                         {"LANGUAGE=en", "LANG=en_US.UTF-8", "PATH=/usr/bin:/bin", "USER=tester"},
+                         {"LC_ALL", "LC_CTYPE", "LC_MESSAGES", "LOG", "EXE", "TMP", "ZEF_USER", "zef_user"}};
+        o.env.insert(o.env.end(), c.env.begin(), c.env.end());
+        const auto r = zt::run(c.program, c.args, o);
+        std::string label = c.program.substr(c.program.rfind('/') + 1);
+        for (const auto &a : c.args)
+            label += " " + a.substr(0, 20);
+        if (c.status >= 0) {
+            EXPECT_EQ(r.status, c.status) << label << "\n" << r.out << r.err;
+        }
+        if (c.program != conv || r.status != 0) { // zfconv says nothing when it succeeds
+            EXPECT_FALSE(r.out.empty() && r.err.empty()) << label;
+        }
+        EXPECT_EQ(japanese_in(r.out), "") << label;
+        EXPECT_EQ(japanese_in(r.err), "") << label;
+    }
+    // ESC on a terminal, in both programs
+    zt::RunOptions o{d, "", {"LANGUAGE=en", "LANG=en_US.UTF-8", "PATH=/usr/bin:/bin"}, {"LC_ALL", "LC_CTYPE", "LC_MESSAGES"}};
+    o.repeat_keys_ms = 100;
+    for (const auto &[program, args] : {std::pair{enc, std::vector<std::string>{"bigenc", "-2"}},
+                                        std::pair{dec, std::vector<std::string>{"bigdec"}}}) {
+        const auto r = zt::run_pty(program, args, "\x1b", 0, o);
+        EXPECT_NE(r.out.find("was removed"), std::string::npos) << r.out;
+        EXPECT_EQ(japanese_in(r.out), "") << program;
+    }
 }

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <thread>
 
 namespace {
 
@@ -64,10 +66,12 @@ Bytes rgb_image(int w, int h)
 
 class Zfenc : public ::testing::Test {
 protected:
-    zt::RunResult run(std::vector<std::string> args, const std::string &input = "")
+    zt::RunResult run(std::vector<std::string> args, const std::string &input = "",
+                      std::vector<std::string> env = {})
     {
         zt::RunOptions o{dir.path(), input, {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin", "USER=tester"},
                          {"ZEF_USER", "zef_user", "LOG", "EXE", "TMP"}};
+        o.env.insert(o.env.end(), env.begin(), env.end());
         return zt::run(zt::zfenc_path(), args, o);
     }
     void fal(const std::string &name, int w, int h, int x = 0, int y = 0)
@@ -602,4 +606,219 @@ TEST_F(Zfenc, SignalsRemoveThePartialOutput)
         EXPECT_EQ(log(), "");
         EXPECT_TRUE(zt::file_exists(dir / "big.RGB"));
     }
+}
+
+namespace {
+
+// A 24-bit BMP file (rows bottom-up, B G R, padded to 4 bytes) of w x h
+// pixels, pixel (x, y) = colour(x, y) as 0xRRGGBB.
+template <class Colour> Bytes bmp_file(int w, int h, Colour colour)
+{
+    const int stride = (w * 3 + 3) & ~3;
+    const auto size = static_cast<uint32_t>(54 + stride * h);
+    Bytes b = {'B', 'M'};
+    auto u16 = [&](uint32_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)}); };
+    auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+    u32(size), u32(0), u32(54), u32(40), u32(uint32_t(w)), u32(uint32_t(h)), u16(1), u16(24);
+    u32(0), u32(uint32_t(stride * h)), u32(2835), u32(2835), u32(0), u32(0);
+    for (int y = h - 1; y >= 0; --y) {
+        for (int x = 0; x < w; ++x) {
+            const uint32_t c = colour(x, y);
+            b.insert(b.end(), {uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16)});
+        }
+        b.insert(b.end(), static_cast<size_t>(stride - w * 3), 0);
+    }
+    return b;
+}
+
+std::vector<std::string> temporaries(const zt::TempDir &dir)
+{
+    std::vector<std::string> found;
+    for (const auto &e : std::filesystem::directory_iterator(dir.path()))
+        if (e.path().filename().string().rfind("ZFENCIMG", 0) == 0)
+            found.push_back(e.path().filename().string());
+    return found;
+}
+
+Bytes djp_2x1(std::initializer_list<uint8_t> pixels)
+{
+    Bytes b = {'D', 'J', '5', '0', '5', 'J', 2, 0, 1, 0, 24, 0};
+    b.insert(b.end(), pixels);
+    return b;
+}
+
+} // namespace
+
+// Many runs at once in one folder, each through the real converter: every
+// output holds its own picture.
+TEST_F(Zfenc, ParallelRunsEachEncodeTheirOwnPicture)
+{
+    constexpr int kRuns = 12, kW = 120, kH = 90;
+    auto colour = [](int k) {
+        return [k](int x, int y) {
+            return uint32_t((x * 7 + k * 13) & 255) << 16 | uint32_t((y * 5 + k * 29) & 255) << 8 |
+                   uint32_t(((x ^ y) + k * 37) & 255);
+        };
+    };
+    for (int k = 0; k < kRuns; ++k)
+        zt::write_file(dir / ("p" + std::to_string(k) + ".bmp"), bmp_file(kW, kH, colour(k)));
+    std::vector<zt::RunResult> results(kRuns);
+    std::vector<std::thread> runs;
+    for (int k = 0; k < kRuns; ++k)
+        runs.emplace_back([&, k] {
+            results[size_t(k)] = run({"p" + std::to_string(k) + ".bmp", "o" + std::to_string(k), "-m1", "-2", "-nh"});
+        });
+    for (auto &t : runs)
+        t.join();
+    for (int k = 0; k < kRuns; ++k) {
+        ASSERT_EQ(results[size_t(k)].status, 0) << k << results[size_t(k)].out << results[size_t(k)].err;
+        const Decoded d = decode(dir / ("o" + std::to_string(k) + ".ZF"));
+        ASSERT_EQ(d.pixels.size(), size_t(kW * kH)) << k;
+        for (int i = 0; i < kW * kH; ++i)
+            ASSERT_EQ(d.pixels[size_t(i)], colour(k)(i % kW, i / kW)) << "run " << k << " pixel " << i;
+    }
+    EXPECT_EQ(temporaries(dir), std::vector<std::string>{});
+}
+
+// While one run's converter works on the temporary name, a second run
+// takes a name of its own; a leftover of a run that died is taken over and
+// never read as the picture.
+TEST_F(Zfenc, TheTemporaryFileBelongsToOneRun)
+{
+    std::filesystem::copy_file(zt::tools_dir() + "/fake_conv", dir / "GIF_CONV.EXE");
+    zt::write_file(dir / "a.gif", std::string("slowpix\x11\x12\x13\x14\x15\x16"));
+    zt::write_file(dir / "b.gif", std::string("pix\x21\x22\x23\x24\x25\x26"));
+    zt::RunResult first;
+    std::thread a([&] { first = run({"a.gif", "a", "-b", "-m1", "-nh"}, "", {"FAKE_CONV_ARGS=a.args"}); });
+    for (int i = 0; i < 1000 && !zt::file_exists(dir / "a.args"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto second = run({"b.gif", "b", "-b", "-m1", "-nh"});
+    a.join();
+    ASSERT_EQ(first.status, 0) << first.out << first.err;
+    ASSERT_EQ(second.status, 0) << second.out << second.err;
+    EXPECT_EQ(decode(dir / "a.ZF").pixels, (std::vector<uint32_t>{0x111213, 0x141516}));
+    EXPECT_EQ(decode(dir / "b.ZF").pixels, (std::vector<uint32_t>{0x212223, 0x242526}));
+    auto args = zt::read_file(dir / "a.args");
+    EXPECT_EQ(std::string(args.begin(), args.end()), "./GIF_CONV.EXE|DJ505JC|a.gif|ZFENCIMG.DJP|\n");
+    args = zt::read_file(dir / "fake_conv.args");
+    const std::string own(args.begin(), args.end());
+    EXPECT_TRUE(std::regex_match(own, std::regex(R"(\./GIF_CONV\.EXE\|DJ505JC\|b\.gif\|ZFENCIMG\.[0-9]+\.[0-9]+\.DJP\|\n)")))
+        << own;
+    EXPECT_NE(second.out.find("Input file       : " + own.substr(own.find("ZFENCIMG"), own.rfind('|') - own.find("ZFENCIMG"))),
+              std::string::npos)
+        << second.out;
+    EXPECT_EQ(temporaries(dir), std::vector<std::string>{});
+
+    // a leftover, and a converter that ends well without writing anything
+    zt::write_file(dir / "ZFENCIMG.DJP", djp_2x1({9, 9, 9, 9, 9, 9}));
+    zt::write_file(dir / "n.gif", std::string("none"));
+    auto r = run({"n.gif", "-b", "-m1"});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("ﾌﾟﾗｸﾞｲﾝの出力がDJPﾌｧｲﾙではありません"), std::string::npos) << r.out;
+    EXPECT_FALSE(zt::file_exists(dir / "n.ZF"));
+    EXPECT_EQ(temporaries(dir), std::vector<std::string>{});
+    args = zt::read_file(dir / "fake_conv.args");
+    EXPECT_EQ(std::string(args.begin(), args.end()), "./GIF_CONV.EXE|DJ505JC|n.gif|ZFENCIMG.DJP|\n");
+
+    // a folder for the temporary file that does not exist: said, nothing left
+    r = run({"b.gif", "nb", "-b"}, "", {"TMP=nodir"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("ﾃﾝﾎﾟﾗﾘﾌｧｲﾙ nodir/ZFENCIMG.DJP が作成できません\n"), std::string::npos) << r.out;
+    EXPECT_FALSE(zt::file_exists(dir / "nb.ZF"));
+}
+
+// The header's subtitle is the output's base name in Shift-JIS, cut at a
+// character boundary to its 8 bytes; ASCII names as before.
+TEST_F(Zfenc, SubtitleFromTheOutputNameIsShiftJis)
+{
+    zt::write_file(dir / "p.RGB", rgb_image(2, 2));
+    fal("p.FAL", 2, 2);
+    auto subtitle = [&](const std::string &file) {
+        zf_file *f = zf_open((dir / file).c_str());
+        EXPECT_NE(f, nullptr) << file;
+        if (!f)
+            return std::string();
+        std::string s(reinterpret_cast<char *>(f->header + ZF_H_SUBTITLE), 8);
+        zf_close(f);
+        return s;
+    };
+    struct Case {
+        const char *output, *file, *subtitle;
+    };
+    std::filesystem::create_directory(dir / "sub");
+    for (Case c : {Case{"写真の記録", "写真の記録.ZF", "\x8e\xca\x90\x5e\x82\xcc\x8b\x4c"},
+                   Case{"abc写真の.x", "abc写真の.x", "abc\x8e\xca\x90\x5e "},
+                   Case{"sub/写.ZF", "sub/写.ZF", "\x8e\xca      "},
+                   Case{"sub/longasciiname", "sub/longasciiname.ZF", "longasci"},
+                   Case{"a.b.c", "a.b.c", "a       "}}) {
+        const auto r = run({"p", c.output, "-b", "-nh"});
+        ASSERT_EQ(r.status, 0) << c.output << r.out << r.err;
+        EXPECT_EQ(subtitle(c.file), c.subtitle) << c.output;
+    }
+    // shown as the header's text again
+    zt::RunOptions o{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}};
+    const auto shown = zt::run(zt::zfdec_path(), {"-i", "写真の記録.ZF"}, o);
+    EXPECT_NE(shown.out.find("Subtitle         : 写真の記\n"), std::string::npos) << shown.out;
+}
+
+// A ZEFA file given as raw pixels is refused, whatever its name; DJP files
+// are read as before.
+TEST_F(Zfenc, AZefaFileIsNotEncodedAsPixels)
+{
+    zt::write_file(dir / "p.RGB", rgb_image(5, 4)); // not 48 bytes: that is a Q0 name
+    fal("p.FAL", 5, 3);
+    ASSERT_EQ(run({"p", "-b", "-nh"}).status, 0);
+    const Bytes zefa = zt::read_file(dir / "p.ZF");
+    Bytes prefixed = zefa;
+    prefixed.insert(prefixed.begin(), 128, 0);
+    zt::write_file(dir / "q.RGB", zefa);
+    fal("q.FAL", 5, 3);
+    zt::write_file(dir / "pre.RGB", prefixed);
+    zt::write_file(dir / "old.bin", zefa);
+    zt::write_file(dir / "ZFENC.LOG", std::string("0004 x.ZF\n"));
+    struct Case {
+        std::vector<std::string> args;
+        const char *named, *output;
+    };
+    for (const Case &c : {Case{{"p.ZF", "again"}, "p.ZF", "again.ZF"}, Case{{"q"}, "q.RGB", "q.ZF"},
+                          Case{{"pre", "-ex"}, "pre.RGB", "pre.ZF"}, Case{{"old.bin", "-m1", "-2"}, "old.bin", "old.ZF"}}) {
+        const auto r = run(c.args);
+        EXPECT_EQ(r.status, 1) << c.named << r.out;
+        EXPECT_NE(r.out.find(std::string(c.named) + " はZEFAﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\n"), std::string::npos)
+            << c.named << r.out;
+        EXPECT_EQ(r.out.find("Input file"), std::string::npos) << c.named;
+        EXPECT_FALSE(zt::file_exists(dir / c.output)) << c.named;
+    }
+    EXPECT_EQ(zt::read_file(dir / "p.ZF"), zefa);
+    EXPECT_TRUE(zt::file_exists(dir / "pre.RGB"));
+    EXPECT_EQ(log(), "0004 x.ZF\n");
+
+    // A DJP file whose palette spells the magic at 128 is a DJP file.
+    Bytes djp = {'D', 'J', '5', '0', '5', 'J', 1, 0, 1, 0, 0, 0};
+    djp.resize(12 + 768, 0);
+    std::memcpy(&djp[128], "ZFDT", 4);
+    djp.push_back(0);
+    zt::write_file(dir / "d.DJP", djp);
+    ASSERT_EQ(run({"d.DJP", "-b", "-m2", "-nh"}).status, 0);
+}
+
+// "--" ends the options: absolute paths and names that begin with '-'.
+TEST_F(Zfenc, DoubleDashEndsTheOptions)
+{
+    zt::write_file(dir / "p.RGB", rgb_image(3, 2));
+    fal("p.FAL", 3, 2);
+    auto r = run({"-b", "-m1", "--", dir / "p.RGB", "-out", "-2"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(decode(dir / "-2.ZF").tag, "ZFBM");
+    ASSERT_EQ(run({"-nh", "--", dir / "p"}).status, 0);
+    EXPECT_EQ(decode(dir / "p.ZF").width, 3);
+    EXPECT_FALSE(zt::file_exists(dir / "-out.ZF"));
+    // after "--", "--help" is a name like any other
+    r = run({"--", "--help"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("指定されたﾌｧｲﾙが見つかりません"), std::string::npos) << r.out;
+    // before it, '/' still starts an option
+    r = run({"/tmp/x", "--", "p"});
+    EXPECT_NE(r.out.find("ｵﾌﾟｼｮﾝ -tmp/x は間違った指定です\n"), std::string::npos);
+    EXPECT_NE(run({"--help"}).out.find("  --  "), std::string::npos);
 }

@@ -216,7 +216,12 @@ int decode_block(zf_file *f, int i, const char *output_name, row_converter conve
     guarded_output[0] = '\0';
     progress_end();
     zf_cprintf(stderr, "\ncomplete.\n");
-    if (!djp && !dec_settings.sink) {
+    if (!djp && dec_settings.sink) {
+        if (dec_settings.companion_fal)
+            print_fal(dec_settings.sink, width, height, x, y);
+        else
+            print_ipr(dec_settings.sink, width, height, x, y);
+    } else if (!djp) {
         if (dec_settings.companion_fal)
             write_fal(name.c_str(), width, height, x, y);
         else

@@ -23,9 +23,9 @@ struct dec_settings_t {
     bool companion_fal = true;
     bool ratio_packed = true;
     int limit_width = 0, limit_height = 0;
-    // When set, every block is written to this stream instead of a file of
-    // its own: nothing is created, removed or given a companion (in-process
-    // runs, such as the fuzz targets).
+    // When set, every block, and after it its companion's text, is written
+    // to this stream instead of files of their own: nothing is created or
+    // removed (in-process runs, such as the fuzz targets).
     FILE *sink = nullptr;
 };
 extern dec_settings_t dec_settings;

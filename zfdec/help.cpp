@@ -24,6 +24,8 @@ const char kHelp[] =
     "  -wW,H     DJP output reduced to at most W x H pixels\n"
     "  -h        DJP output always as 24-bit colour\n"
     "  -q        exit status = pixel ratio x * 16 + y;  -q1: x / y * 100\n"
+    "  --        the end of the options: every later argument is a name\n"
+    "            (zfdec -- -photo.ZF out)\n"
     "  --help    this text;  --version  the version\n"
     "(-h, -q and -w are not in the usage text.)\n"
     "\n"
@@ -40,7 +42,7 @@ const char kHelp[] =
 
 void handle_long_options(int argc, char **argv)
 {
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(kHelp, stdout);
             std::exit(0);

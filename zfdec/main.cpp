@@ -102,9 +102,11 @@ int main(int argc, char **argv)
             dec_settings.djp_colour = false;
         first = 2;
     }
-    bool input_seen = false;
+    bool input_seen = false, names_only = false; // after "--": a name may begin with '-'
     for (int i = first; i < argc; ++i) {
-        if (argv[i][0] == '-')
+        if (!names_only && std::strcmp(argv[i], "--") == 0)
+            names_only = true;
+        else if (!names_only && argv[i][0] == '-')
             parse_option(argv[i]);
         else if (!input_seen) {
             take_name(dec_settings.input_name, argv[i]);
@@ -132,5 +134,5 @@ int main(int argc, char **argv)
         zf_cprintf(stdout, "%s\n", zf_text("出力ﾌｧｲﾙが入力ﾌｧｲﾙと同じです"));
         return 1;
     }
-    return decode_file(dec_settings.input_name, dec_settings.output_name) ? 0 : 1;
+    return decode_file(dec_settings.input_name, dec_settings.output_name);
 }

@@ -6,9 +6,12 @@
 #include "zf_console.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +21,8 @@ struct Converter {
     const char *extension; // compared on its first 4 characters, case-blind
     const char *program;
 };
+
+constexpr const char kTemporary[] = "ZFENCIMG.DJP";
 
 constexpr Converter kConverters[] = {
     {".TIF", "TIF_CONV.EXE"}, {".GIF", "GIF_CONV.EXE"}, {".BMP", "BMP_CONV.EXE"},
@@ -72,6 +77,50 @@ std::string find_program(const char *program)
     fail_run();
 }
 
+bool create_new(const std::string &name)
+{
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+// Claims a temporary file for this run alone: the standard name, or one of
+// its own when another zfenc is using the standard name.  A converter may
+// replace the file it is given, so the standard name is held through an
+// exclusive lock on its folder, which nothing replaces; the lock lasts as
+// long as the process.  Without the lock no run can tell whether a file at
+// the standard name is another run's, so it takes its own name then.
+// Returns the name created (empty, empty file), or an empty text.
+std::string claim_temporary(const std::string &standard)
+{
+    const auto slash = standard.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : standard.substr(0, slash + 1);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0 && ::flock(dir, LOCK_EX | LOCK_NB) == 0) {
+        // Whatever is there now was left by a run that was killed: it must
+        // never be read as this run's picture.
+        ::unlink(standard.c_str());
+        if (create_new(standard))
+            return standard; // dir stays open: the lock is held to the end
+    }
+    if (dir >= 0)
+        ::close(dir);
+    const std::string prefix = standard.substr(0, standard.size() - std::strlen(kTemporary));
+    const std::string own = prefix + "ZFENCIMG." + std::to_string(::getpid()) + ".";
+    for (int n = 0; n < 100; ++n) {
+        const std::string name = own + std::to_string(n) + ".DJP";
+        if (name.size() >= NAME_SIZE)
+            break;
+        if (create_new(name))
+            return name;
+        if (errno != EEXIST)
+            break;
+    }
+    return {};
+}
+
 } // namespace
 
 const char *run_converter(const char *input_name)
@@ -96,8 +145,8 @@ const char *run_converter(const char *input_name)
         temp = tmp;
     if (!temp.empty() && temp.back() != ':' && temp.back() != '\\' && temp.back() != '/')
         temp += '/';
-    temp += "ZFENCIMG.DJP";
-    if (name_copy(settings.temporary_name, temp.c_str()) != 0) {
+    temp += kTemporary;
+    if (temp.size() >= NAME_SIZE) {
         zf_cprintf(stdout, "%s\n", zf_text("ﾃﾝﾎﾟﾗﾘﾌｧｲﾙ名が長すぎます"));
         fail_run();
     }
@@ -105,6 +154,14 @@ const char *run_converter(const char *input_name)
     const std::string program = find_program(conv->program);
     if (program.empty())
         cannot_start();
+    // Only a file this run created is its to read and to remove.
+    const std::string claimed = claim_temporary(temp);
+    if (claimed.empty()) {
+        zf_cprintf(stdout, "ﾃﾝﾎﾟﾗﾘﾌｧｲﾙ %s が作成できません\n", temp.c_str());
+        fail_run();
+    }
+    name_copy(settings.temporary_name, claimed.c_str());
+    guard_temporary();
     const std::string arg0 = settings.call_form == CallForm::Compatible ? std::string() : program;
     if (run_program(program, {arg0, "DJ505JC", input_name, settings.temporary_name}) != 0)
         cannot_start();

@@ -7,8 +7,10 @@
 #include "zefa.h"
 #include "zf_console.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 #include <sys/stat.h>
 
@@ -32,9 +34,27 @@ void read_row(FILE *in, unsigned char *row, std::size_t bytes, bool *warned)
         std::memset(row + got, 0, bytes - got);
         if (!*warned) {
             *warned = true;
-            zf_cprintf(stderr, "\n%s\n", "警告: 入力ﾌｧｲﾙが画像の大きさより短いので、足りない部分は 0 としました");
+            zf_cprintf(stderr, "\n%s\n", zf_text("警告: 入力ﾌｧｲﾙが画像の大きさより短いので、足りない部分は 0 としました"));
         }
     }
+}
+
+// The library stores the output's base name as the subtitle byte for
+// byte.  A name given in UTF-8 is stored as Shift-JIS like all header
+// text, and cut at a character boundary; ASCII names keep their bytes.
+void store_subtitle(zf_file *f, const char *output_name)
+{
+    std::string base = output_name;
+    const auto sep = base.find_last_of(":/\\");
+    if (sep != std::string::npos)
+        base.erase(0, sep + 1);
+    base.erase(std::min(base.find('.'), base.size()));
+    if (std::all_of(base.begin(), base.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return;
+    char stored[NAME_SIZE * 2];
+    zf_to_stored_text(base.c_str(), stored, sizeof stored);
+    stored[zf_sjis_cut(stored, std::strlen(stored), SUBTITLE_FIELD)] = '\0';
+    zf_copy_pad(reinterpret_cast<char *>(f->header + ZF_H_SUBTITLE), stored, static_cast<int>(SUBTITLE_FIELD));
 }
 
 } // namespace
@@ -64,6 +84,7 @@ void encode_image(const char *read_name, const char *output_name, const char *ta
     zf_file *f = zf_create(output_name, title, settings.comment, settings.author, settings.work_number);
     if (!f)
         fatal_library(output_name); // say which file could not be made
+    store_subtitle(f, output_name);
     if (fstat(f->fd, &st) == 0 && S_ISREG(st.st_mode))
         guard_output(output_name);
     uint32_t *line = nullptr;

@@ -37,6 +37,8 @@ const char kHelp[] =
     "  -95         start converters with an empty argument 0\n"
     "  -ex         15-bit colour, no log line, and delete INPUT after a complete\n"
     "              encode (not in the usage text)\n"
+    "  --          the end of the options: every later argument is a name, so\n"
+    "              a path may begin with '/' or '-' (zfenc -m1 -- /tmp/pic.png)\n"
     "  --help      this text;  --version  the version\n"
     "\n"
     "ESC stops the encode and removes the unfinished output.  Exit status: 0 done\n"
@@ -51,7 +53,7 @@ const char kHelp[] =
 
 void handle_long_options(int argc, char **argv)
 {
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(kHelp, stdout);
             std::exit(0);

@@ -1,5 +1,6 @@
 // zfenc: turns one raw or converted image into a ZEFA file.
 #include "input.h"
+#include "names.h"
 #include "settings.h"
 #include "zefa.h"
 #include "zf_console.h"
@@ -37,11 +38,15 @@ const char *const kUsage[] = {
 
 // The output being written, removed when the run fails or is interrupted.
 char guarded_output[NAME_SIZE];
+// Set once the temporary name is complete: it is removed on a signal too.
+volatile std::sig_atomic_t temporary_guarded = 0;
 
 void remove_on_signal(int)
 {
     if (guarded_output[0])
         ::unlink(guarded_output); // async-signal-safe
+    if (temporary_guarded)
+        ::unlink(settings.temporary_name);
 }
 
 // The text up to its last '.', or the whole text.
@@ -75,6 +80,28 @@ bool exists(const char *name)
     return ::stat(name, &st) == 0;
 }
 
+// True when the file read as raw pixels is a ZEFA file: its magic at the
+// start, or behind the optional 128-byte prefix.  A DJP or GLM file read
+// from its own header cannot be one, and its palette may hold any bytes.
+bool holds_zefa_file(const char *name, input_kind kind)
+{
+    unsigned char head[ZF_PREFIX_SIZE + 4] = {};
+    FILE *in = std::fopen(name, "rb");
+    if (!in)
+        return false;
+    const std::size_t got = std::fread(head, 1, sizeof head, in);
+    std::fclose(in);
+    if (got >= 4 && std::memcmp(head, "ZFDT", 4) == 0)
+        return true;
+    if (got < sizeof head || std::memcmp(head + ZF_PREFIX_SIZE, "ZFDT", 4) != 0)
+        return false;
+    char header_file[NAME_SIZE];
+    if (kind == INPUT_DJP || kind == INPUT_GLM)
+        return companion_name(header_file, name, kind == INPUT_DJP ? EXT_DJP : EXT_GLM) != 0 ||
+               !same_file(header_file, name);
+    return true;
+}
+
 void end_of_run()
 {
     std::free(settings.comment);
@@ -92,6 +119,12 @@ void guard_output(const char *name)
 }
 
 void release_output() { guarded_output[0] = '\0'; }
+
+void guard_temporary()
+{
+    temporary_guarded = 1;
+    zf_console_on_signal(remove_on_signal);
+}
 
 void fail_run()
 {
@@ -120,9 +153,12 @@ int main(int argc, char **argv)
     settings.update_log = true;
     settings.work_number = log_next_number();
 
+    bool names_only = false; // after "--": a path may begin with '/' or '-'
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
-        if (arg[0] == '-' || arg[0] == '/')
+        if (!names_only && std::strcmp(arg, "--") == 0)
+            names_only = true;
+        else if (!names_only && (arg[0] == '-' || arg[0] == '/'))
             parse_option(arg);
         else if (!settings.input_seen) {
             take_name(settings.input_name, arg);
@@ -184,6 +220,11 @@ int main(int argc, char **argv)
     // A converter that ended with success but wrote no DJP file has failed.
     if (settings.temporary_name[0] && kind != INPUT_DJP) {
         say("ﾌﾟﾗｸﾞｲﾝの出力がDJPﾌｧｲﾙではありません");
+        fail_run();
+    }
+    // Its bytes as pixels would make a picture of noise.
+    if (!settings.temporary_name[0] && holds_zefa_file(read_name, kind)) {
+        zf_cprintf(stdout, "%s はZEFAﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\n", read_name);
         fail_run();
     }
 

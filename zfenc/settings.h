@@ -13,6 +13,7 @@ inline constexpr std::size_t AUTHOR_LIMIT = 18; // bytes of the -a text, as stor
 inline constexpr std::size_t TITLE_SIZE = 300;
 inline constexpr std::size_t TITLE_FIELD = 30;  // what the file header keeps
 inline constexpr std::size_t AUTHOR_FIELD = 18;
+inline constexpr std::size_t SUBTITLE_FIELD = 8;
 
 enum class TitleMode { FirstCommentLine = 0, None = 1, Ask = 2 };
 enum class CallForm { Normal, Compatible };
@@ -57,6 +58,8 @@ void parse_option(const char *arg);
 // that end the program, so no half-written output is left behind.
 void guard_output(const char *name);
 void release_output();
+// The temporary name is complete in settings: removed on those signals too.
+void guard_temporary();
 
 // comment.cpp
 int load_comment(const char *name);
