@@ -3,7 +3,7 @@
 // 16-colour screen and a noisy photo-like picture; and the bit reader on
 // its own.
 #include "bench_codec.h"
-#include "../zflib/zfsf_stream.h"
+#include "zfsf_stream.h"
 
 namespace {
 
@@ -11,11 +11,11 @@ namespace {
 // 1 to 12 bits, the lengths the colour and link codes use.
 void zfsf_bit_reader(benchmark::State &state)
 {
-    alignas(zf_file) static unsigned char storage[sizeof(zf_file)];
-    zf_file *f = reinterpret_cast<zf_file *>(storage);
+    static zf::Record record{};
+    zf::Record *f = &record;
     bench_images::Rng rng(7);
     unsigned char *buf = zf::stream_buffer(f);
-    for (int i = 0; i < ZF_STREAM_SIZE; ++i)
+    for (int i = 0; i < zf::kStreamSize; ++i)
         buf[i] = static_cast<unsigned char>(rng.next());
     // The reader works inside the buffer only: length kept full, position
     // rewound, so no file read is timed.
@@ -24,9 +24,9 @@ void zfsf_bit_reader(benchmark::State &state)
     for (auto _ : state) {
         zfsf::Regs &r = zfsf::regs(f);
         r = zfsf::Regs{};
-        r.len = ZF_STREAM_SIZE;
+        r.len = zf::kStreamSize;
         zfsf::BitReader in(f);
-        const long total = 8L * (ZF_STREAM_SIZE - 8);
+        const long total = 8L * (zf::kStreamSize - 8);
         long used = 0;
         for (int n = 1; used + 12 <= total; n = n % 12 + 1) {
             sink += in.bits(n);

@@ -2,7 +2,7 @@
 // of 8-bit RGB per second, for each depth on a flat, a 16-colour screen
 // and a noisy photo-like picture; and the decoder's time per decision.
 #include "bench_codec.h"
-#include "../zflib/zfss_coder.h"
+#include "zfss_coder.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ double count_decisions(const std::vector<uint32_t> &img, int depth)
         }
         if (t == 0)
             for (int c = 0; c < zfss::kContexts; ++c)
-                total += zfss::count_totals(f)[c];
+                total += zfss::count_totals(zf::rec(f))[c];
     }
     zf_close(f);
     std::remove(path.c_str());

@@ -9,8 +9,6 @@
 
 namespace {
 
-int s16(const unsigned char *p) { return static_cast<int16_t>(p[0] << 8 | p[1]); }
-
 struct Closer {
     void operator()(zf_file *f) const { zf_close(f); }
 };
@@ -25,17 +23,24 @@ int main(int argc, char **argv)
     }
     std::unique_ptr<zf_file, Closer> f(zf_open(argv[1]));
     if (!f) {
-        std::fprintf(stderr, "list_blocks: %s: cannot be read as a ZEFA file (error %d)\n", argv[1], zf_errno);
+        std::fprintf(stderr, "list_blocks: %s: %s\n", argv[1], zf_strerror(zf_errno));
         return 1;
     }
-    std::printf("depth %d, image %d x %d\n", s16(f->header + ZF_H_DEPTH), s16(f->header + ZF_H_MAX_WIDTH),
-                s16(f->header + ZF_H_MAX_HEIGHT));
-    int n = 0;
-    for (int r = zf_first_block(f.get()); r > 0; r = zf_next_block(f.get())) {
-        const unsigned char *b = f->block;
-        std::printf("block %d: %.4s %d x %d at %d,%d%s\n", n++, reinterpret_cast<const char *>(b + ZF_B_TAG),
-                    s16(b + ZF_B_WIDTH), s16(b + ZF_B_HEIGHT), s16(b + ZF_B_X), s16(b + ZF_B_Y),
-                    r == 2 ? " (a coding this library does not know)" : "");
+    zf_info info{};
+    zf_get_info(f.get(), &info);
+    std::printf("depth %d, image %d x %d\n", info.depth, info.max_width, info.max_height);
+    int n = 0, r;
+    for (r = zf_first_block(f.get()); r > 0; r = zf_next_block(f.get())) {
+        zf_block b{};
+        zf_get_block(f.get(), &b); // a block of an unknown coding has only its tag
+        if (r == 2)
+            std::printf("block %d: %s (a coding this library does not know)\n", n++, b.tag);
+        else
+            std::printf("block %d: %s %d x %d at %d,%d\n", n++, b.tag, b.width, b.height, b.x, b.y);
     }
-    return zf_errno == 0 || n > 0 ? 0 : 1;
+    if (r < 0) {
+        std::fprintf(stderr, "list_blocks: %s: %s\n", argv[1], zf_strerror(zf_errno));
+        return 1;
+    }
+    return 0;
 }

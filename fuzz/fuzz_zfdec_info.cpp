@@ -3,6 +3,7 @@
 #include "support.h"
 
 #include "zefa.h"
+#include "zf_console.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

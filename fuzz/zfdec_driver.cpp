@@ -2,6 +2,7 @@
 
 #include "support.h"
 #include "zefa.h"
+#include "zf_console.h"
 
 #include <cstdio>
 #include <cstdlib>

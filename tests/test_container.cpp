@@ -2,7 +2,7 @@
 // marker, running maxima, the prefix, the block walk and append.
 #include "harness.h"
 #include "zefa.h"
-#include "../zflib/container.h"
+#include "record.h"
 
 #include <gtest/gtest.h>
 
@@ -242,7 +242,7 @@ TEST_F(Container, PrefixOf128BytesIsSkippedAndKeptOnAppend)
 
     zf_file *f = zf_open(path.c_str());
     ASSERT_NE(f, nullptr);
-    EXPECT_EQ(f->base, 128);
+    EXPECT_EQ(zf::rec(f)->base, 128);
     EXPECT_EQ(zf_seek(f, 0), 0);
     EXPECT_EQ(zf_tell(f), 0);
     ASSERT_EQ(zf_first_block(f), 1);

@@ -2,7 +2,7 @@
 // console character sets, and the pauses on a terminal.
 #include "harness.h"
 #include "zefa.h"
-#include "../zflib/container.h"
+#include "record.h"
 
 #include <gtest/gtest.h>
 

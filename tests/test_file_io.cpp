@@ -2,7 +2,7 @@
 // disks, missing and unreadable files.
 #include "harness.h"
 #include "zefa.h"
-#include "../zflib/container.h"
+#include "record.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ namespace {
 // A record on an arbitrary descriptor, as the library's own operations
 // would hold it.
 struct RawRecord {
-    zf_file *f = static_cast<zf_file *>(zf_alloc(sizeof(zf_file)));
+    zf::Record *f = static_cast<zf::Record *>(zf_alloc(sizeof(zf::Record)));
     explicit RawRecord(int fd, int base = 0)
     {
         f->fd = fd;

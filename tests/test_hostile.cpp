@@ -3,8 +3,8 @@
 // field made invalid on purpose is refused as a bad format.
 #include "harness.h"
 #include "zefa.h"
-#include "../zflib/codec.h"
-#include "../zflib/container.h"
+#include "codec.h"
+#include "record.h"
 
 #include <gtest/gtest.h>
 

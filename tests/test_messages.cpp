@@ -61,8 +61,13 @@ TEST(Messages, TheCatalogIsComplete)
     for (std::sregex_iterator it(po.begin(), po.end(), msgid), end; it != end; ++it)
         ids.insert((*it)[1]);
     const std::regex literal(R"re("((?:[^"\\]|\\.)*[\x80-\xFF](?:[^"\\]|\\.)*)")re");
-    for (const char *folder : {"zflib", "zfenc", "zfdec", "common"})
-        for (const auto &entry : std::filesystem::directory_iterator(zt::source_dir() + "/" + folder)) {
+    for (const char *folder : {"zflib", "console", "zfenc", "zfdec", "common"}) {
+        const std::string path = zt::source_dir() + "/" + folder;
+        if (!std::filesystem::is_directory(path))
+            continue;
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(path)) {
+            if (!entry.is_regular_file())
+                continue;
             const std::string code = read_text(entry.path());
             for (std::sregex_iterator it(code.begin(), code.end(), literal), end; it != end; ++it) {
                 const std::string text = (*it)[1];
@@ -71,6 +76,7 @@ TEST(Messages, TheCatalogIsComplete)
                 EXPECT_TRUE(ids.count(text)) << entry.path().filename() << ": \"" << text << "\"";
             }
         }
+    }
 }
 
 TEST(Messages, HelpAndVersion)

@@ -2,7 +2,7 @@
 // function return sequences, packed lines and short payloads.
 #include "harness.h"
 #include "zefa.h"
-#include "../zflib/container.h"
+#include "record.h"
 
 #include <gtest/gtest.h>
 
@@ -133,7 +133,7 @@ TEST_F(Uncompressed, ShortPayloadFailsWith257AndFreesTheBlock)
     EXPECT_EQ(zf_line(f, &line), 0);
     EXPECT_EQ(zf_line(f, &line), -1);
     EXPECT_EQ(zf_errno, ZF_ERR_EOF);
-    EXPECT_EQ(f->line_a, nullptr);
+    EXPECT_EQ(zf::rec(f)->line_a, nullptr);
     EXPECT_EQ(zf_line(f, &line), -1); // no block in progress any more
     EXPECT_EQ(zf_close(f), -1);        // the error stays with the record
 }
@@ -160,10 +160,10 @@ TEST_F(Uncompressed, GeometryOutsideTheLimitsIsRefused)
     for (auto [w, h] : {std::pair{0, 1}, std::pair{1, 0}, std::pair{32760, 1}, std::pair{-3, 5}, std::pair{5, 40000}}) {
         zf_errno = 0;
         EXPECT_EQ(zf_begin_write(f, &line, 0, 0, w, h, "ZFBI", -1), -1) << w << "x" << h;
-        EXPECT_EQ(zf_errno, ZF_ERR_FORMAT);
+        EXPECT_EQ(zf_errno, ZF_ERR_MISUSE);
     }
     EXPECT_EQ(zf_begin_write(f, &line, 0, 0, 32759, 1, "ZFBI", -1), 0);
     EXPECT_EQ(zf_begin_write(f, &line, 0, 0, 4, 1, "ABCD", -1), -1);
-    EXPECT_EQ(zf_errno, ZF_ERR_FORMAT);
+    EXPECT_EQ(zf_errno, ZF_ERR_MISUSE);
     EXPECT_EQ(zf_close(f), 0); // refusals leave the file sound
 }

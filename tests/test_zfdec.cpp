@@ -2,7 +2,7 @@
 // options, statuses, ESC on a terminal, full disks and the same-file guard.
 #include "harness.h"
 #include "zefa.h"
-#include "../zflib/container.h"
+#include "record.h"
 
 #include <gtest/gtest.h>
 
@@ -79,6 +79,21 @@ zt::RunResult zfdec(const zt::TempDir &dir, std::vector<std::string> args)
     zt::RunOptions o = kEnv;
     o.cwd = dir.path();
     return zt::run(zt::zfdec_path(), args, o);
+}
+
+// NAME.ZF, large and optimising-coded, so that decoding it outlasts the
+// time a key or a signal takes to arrive.
+void write_slow_file(const zt::TempDir &dir, const std::string &name)
+{
+    Bytes rgb;
+    for (int i = 0; i < 3000 * 2000; ++i)
+        rgb.insert(rgb.end(), {uint8_t(i * 7), uint8_t(i / 3000), uint8_t(i % 251)});
+    zt::write_file(dir / (name + ".RGB"), rgb);
+    zt::write_file(dir / (name + ".FAL"), std::string("F_ALL(V1.00)\n 3000  2000     0     0\n   1.00   255   255   255   0\n"));
+    zt::RunOptions o = kEnv;
+    o.cwd = dir.path();
+    ASSERT_EQ(zt::run(zt::zfenc_path(), {name, "-2", "-m1", "-nh"}, o).status, 0);
+    std::filesystem::remove(dir / (name + ".RGB"));
 }
 
 } // namespace
@@ -232,7 +247,7 @@ TEST(Zfdec, ErrorsEndWithStatusOneAndSpareTheInput)
 TEST(Zfdec, EscOnTheTerminalRemovesThePartialOutput)
 {
     zt::TempDir dir;
-    write_zf(dir / "big.ZF", 24, {{0, 0, 1000, 2000, "ZFBI"}});
+    write_slow_file(dir, "big");
     zt::RunOptions o = kEnv;
     o.cwd = dir.path();
     o.repeat_keys_ms = 100; // until the program takes one
@@ -248,14 +263,9 @@ TEST(Zfdec, EscOnTheTerminalRemovesThePartialOutput)
 TEST(Zfdec, SignalsRemoveThePartialOutput)
 {
     zt::TempDir dir;
-    Bytes rgb;
-    for (int i = 0; i < 3000 * 2000; ++i)
-        rgb.insert(rgb.end(), {uint8_t(i * 7), uint8_t(i / 3000), uint8_t(i % 251)});
-    zt::write_file(dir / "img.RGB", rgb);
-    zt::write_file(dir / "img.FAL", std::string("F_ALL(V1.00)\n 3000  2000     0     0\n   1.00   255   255   255   0\n"));
+    write_slow_file(dir, "img");
     zt::RunOptions o = kEnv;
     o.cwd = dir.path();
-    ASSERT_EQ(zt::run(zt::zfenc_path(), {"img", "-2", "-m1", "-nh"}, o).status, 0);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
         std::filesystem::remove(dir / "img.RGB");
         o.signal = sig;

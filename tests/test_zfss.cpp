@@ -4,7 +4,7 @@
 #include "codec_run.h"
 #include "harness.h"
 #include "zefa.h"
-#include "../zflib/zfss_model.h"
+#include "zfss_model.h"
 
 #include <gtest/gtest.h>
 
@@ -127,7 +127,7 @@ TEST_F(Zfss, EstimateAndIntervals)
     EXPECT_EQ(p[4], 0xFFFF);
     EXPECT_EQ(p[5], 0x8000);
 
-    auto f = std::make_unique<zf_file>();
+    auto f = std::make_unique<zf::Record>();
     std::vector<unsigned char> table(32768);
     f->table_32k = table.data();
     zfss::zfss_build_intervals(f.get(), p);
@@ -141,7 +141,7 @@ TEST_F(Zfss, EstimateAndIntervals)
 
 TEST_F(Zfss, CarryRules)
 {
-    auto f = std::make_unique<zf_file>();
+    auto f = std::make_unique<zf::Record>();
     std::vector<unsigned char> table(32768);
     f->table_32k = table.data();
     const unsigned char *out = zf::stream_buffer(f.get());

@@ -85,7 +85,7 @@ void encode_image(const char *read_name, const char *output_name, const char *ta
     if (!f)
         fatal_library(output_name); // say which file could not be made
     store_subtitle(f, output_name);
-    if (fstat(f->fd, &st) == 0 && S_ISREG(st.st_mode))
+    if (stat(output_name, &st) == 0 && S_ISREG(st.st_mode))
         guard_output(output_name);
     uint32_t *line = nullptr;
     int last = zf_begin_write(f, &line, g.x, g.y, g.width, g.height, tag, -1);
@@ -151,7 +151,7 @@ void encode_image(const char *read_name, const char *output_name, const char *ta
         zf_close(f);
         fail_run();
     }
-    const bool output_is_file = fstat(f->fd, &st) == 0 && S_ISREG(st.st_mode);
+    const bool output_is_file = stat(output_name, &st) == 0 && S_ISREG(st.st_mode);
     if (zf_close(f) != 0) {
         zf_print_error("");
         fail_run(); // the broken output is removed, nothing is logged

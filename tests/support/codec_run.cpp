@@ -2,7 +2,7 @@
 
 #include "harness.h"
 #include "zefa.h"
-#include "../../zflib/container.h"
+#include "record.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,7 @@
 // (zf_show_header in the given mode), or with MODE "file" through
 // zf_show_file.  Used by the display tests.
 #include "zefa.h"
+#include "zf_console.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,7 +1,6 @@
 // Opening, creating, appending and closing ZEFA files; the block walk; the
 // per-block work buffers and the line-at-a-time interface.
 #include "codec.h"
-#include "container.h"
 
 #include <cerrno>
 #include <climits>
@@ -59,7 +58,7 @@ void require(bool ok, const char *condition, int line)
     }
 }
 
-void free_buffers(zf_file *f)
+void free_buffers(zf::Record *f)
 {
     void **slots[] = {reinterpret_cast<void **>(&f->line_a), reinterpret_cast<void **>(&f->line_b),
                       reinterpret_cast<void **>(&f->line_c), reinterpret_cast<void **>(&f->row_a),
@@ -76,7 +75,7 @@ void free_buffers(zf_file *f)
 }
 
 // Allocates the eleven work buffers for the block in `block`, zero-filled.
-int alloc_buffers(zf_file *f)
+int alloc_buffers(zf::Record *f)
 {
     free_buffers(f);
     const long n = zf::block_width(f) + 8L;
@@ -105,24 +104,25 @@ bool geometry_ok(int width, int height)
     return width >= 1 && width <= ZF_MAX_BLOCK_WIDTH && height >= 1 && height <= ZF_MAX_BLOCK_HEIGHT;
 }
 
-void discard(zf_file *f)
+void discard(zf::Record *f)
 {
     free_buffers(f);
-    if (f->fd >= 0)
+    if (f->fd >= 0 && f->owns_fd)
         ::close(f->fd);
     std::free(f->comment);
     std::free(f);
 }
 
-zf_file *new_record(int fd, unsigned char mode)
+zf::Record *new_record(int fd, unsigned char mode, bool owns_fd)
 {
-    auto *f = static_cast<zf_file *>(zf_alloc(sizeof(zf_file)));
+    auto *f = static_cast<zf::Record *>(zf_alloc(sizeof(zf::Record)));
     if (!f) {
-        if (fd >= 0)
+        if (fd >= 0 && owns_fd)
             ::close(fd);
         return nullptr;
     }
     f->fd = fd;
+    f->owns_fd = owns_fd;
     f->mode = mode;
     return f;
 }
@@ -144,7 +144,7 @@ std::string subtitle_of(const char *name)
 }
 
 // Writes the comment with every line end as CR LF, then its 0x00.
-void write_comment(zf_file *f, const char *comment)
+void write_comment(zf::Record *f, const char *comment)
 {
     std::string out;
     if (comment) {
@@ -170,33 +170,34 @@ void write_comment(zf_file *f, const char *comment)
     }
 }
 
-void fill_header(zf_file *f, const char *name, const char *title, const char *artist, int number)
+void fill_header(zf::Record *f, const std::string &subtitle, const char *title, const char *artist, int number)
 {
+    const zf::CreationParams &p = f->params;
     unsigned char *h = f->header;
     std::memcpy(h + ZF_H_MAGIC, kMagic, 4);
     zf_copy_pad(reinterpret_cast<char *>(h + ZF_H_ARTIST), artist, 18);
-    zf_copy_pad(reinterpret_cast<char *>(h + ZF_H_SUBTITLE), subtitle_of(name).c_str(), 8);
+    zf_copy_pad(reinterpret_cast<char *>(h + ZF_H_SUBTITLE), subtitle.c_str(), 8);
     zf_copy_pad(reinterpret_cast<char *>(h + ZF_H_TITLE), title, 30);
-    zf_copy_pad(reinterpret_cast<char *>(h + ZF_H_SAVER), creation.saver, 30);
+    zf_copy_pad(reinterpret_cast<char *>(h + ZF_H_SAVER), p.saver, 30);
     for (int at : {30, 62, 94}) {
         h[at] = 0x0D;
         h[at + 1] = 0x0A;
     }
     h[96] = 0x1A;
     h[97] = 0;
-    put16(h + ZF_H_FLAGS, creation.n_pal > 0 ? 1 : 0);
+    put16(h + ZF_H_FLAGS, p.n_pal > 0 ? 1 : 0);
     put16(h + ZF_H_NUMBER, number);
-    put16(h + ZF_H_DEPTH, creation.depth);
-    put16(h + ZF_H_RATIO_X, creation.ratio_x);
-    put16(h + ZF_H_RATIO_Y, creation.ratio_y);
-    put16(h + ZF_H_MAX_WIDTH, creation.max_width);
-    put16(h + ZF_H_MAX_HEIGHT, creation.max_height);
+    put16(h + ZF_H_DEPTH, p.depth);
+    put16(h + ZF_H_RATIO_X, p.ratio_x);
+    put16(h + ZF_H_RATIO_Y, p.ratio_y);
+    put16(h + ZF_H_MAX_WIDTH, p.max_width);
+    put16(h + ZF_H_MAX_HEIGHT, p.max_height);
     put32(h + 120, 0);
 }
 
 // Reads header, palette and comment of a freshly opened file; false with
 // the record's error set when the file is not a sound ZEFA file.
-bool read_leading_sections(zf_file *f)
+bool read_leading_sections(zf::Record *f)
 {
     zf_read(f, f->header, ZF_HEADER_SIZE);
     if (std::memcmp(f->header, kMagic, 4) != 0) {
@@ -253,10 +254,11 @@ bool read_leading_sections(zf_file *f)
 
 // Reads the leading sections of a new reading record; the record, or null
 // with zf_errno set when the source is no sound ZEFA file.
-zf_file *open_record(zf_file *f)
+zf_file *open_record(zf::Record *f)
 {
     if (!f)
         return nullptr;
+    f->params.packed = creation.packed; // how uncompressed lines are read
     if (!read_leading_sections(f)) {
         int code = f->error ? f->error : zf_errno;
         discard(f);
@@ -264,6 +266,70 @@ zf_file *open_record(zf_file *f)
         return nullptr;
     }
     return f;
+}
+
+// Starts a new file on a record made for writing: palette, comment and the
+// header image (written at close).  The record, or null with zf_errno set.
+zf_file *create_record(zf::Record *f, const zf::CreationParams &params, const std::string &subtitle,
+                       const char *title, const char *comment, const char *artist, int number)
+{
+    if (!f)
+        return nullptr;
+    f->params = params;
+    const zf::CreationParams &p = f->params;
+    zf_seek(f, ZF_HEADER_SIZE);
+    if (p.n_pal > 0) {
+        zf_write_u8(f, p.n_bits);
+        zf_write_u16(f, p.n_pal);
+        zf_write(f, p.palette, 3 * p.n_pal);
+    }
+    write_comment(f, comment);
+    f->next_pos = static_cast<int>(zf_tell(f));
+    fill_header(f, subtitle, title, artist, number);
+    put32(f->header + ZF_H_FIRST, static_cast<uint32_t>(f->next_pos));
+    f->n_pal = p.n_pal;
+    f->n_bits = p.n_bits;
+    std::memcpy(f->palette, p.palette, static_cast<size_t>(3 * p.n_pal));
+    if (f->error) {
+        int code = f->error;
+        discard(f);
+        zf_errno = code;
+        return nullptr;
+    }
+    return f;
+}
+
+// A caller's parameters in the record's form; false when a count is
+// outside its limits.
+bool take_params(const zf_params *in, zf::CreationParams &out)
+{
+    if (!in || in->n_pal < 0 || in->n_pal > ZF_PALETTE_MAX || (in->n_pal > 0 && (in->n_bits < 1 || in->n_bits > 256)))
+        return false;
+    out = zf::CreationParams{};
+    if (in->saver)
+        std::strncpy(out.saver, in->saver, 30);
+    out.depth = in->depth;
+    out.max_width = in->max_width;
+    out.max_height = in->max_height;
+    out.ratio_x = in->ratio_x;
+    out.ratio_y = in->ratio_y;
+    out.packed = in->packed;
+    out.n_pal = in->n_pal;
+    out.n_bits = in->n_pal > 0 ? in->n_bits : 0;
+    std::memcpy(out.palette, in->palette, static_cast<size_t>(3 * in->n_pal));
+    return true;
+}
+
+zf_file *misuse()
+{
+    zf_errno = ZF_ERR_MISUSE;
+    return nullptr;
+}
+
+int refuse()
+{
+    zf_errno = ZF_ERR_MISUSE;
+    return -1;
 }
 
 } // namespace
@@ -295,18 +361,22 @@ void zf_set_palette(int n_pal, int n_bits, const unsigned char *entries)
 
 zf_file *zf_open(const char *name)
 {
+    if (!name)
+        return misuse();
     int fd = ::open(name, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         zf_errno = errno;
         return nullptr;
     }
-    return open_record(new_record(fd, 0));
+    return open_record(new_record(fd, 0, true));
 }
 
 zf_file *zf_open_memory(const void *data, size_t size)
 {
     static const unsigned char nothing = 0;
-    zf_file *f = new_record(-1, 0);
+    if (!data && size > 0)
+        return misuse();
+    zf::Record *f = new_record(-1, 0, false);
     if (f) {
         f->mem = data ? static_cast<const unsigned char *>(data) : &nothing;
         f->mem_size = data ? size : 0;
@@ -314,48 +384,54 @@ zf_file *zf_open_memory(const void *data, size_t size)
     return open_record(f);
 }
 
-void zf_set_pixel_limit(zf_file *f, long long max_pixels)
+int zf_set_pixel_limit(zf_file *file, long long max_pixels)
 {
-    if (f)
-        f->pixel_limit = max_pixels > 0 ? max_pixels : 0;
+    zf::Record *f = zf::rec(file);
+    if (!f || max_pixels < 0)
+        return refuse();
+    f->pixel_limit = max_pixels;
+    return 0;
 }
 
-zf_file *zf_create(const char *name, const char *title, const char *comment, const char *artist, int number)
+zf_file *zf_create_with(const char *name, const char *title, const char *comment, const char *artist, int number,
+                        const zf_params *params)
 {
+    zf::CreationParams p;
+    if (!name || !take_params(params, p))
+        return misuse();
     int fd = ::open(name, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         zf_errno = errno;
         return nullptr;
     }
-    zf_file *f = new_record(fd, 1);
-    if (!f)
+    return create_record(new_record(fd, 1, true), p, subtitle_of(name), title, comment, artist, number);
+}
+
+zf_file *zf_create_fd(int fd, const char *title, const char *comment, const char *artist, int number,
+                      const zf_params *params)
+{
+    zf::CreationParams p;
+    if (fd < 0 || !take_params(params, p))
+        return misuse();
+    return create_record(new_record(fd, 1, false), p, "", title, comment, artist, number);
+}
+
+zf_file *zf_create(const char *name, const char *title, const char *comment, const char *artist, int number)
+{
+    if (!name)
+        return misuse();
+    int fd = ::open(name, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        zf_errno = errno;
         return nullptr;
-    zf_seek(f, ZF_HEADER_SIZE);
-    if (creation.n_pal > 0) {
-        zf_write_u8(f, creation.n_bits);
-        zf_write_u16(f, creation.n_pal);
-        zf_write(f, creation.palette, 3 * creation.n_pal);
     }
-    write_comment(f, comment);
-    f->next_pos = static_cast<int>(zf_tell(f));
-    fill_header(f, name, title, artist, number);
-    put32(f->header + ZF_H_FIRST, static_cast<uint32_t>(f->next_pos));
-    f->n_pal = creation.n_pal;
-    f->n_bits = creation.n_bits;
-    std::memcpy(f->palette, creation.palette, static_cast<size_t>(3 * creation.n_pal));
-    if (f->error) {
-        int code = f->error;
-        discard(f);
-        zf_errno = code;
-        return nullptr;
-    }
-    return f;
+    return create_record(new_record(fd, 1, true), creation, subtitle_of(name), title, comment, artist, number);
 }
 
 zf_file *zf_open_append(const char *name, const char *title, const char *comment, const char *artist,
                         int number)
 {
-    zf_file *f = zf_open(name);
+    zf::Record *f = zf::rec(zf_open(name));
     if (!f)
         return zf_create(name, title, comment, artist, number);
     if (get_s16(f->header + ZF_H_DEPTH) != creation.depth) {
@@ -382,6 +458,7 @@ zf_file *zf_open_append(const char *name, const char *title, const char *comment
     ::close(f->fd);
     f->fd = fd;
     f->mode = 1;
+    f->params = creation;
     unsigned char *h = f->header;
     zf_copy_pad(reinterpret_cast<char *>(h + ZF_H_ARTIST), artist, 18);
     zf_copy_pad(reinterpret_cast<char *>(h + ZF_H_SAVER), creation.saver, 30);
@@ -393,10 +470,11 @@ zf_file *zf_open_append(const char *name, const char *title, const char *comment
     return f;
 }
 
-int zf_close(zf_file *f)
+int zf_close(zf_file *file)
 {
+    zf::Record *f = zf::rec(file);
     if (!f)
-        return -1;
+        return refuse();
     if (f->mode == 1) {
         zf_seek(f, f->next_pos);
         zf_write_u32(f, 0);
@@ -410,7 +488,7 @@ int zf_close(zf_file *f)
         zf_seek(f, 0);
         zf_write(f, h, ZF_HEADER_SIZE);
     }
-    if (f->fd >= 0 && ::close(f->fd) != 0)
+    if (f->fd >= 0 && f->owns_fd && ::close(f->fd) != 0)
         f->error = errno;
     f->fd = -1;
     const int failed = f->error != 0;
@@ -418,19 +496,21 @@ int zf_close(zf_file *f)
     return failed ? -1 : 0;
 }
 
-int zf_first_block(zf_file *f)
+int zf_first_block(zf_file *file)
 {
-    if (f->mode != 0)
-        return -1;
+    zf::Record *f = zf::rec(file);
+    if (!f || f->mode != 0)
+        return refuse();
     const uint32_t first = get_u32(f->header + ZF_H_FIRST);
     f->next_pos = static_cast<int>(first); // bounded to INT_MAX by zf_open
     return zf_next_block(f);
 }
 
-int zf_next_block(zf_file *f)
+int zf_next_block(zf_file *file)
 {
-    if (f->mode != 0)
-        return -1;
+    zf::Record *f = zf::rec(file);
+    if (!f || f->mode != 0)
+        return refuse();
     zf_seek(f, f->next_pos);
     zf_read(f, f->block, 8);
     if (f->error)
@@ -461,9 +541,12 @@ int zf_next_block(zf_file *f)
     return 1;
 }
 
-int zf_begin_read(zf_file *f)
+int zf_begin_read(zf_file *file)
 {
-    const zf_codec *codec = zf::find_codec(f->block + ZF_B_TAG);
+    zf::Record *f = zf::rec(file);
+    if (!f || f->mode != 0)
+        return refuse();
+    const zf::Codec *codec = zf::find_codec(f->block + ZF_B_TAG);
     if (!codec || !geometry_ok(zf::block_width(f), zf::block_height(f))) {
         zf::set_error(f, ZF_ERR_FORMAT);
         return -1;
@@ -480,13 +563,13 @@ int zf_begin_read(zf_file *f)
     return r;
 }
 
-int zf_begin_write(zf_file *f, uint32_t **line, int x, int y, int width, int height, const char *tag, long extra)
+int zf_begin_write(zf_file *file, uint32_t **line, int x, int y, int width, int height, const char *tag, long extra)
 {
-    const zf_codec *codec = tag ? zf::find_codec(reinterpret_cast<const unsigned char *>(tag)) : nullptr;
-    if (!codec || !geometry_ok(width, height) || x < SHRT_MIN || x > SHRT_MAX || y < SHRT_MIN || y > SHRT_MAX) {
-        zf_errno = ZF_ERR_FORMAT;
-        return -1;
-    }
+    zf::Record *f = zf::rec(file);
+    const zf::Codec *codec = tag ? zf::find_codec(reinterpret_cast<const unsigned char *>(tag)) : nullptr;
+    if (!f || f->mode != 1 || !codec || !geometry_ok(width, height) || x < SHRT_MIN || x > SHRT_MAX ||
+        y < SHRT_MIN || y > SHRT_MAX)
+        return refuse();
     unsigned char *b = f->block;
     std::memset(b, 0, ZF_BLOCK_HEADER_SIZE);
     std::memcpy(b + ZF_B_TAG, tag, 4);
@@ -508,12 +591,11 @@ int zf_begin_write(zf_file *f, uint32_t **line, int x, int y, int width, int hei
     return r;
 }
 
-int zf_line(zf_file *f, uint32_t **line)
+int zf_line(zf_file *file, uint32_t **line)
 {
-    if (!f->line_fn) { // no block in progress
-        zf_errno = ZF_ERR_FORMAT;
-        return -1;
-    }
+    zf::Record *f = zf::rec(file);
+    if (!f || !f->line_fn) // no block in progress
+        return refuse();
     const int r = f->line_fn(f, line);
     if (r != -1 && r != -2)
         return r;

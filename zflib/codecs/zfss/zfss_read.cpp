@@ -8,7 +8,7 @@ namespace zfss {
 namespace {
 
 struct LineState {
-    zf_file *f;
+    zf::Record *f;
     Decoder &in;
     Rows &r;
     Regs &regs;
@@ -129,7 +129,7 @@ template <uint32_t (*GetPixel)(LineState &, int)> void decode_units(LineState &s
     }
 }
 
-int zfss_read_line(zf_file *f, uint32_t **line)
+int zfss_read_line(zf::Record *f, uint32_t **line)
 {
     Regs &regs = zfss::regs(f);
     const int last = zf::block_height(f) - 1;
@@ -175,7 +175,7 @@ int zfss_read_line(zf_file *f, uint32_t **line)
 } // namespace
 } // namespace zfss
 
-extern "C" int zfss_read_setup(zf_file *f)
+int zf::zfss_read_setup(zf::Record *f)
 {
     using namespace zfss;
     const int depth = zf::header_depth(f);
@@ -184,7 +184,7 @@ extern "C" int zfss_read_setup(zf_file *f)
         zf::set_error(f, ZF_ERR_FORMAT);
         return -1;
     }
-    f->pixel_fn = reinterpret_cast<zf_pixel_fn>(depth == 8 ? zfss_get_pixel8 : depth == 15 ? zfss_get_pixel15 : zfss_get_pixel24);
+    f->pixel_fn = reinterpret_cast<zf::PixelFn>(depth == 8 ? zfss_get_pixel8 : depth == 15 ? zfss_get_pixel15 : zfss_get_pixel24);
     f->line_fn = zfss_read_line;
     zf_errno = 0;
     zf_seek(f, f->block_pos + ZF_BLOCK_HEADER_SIZE);

@@ -6,7 +6,7 @@
 
 namespace {
 
-int header_s16(const zf_file *f, int offset) { return static_cast<int16_t>((f->header[offset] << 8) | f->header[offset + 1]); }
+int header_s16(const zf::Record *f, int offset) { return static_cast<int16_t>((f->header[offset] << 8) | f->header[offset + 1]); }
 
 // 5-bit components widened to 8 bits by repeating their top bits (31 -> 255).
 unsigned char widen5(uint32_t c) { return static_cast<unsigned char>((c & 31) << 3 | (c & 31) >> 2); }
@@ -43,7 +43,7 @@ void draw_line(zf_picture *pic, int depth, const uint32_t *line, int from, int t
 
 // Decodes the current block onto the picture; the lines drawn, or -1 - that
 // count when decoding stopped.
-int draw_block(zf_file *f, zf_picture *pic, int depth)
+int draw_block(zf::Record *f, zf_picture *pic, int depth)
 {
     if (zf_begin_read(f) != 0)
         return -1;
@@ -69,8 +69,9 @@ bool depth_ok(int depth) { return depth == 8 || depth == 15 || depth == 24; }
 
 extern "C" {
 
-int zf_picture_size(zf_file *f, int *width, int *height)
+int zf_picture_size(zf_file *file, int *width, int *height)
 {
+    zf::Record *f = zf::rec(file);
     if (!f || !width || !height || f->mode != 0 || !depth_ok(zf::header_depth(f))) {
         zf_errno = ZF_ERR_FORMAT;
         return -1;
@@ -92,8 +93,9 @@ int zf_picture_size(zf_file *f, int *width, int *height)
     return 0;
 }
 
-int zf_decode_image(zf_file *f, zf_picture *pic)
+int zf_decode_image(zf_file *file, zf_picture *pic)
 {
+    zf::Record *f = zf::rec(file);
     if (!f || !pic || !pic->pixels || pic->width < 0 || pic->height < 0 || f->mode != 0 ||
         !depth_ok(zf::header_depth(f))) {
         zf_errno = ZF_ERR_FORMAT;

@@ -52,17 +52,17 @@ struct Regs {
     int32_t hit_context;
 };
 
-inline Regs &regs(zf_file *f) { return *zf::codec_regs<Regs>(f); }
+inline Regs &regs(zf::Record *f) { return *zf::codec_regs<Regs>(f); }
 
-inline uint16_t *interval_table(zf_file *f) { return reinterpret_cast<uint16_t *>(f->table_32k); }
+inline uint16_t *interval_table(zf::Record *f) { return reinterpret_cast<uint16_t *>(f->table_32k); }
 // Pass-1 counts share the interval table's memory: totals in 32-bit words
 // 0 to 127, zeros in words 129 to 256.
-inline uint32_t *count_totals(zf_file *f) { return reinterpret_cast<uint32_t *>(f->table_32k); }
-inline uint32_t *count_zeros(zf_file *f) { return reinterpret_cast<uint32_t *>(f->table_32k) + 129; }
+inline uint32_t *count_totals(zf::Record *f) { return reinterpret_cast<uint32_t *>(f->table_32k); }
+inline uint32_t *count_zeros(zf::Record *f) { return reinterpret_cast<uint32_t *>(f->table_32k) + 129; }
 
 // The table that replaces range x probability: entry c + 128 * (h - 128)
 // is prob[c] * h / 256 for the range's top byte h, never 0.
-void zfss_build_intervals(zf_file *f, const ProbTable &prob);
+void zfss_build_intervals(zf::Record *f, const ProbTable &prob);
 
 // prob[c] = zeros / totals in units of 1/65536, with both counts halved
 // until the zeros fit in 15 bits; 0xFFFF when they are equal (an unused
@@ -78,7 +78,7 @@ inline unsigned interval_index(unsigned context, uint32_t range)
 
 class Decoder {
 public:
-    explicit Decoder(zf_file *f)
+    explicit Decoder(zf::Record *f)
         : f_(f), table_(interval_table(f)), buf_(zf::stream_buffer(f))
     {
         const Regs &r = regs(f);
@@ -161,7 +161,7 @@ private:
     // buffer's first byte, as if read, and the next refill tries again.
     bool zfss_refill()
     {
-        const int got = zf_read_some(f_, buf_, ZF_STREAM_SIZE);
+        const int got = zf_read_some(f_, buf_, zf::kStreamSize);
         if (got == 0) {
             zf::set_error(f_, ZF_ERR_EOF);
             throw CoderAbort{};
@@ -176,7 +176,7 @@ private:
         return true;
     }
 
-    zf_file *f_;
+    zf::Record *f_;
     const uint16_t *table_;
     unsigned char *buf_;
     uint32_t range_;
@@ -189,7 +189,7 @@ private:
 // Pass 1: counts decisions per context, outputs nothing.
 class Counter {
 public:
-    explicit Counter(zf_file *f) : totals_(count_totals(f)), zeros_(count_zeros(f)) {}
+    explicit Counter(zf::Record *f) : totals_(count_totals(f)), zeros_(count_zeros(f)) {}
     void store() const {}
     void start() {}
     void zfss_finish() {}
@@ -208,7 +208,7 @@ private:
 // 8192-byte pieces.
 class Encoder {
 public:
-    explicit Encoder(zf_file *f)
+    explicit Encoder(zf::Record *f)
         : f_(f), table_(interval_table(f)), buf_(zf::stream_buffer(f))
     {
         const Regs &r = regs(f);
@@ -336,16 +336,16 @@ private:
     void zfss_put_byte(uint32_t byte)
     {
         buf_[pos_++] = static_cast<unsigned char>(byte);
-        if (pos_ == ZF_STREAM_SIZE) {
+        if (pos_ == zf::kStreamSize) {
             pos_ = 0;
             // zf_write records 28 for a short write, the system's code
             // for a failed one.
-            if (zf_write(f_, buf_, ZF_STREAM_SIZE) != ZF_STREAM_SIZE)
+            if (zf_write(f_, buf_, zf::kStreamSize) != zf::kStreamSize)
                 throw CoderAbort{};
         }
     }
 
-    zf_file *f_;
+    zf::Record *f_;
     const uint16_t *table_;
     unsigned char *buf_;
     uint32_t range_, low_;

@@ -13,6 +13,8 @@
 #ifndef ZF_CONSOLE_H
 #define ZF_CONSOLE_H
 
+#include "zefa.h"
+
 #include <stddef.h>
 #include <stdio.h>
 
@@ -26,6 +28,20 @@ extern "C" {
 #define ZF_PRINTF(a, b)
 #endif
 
+/* ---- the library's messages and the header display -------------------- */
+/* Prints the message for zf_errno on standard error (the system's own
+ * Japanese texts, or the catalog's in the user's language), after
+ * "detail:" when a detail is given. */
+void zf_print_error(const char *detail);
+/* The header's text fields and the comment on standard output; mode 1
+ * briefly, 2 and 3 with the numbers (2 waits for a key at the end). */
+void zf_show_header(zf_file *f, int mode);
+/* zf_show_header in mode 3 for a named file, or the library's message. */
+void zf_show_file(const char *name);
+/* The key waiting on the terminal (27 for ESC), or 0; never waits. */
+int zf_key_pressed(void);
+
+/* ---- console text ------------------------------------------------------ */
 /* 1 when the console's character set is Shift-JIS, 0 for UTF-8. */
 int zf_console_sjis(void);
 /* Re-reads the locale variables (for tests that change them). */

@@ -1,69 +1,55 @@
 // codec.h - what the container core and the block codecs share.
 //
-// Every codec row of zf_codec_table obeys one contract:
+// Every row of the codec table (codec_table.cpp) obeys one contract:
 //  * read set-up: called after the work buffers exist; sets line_no = 0,
 //    installs line_fn (and pixel_fn), seeks to block_pos + 26, returns 0/-1.
 //  * write set-up: called after `block` is filled and the buffers exist;
 //    sets line_no = 0, installs line_fn, seeks to next_pos + 26, stores the
 //    first line buffer in *line (when line is not null), returns 0/-1.
-//  * line function: see zf_line_fn in zefa.h.
+//  * line function: see zf_line in zefa.h for its results.
 #ifndef ZFLIB_CODEC_H
 #define ZFLIB_CODEC_H
 
-#include "zefa.h"
+#include "record.h"
 
 #include <cstdint>
 #include <cstring>
 
-extern "C" {
-// ZFBI / ZFBM (uncompressed)
-int zfbi_read_setup(zf_file *f);
-int zfbi_write_setup(zf_file *f, uint32_t **line);
-// ZFSF
-int zfsf_read_setup(zf_file *f);
-int zfsf_write_setup(zf_file *f, uint32_t **line);
-// ZFSS
-int zfss_read_setup(zf_file *f);
-int zfss_write_setup(zf_file *f, uint32_t **line);
-}
-
 namespace zf {
 
+// ZFBI / ZFBM (uncompressed)
+int zfbi_read_setup(Record *f);
+int zfbi_write_setup(Record *f, uint32_t **line);
+// ZFSF
+int zfsf_read_setup(Record *f);
+int zfsf_write_setup(Record *f, uint32_t **line);
+// ZFSS
+int zfss_read_setup(Record *f);
+int zfss_write_setup(Record *f, uint32_t **line);
+
 // Block geometry as the codecs see it, read from the block header image.
-inline int16_t block_s16(const zf_file *f, int offset)
+inline int16_t block_s16(const Record *f, int offset)
 {
     return static_cast<int16_t>((f->block[offset] << 8) | f->block[offset + 1]);
 }
-inline int block_width(const zf_file *f) { return block_s16(f, ZF_B_WIDTH); }
-inline int block_height(const zf_file *f) { return block_s16(f, ZF_B_HEIGHT); }
-inline int header_depth(const zf_file *f)
+inline int block_width(const Record *f) { return block_s16(f, ZF_B_WIDTH); }
+inline int block_height(const Record *f) { return block_s16(f, ZF_B_HEIGHT); }
+inline int header_depth(const Record *f)
 {
     return static_cast<int16_t>((f->header[ZF_H_DEPTH] << 8) | f->header[ZF_H_DEPTH + 1]);
 }
 
-// Reads up to count bytes of a memory record at its position; the count read.
-int read_memory(zf_file *f, void *buf, int count);
-// The size of what the record reads (file or memory), -1 when unknown.
-long long source_size(zf_file *f);
-
-// Records a failure in the record and in zf_errno.
-inline void set_error(zf_file *f, int code)
-{
-    f->error = code;
-    zf_errno = code;
-}
-
-// A codec keeps its per-block state in codec_state: the first ZF_STREAM_SIZE
+// A codec keeps its per-block state in codec_state: the first kStreamSize
 // bytes are the stream buffer, the rest holds a trivially copyable struct of
 // the codec's counters.  These helpers give typed access without aliasing
 // tricks.
-inline unsigned char *stream_buffer(zf_file *f) { return f->codec_state.bytes; }
+inline unsigned char *stream_buffer(Record *f) { return f->codec_state.bytes; }
 
-template <class Regs> Regs *codec_regs(zf_file *f)
+template <class Regs> Regs *codec_regs(Record *f)
 {
-    static_assert(sizeof(Regs) <= ZF_CODEC_REGS_SIZE, "codec registers too large");
+    static_assert(sizeof(Regs) <= kCodecRegsSize, "codec registers too large");
     static_assert(alignof(Regs) <= 8, "codec registers over-aligned");
-    return reinterpret_cast<Regs *>(f->codec_state.bytes + ZF_STREAM_SIZE);
+    return reinterpret_cast<Regs *>(f->codec_state.bytes + kStreamSize);
 }
 
 // Masks a caller's value to the pixel form of a depth (an index; G, R, B

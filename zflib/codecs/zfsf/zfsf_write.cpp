@@ -7,13 +7,13 @@
 namespace zfsf {
 namespace {
 
-using PutPixel = void (*)(zf_file *, BitWriter &, const uint32_t *current, int i);
+using PutPixel = void (*)(zf::Record *, BitWriter &, const uint32_t *current, int i);
 
 // Flags of the current and next line: 0 repeats the unit to the left,
 // 1 is a change point not claimed by a link, 0xFF one claimed from above.
 constexpr unsigned char kRepeat = 0, kChange = 1, kClaimed = 0xFF;
 
-void put_pixel_ring(zf_file *f, BitWriter &out, const uint32_t *current, int i, int shift, bool is15)
+void put_pixel_ring(zf::Record *f, BitWriter &out, const uint32_t *current, int i, int shift, bool is15)
 {
     const uint32_t v = current[i];
     const uint32_t r = (current[i - 1] >> shift) & 0xFF;
@@ -44,16 +44,16 @@ void put_pixel_ring(zf_file *f, BitWriter &out, const uint32_t *current, int i, 
         out.bits(24, v);
 }
 
-void zfsf_put_pixel24(zf_file *f, BitWriter &out, const uint32_t *current, int i)
+void zfsf_put_pixel24(zf::Record *f, BitWriter &out, const uint32_t *current, int i)
 {
     put_pixel_ring(f, out, current, i, 16, false);
 }
-void zfsf_put_pixel15(zf_file *f, BitWriter &out, const uint32_t *current, int i)
+void zfsf_put_pixel15(zf::Record *f, BitWriter &out, const uint32_t *current, int i)
 {
     put_pixel_ring(f, out, current, i, 8, true);
 }
 
-void zfsf_put_byte(zf_file *f, BitWriter &out, unsigned char b)
+void zfsf_put_byte(zf::Record *f, BitWriter &out, unsigned char b)
 {
     unsigned char *list = byte_list(f);
     int j = 0;
@@ -66,7 +66,7 @@ void zfsf_put_byte(zf_file *f, BitWriter &out, unsigned char b)
         out.bits(9, b);
 }
 
-void zfsf_put_pixel8(zf_file *f, BitWriter &out, const uint32_t *current, int i)
+void zfsf_put_pixel8(zf::Record *f, BitWriter &out, const uint32_t *current, int i)
 {
     const uint32_t v = current[i];
     uint32_t *row = cache_row(f, current[i - 1] & 0xFF);
@@ -111,7 +111,7 @@ int choose_link(const uint32_t *current, const uint32_t *next, const unsigned ch
     return 0;
 }
 
-void write_pending(zf_file *f, BitWriter &out, Regs &r)
+void write_pending(zf::Record *f, BitWriter &out, Regs &r)
 {
     const unsigned char *queue = f->table_32k;
     for (int k = 0; k < r.pending; ++k)
@@ -129,7 +129,7 @@ void set_change_flags(const uint32_t *line, unsigned char *flags, int n)
         flags[i] = line[i] != line[i - 1] ? kChange : kRepeat;
 }
 
-void zfsf_code_line(zf_file *f, BitWriter &out, int n, bool last_line)
+void zfsf_code_line(zf::Record *f, BitWriter &out, int n, bool last_line)
 {
     Regs &r = regs(f);
     const PutPixel put_pixel = reinterpret_cast<PutPixel>(f->pixel_fn);
@@ -162,7 +162,7 @@ void zfsf_code_line(zf_file *f, BitWriter &out, int n, bool last_line)
     }
 }
 
-void rotate(zf_file *f)
+void rotate(zf::Record *f)
 {
     uint32_t *old_a = f->line_a;
     f->line_a = f->line_b;
@@ -187,7 +187,7 @@ void take_line(uint32_t *next, int width, int depth)
         next[i] = next[2 * i] << 8 | next[2 * i + 1];
 }
 
-int zfsf_write_line(zf_file *f, uint32_t **line)
+int zfsf_write_line(zf::Record *f, uint32_t **line)
 {
     Regs &r = regs(f);
     const int width = static_cast<uint16_t>(zf::block_width(f));
@@ -229,7 +229,7 @@ int zfsf_write_line(zf_file *f, uint32_t **line)
 } // namespace
 } // namespace zfsf
 
-extern "C" int zfsf_write_setup(zf_file *f, uint32_t **line)
+int zf::zfsf_write_setup(zf::Record *f, uint32_t **line)
 {
     using namespace zfsf;
     const int depth = zf::header_depth(f);
@@ -238,7 +238,7 @@ extern "C" int zfsf_write_setup(zf_file *f, uint32_t **line)
         return -1;
     }
     f->line_no = 0;
-    f->pixel_fn = reinterpret_cast<zf_pixel_fn>(depth == 8 ? zfsf_put_pixel8 : depth == 15 ? zfsf_put_pixel15 : zfsf_put_pixel24);
+    f->pixel_fn = reinterpret_cast<zf::PixelFn>(depth == 8 ? zfsf_put_pixel8 : depth == 15 ? zfsf_put_pixel15 : zfsf_put_pixel24);
     f->line_fn = zfsf_write_line;
     if (line)
         *line = f->line_c + kSpare;

@@ -5,9 +5,9 @@
 namespace zfsf {
 namespace {
 
-using GetPixel = uint32_t (*)(zf_file *, BitReader &, uint32_t left);
+using GetPixel = uint32_t (*)(zf::Record *, BitReader &, uint32_t left);
 
-uint32_t get_pixel_ring(zf_file *f, BitReader &in, uint32_t left, int shift, int value_bits, int value_shift)
+uint32_t get_pixel_ring(zf::Record *f, BitReader &in, uint32_t left, int shift, int value_bits, int value_shift)
 {
     const uint32_t r = (left >> shift) & 0xFF;
     uint32_t *row = cache_row(f, r);
@@ -20,10 +20,10 @@ uint32_t get_pixel_ring(zf_file *f, BitReader &in, uint32_t left, int shift, int
     return v;
 }
 
-uint32_t zfsf_get_pixel24(zf_file *f, BitReader &in, uint32_t left) { return get_pixel_ring(f, in, left, 16, 24, 0); }
-uint32_t zfsf_get_pixel15(zf_file *f, BitReader &in, uint32_t left) { return get_pixel_ring(f, in, left, 8, 15, 1); }
+uint32_t zfsf_get_pixel24(zf::Record *f, BitReader &in, uint32_t left) { return get_pixel_ring(f, in, left, 16, 24, 0); }
+uint32_t zfsf_get_pixel15(zf::Record *f, BitReader &in, uint32_t left) { return get_pixel_ring(f, in, left, 8, 15, 1); }
 
-unsigned char zfsf_get_byte(zf_file *f, BitReader &in)
+unsigned char zfsf_get_byte(zf::Record *f, BitReader &in)
 {
     unsigned char *list = byte_list(f);
     if (in.bit()) {
@@ -37,7 +37,7 @@ unsigned char zfsf_get_byte(zf_file *f, BitReader &in)
     return b;
 }
 
-uint32_t zfsf_get_pixel8(zf_file *f, BitReader &in, uint32_t left)
+uint32_t zfsf_get_pixel8(zf::Record *f, BitReader &in, uint32_t left)
 {
     uint32_t *row = cache_row(f, left & 0xFF);
     if (in.bit()) {
@@ -79,7 +79,7 @@ void take_count(Regs &r, BitReader &in)
         r.run = c - 1;
 }
 
-int zfsf_read_line(zf_file *f, uint32_t **line)
+int zfsf_read_line(zf::Record *f, uint32_t **line)
 {
     Regs &r = regs(f);
     const int height = zf::block_height(f);
@@ -149,7 +149,7 @@ int zfsf_read_line(zf_file *f, uint32_t **line)
 } // namespace
 } // namespace zfsf
 
-extern "C" int zfsf_read_setup(zf_file *f)
+int zf::zfsf_read_setup(zf::Record *f)
 {
     using namespace zfsf;
     const int depth = zf::header_depth(f);
@@ -158,7 +158,7 @@ extern "C" int zfsf_read_setup(zf_file *f)
         return -1;
     }
     f->line_no = 0;
-    f->pixel_fn = reinterpret_cast<zf_pixel_fn>(depth == 8 ? zfsf_get_pixel8 : depth == 15 ? zfsf_get_pixel15 : zfsf_get_pixel24);
+    f->pixel_fn = reinterpret_cast<zf::PixelFn>(depth == 8 ? zfsf_get_pixel8 : depth == 15 ? zfsf_get_pixel15 : zfsf_get_pixel24);
     f->line_fn = zfsf_read_line;
     zf_seek(f, f->block_pos + ZF_BLOCK_HEADER_SIZE);
     std::memset(f->table_64k, 0, 65536);

@@ -3,7 +3,7 @@
 
 namespace zfss {
 
-void zfss_build_intervals(zf_file *f, const ProbTable &prob)
+void zfss_build_intervals(zf::Record *f, const ProbTable &prob)
 {
     uint16_t *table = interval_table(f);
     for (unsigned i = 0; i < kIntervals; ++i) {

@@ -4,7 +4,6 @@
 #include "codec.h"
 
 #include <cstring>
-#include "container.h"
 
 namespace {
 
@@ -18,7 +17,7 @@ int bytes_per_pixel(int depth)
     }
 }
 
-bool high_first(const zf_file *f) { return std::memcmp(f->block + ZF_B_TAG, "ZFBM", 4) == 0; }
+bool high_first(const zf::Record *f) { return std::memcmp(f->block + ZF_B_TAG, "ZFBM", 4) == 0; }
 
 void unpack(const unsigned char *in, uint32_t *out, int width, int depth, bool hi_first)
 {
@@ -82,15 +81,15 @@ struct ReadAhead {
     int32_t len;
 };
 
-bool read_exact(zf_file *f, unsigned char *out, int n)
+bool read_exact(zf::Record *f, unsigned char *out, int n)
 {
     ReadAhead &r = *zf::codec_regs<ReadAhead>(f);
     unsigned char *buf = zf::stream_buffer(f);
     while (n > 0) {
         if (r.pos == r.len) {
-            if (n >= ZF_STREAM_SIZE)
+            if (n >= zf::kStreamSize)
                 return zf_read(f, out, n) == n; // a short read records 257
-            const int got = zf_read_some(f, buf, ZF_STREAM_SIZE);
+            const int got = zf_read_some(f, buf, zf::kStreamSize);
             if (got < 0)
                 return false;
             if (got == 0) {
@@ -109,7 +108,7 @@ bool read_exact(zf_file *f, unsigned char *out, int n)
     return true;
 }
 
-int read_line(zf_file *f, uint32_t **line)
+int read_line(zf::Record *f, uint32_t **line)
 {
     if (f->line_no > zf::block_height(f) - 1)
         return -2;
@@ -117,7 +116,7 @@ int read_line(zf_file *f, uint32_t **line)
     const int depth = zf::header_depth(f);
     const int n = width * bytes_per_pixel(depth);
     zf_errno = 0;
-    if (zf::creation.packed) {
+    if (f->params.packed) {
         if (!read_exact(f, reinterpret_cast<unsigned char *>(f->line_b), n))
             return -1;
     } else {
@@ -135,13 +134,13 @@ int read_line(zf_file *f, uint32_t **line)
     return f->line_no++;
 }
 
-int write_line(zf_file *f, uint32_t **line)
+int write_line(zf::Record *f, uint32_t **line)
 {
     const int width = static_cast<uint16_t>(zf::block_width(f));
     const int last = static_cast<uint16_t>(zf::block_height(f) - 1);
     const int depth = zf::header_depth(f);
     const int n = width * bytes_per_pixel(depth);
-    if (zf::creation.packed) {
+    if (f->params.packed) {
         if (zf_write(f, f->line_b, n) < n)
             return -1;
     } else {
@@ -159,7 +158,7 @@ int write_line(zf_file *f, uint32_t **line)
 
 } // namespace
 
-extern "C" int zfbi_read_setup(zf_file *f)
+int zf::zfbi_read_setup(zf::Record *f)
 {
     f->line_no = 0;
     f->line_fn = read_line;
@@ -168,7 +167,7 @@ extern "C" int zfbi_read_setup(zf_file *f)
     return 0;
 }
 
-extern "C" int zfbi_write_setup(zf_file *f, uint32_t **line)
+int zf::zfbi_write_setup(zf::Record *f, uint32_t **line)
 {
     f->line_no = 0;
     if (line)

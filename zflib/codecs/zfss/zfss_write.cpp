@@ -13,7 +13,7 @@ namespace zfss {
 namespace {
 
 template <class Sink> struct LineState {
-    zf_file *f;
+    zf::Record *f;
     Sink &out;
     Rows r;
     Regs &regs;
@@ -178,7 +178,7 @@ void code_units(LineState<Sink> &s, int n, bool last_line)
 }
 
 // Codes the current line.
-template <class Sink> void zfss_code_line(zf_file *f, Sink &out, int n, bool last_line)
+template <class Sink> void zfss_code_line(zf::Record *f, Sink &out, int n, bool last_line)
 {
     LineState<Sink> s{f, out, rows(f), regs(f)};
     s.r.below[-1] = s.r.current[n - 1];
@@ -192,7 +192,7 @@ template <class Sink> void zfss_code_line(zf_file *f, Sink &out, int n, bool las
 
 // Pass 2 begins by turning the counts into the probability table, which
 // opens the payload.
-bool write_probabilities(zf_file *f)
+bool write_probabilities(zf::Record *f)
 {
     const ProbTable prob = zfss_estimate(count_zeros(f), count_totals(f));
     zfss_build_intervals(f, prob);
@@ -208,7 +208,7 @@ bool write_probabilities(zf_file *f)
 
 // Both passes start from the same state, so pass 1 counts exactly what
 // pass 2 codes: line 0 has the guard 0 and an all-zero line above.
-template <class Sink> void start_pass(zf_file *f, Sink &out, int n)
+template <class Sink> void start_pass(zf::Record *f, Sink &out, int n)
 {
     Regs &regs = zfss::regs(f);
     Rows r = rows(f);
@@ -243,7 +243,7 @@ void take_line(uint32_t *next, int width, int depth)
         next[i] = next[2 * i] << 8 | next[2 * i + 1];
 }
 
-template <class Sink> int write_line_pass(zf_file *f, uint32_t **line, Sink &out)
+template <class Sink> int write_line_pass(zf::Record *f, uint32_t **line, Sink &out)
 {
     Regs &regs = zfss::regs(f);
     const int width = zf::block_width(f);
@@ -284,7 +284,7 @@ template <class Sink> int write_line_pass(zf_file *f, uint32_t **line, Sink &out
     return -2;
 }
 
-int zfss_write_line(zf_file *f, uint32_t **line)
+int zfss_write_line(zf::Record *f, uint32_t **line)
 {
     Regs &regs = zfss::regs(f);
     const int width = zf::block_width(f);
@@ -308,7 +308,7 @@ int zfss_write_line(zf_file *f, uint32_t **line)
 } // namespace
 } // namespace zfss
 
-extern "C" int zfss_write_setup(zf_file *f, uint32_t **line)
+int zf::zfss_write_setup(zf::Record *f, uint32_t **line)
 {
     using namespace zfss;
     const int depth = zf::header_depth(f);
@@ -317,7 +317,7 @@ extern "C" int zfss_write_setup(zf_file *f, uint32_t **line)
         zf::set_error(f, ZF_ERR_FORMAT);
         return -1;
     }
-    f->pixel_fn = reinterpret_cast<zf_pixel_fn>(depth == 8 ? zfss_put_pixel8<Encoder> : depth == 15 ? zfss_put_pixel15<Encoder> : zfss_put_pixel24<Encoder>);
+    f->pixel_fn = reinterpret_cast<zf::PixelFn>(depth == 8 ? zfss_put_pixel8<Encoder> : depth == 15 ? zfss_put_pixel15<Encoder> : zfss_put_pixel24<Encoder>);
     f->line_fn = zfss_write_line;
     if (line)
         *line = f->line_c + kSpare;

@@ -14,14 +14,14 @@
 namespace {
 thread_local int last_error = 0;
 
-void record(zf_file *f, int code)
+void record(zf::Record *f, int code)
 {
     f->error = code;
     last_error = code;
 }
 } // namespace
 
-int zf::read_memory(zf_file *f, void *buf, int count)
+int zf::read_memory(zf::Record *f, void *buf, int count)
 {
     const size_t left = f->mem_pos < f->mem_size ? f->mem_size - f->mem_pos : 0;
     const size_t n = std::min(left, static_cast<size_t>(count));
@@ -31,7 +31,7 @@ int zf::read_memory(zf_file *f, void *buf, int count)
     return static_cast<int>(n);
 }
 
-long long zf::source_size(zf_file *f)
+long long zf::source_size(zf::Record *f)
 {
     if (f->mem)
         return static_cast<long long>(f->mem_size);
@@ -50,8 +50,9 @@ uint32_t zf_swap32(uint32_t v)
     return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
 }
 
-int zf_read(zf_file *f, void *buf, int count)
+int zf_read(zf_file *file, void *buf, int count)
 {
+    zf::Record *f = zf::rec(file);
     if (count <= 0)
         return 0;
     if (f->mem) {
@@ -81,8 +82,9 @@ int zf_read(zf_file *f, void *buf, int count)
     return got;
 }
 
-int zf_read_some(zf_file *f, void *buf, int count)
+int zf_read_some(zf_file *file, void *buf, int count)
 {
+    zf::Record *f = zf::rec(file);
     if (count <= 0)
         return 0;
     if (f->mem)
@@ -98,22 +100,25 @@ int zf_read_some(zf_file *f, void *buf, int count)
     }
 }
 
-int zf_read_u8(zf_file *f)
+int zf_read_u8(zf_file *file)
 {
+    zf::Record *f = zf::rec(file);
     unsigned char b = 0;
     zf_read(f, &b, 1);
     return b;
 }
 
-int zf_read_u16(zf_file *f)
+int zf_read_u16(zf_file *file)
 {
+    zf::Record *f = zf::rec(file);
     unsigned char b[2] = {0, 0};
     zf_read(f, b, 2);
     return (b[0] << 8) | b[1];
 }
 
-int zf_write(zf_file *f, const void *buf, int count)
+int zf_write(zf_file *file, const void *buf, int count)
 {
+    zf::Record *f = zf::rec(file);
     if (count <= 0)
         return 0;
     const auto *p = static_cast<const unsigned char *>(buf);
@@ -135,27 +140,31 @@ int zf_write(zf_file *f, const void *buf, int count)
     return done;
 }
 
-int zf_write_u8(zf_file *f, int value)
+int zf_write_u8(zf_file *file, int value)
 {
+    zf::Record *f = zf::rec(file);
     unsigned char b = static_cast<unsigned char>(value);
     return zf_write(f, &b, 1);
 }
 
-int zf_write_u16(zf_file *f, int value)
+int zf_write_u16(zf_file *file, int value)
 {
+    zf::Record *f = zf::rec(file);
     unsigned char b[2] = {static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
     return zf_write(f, b, 2);
 }
 
-int zf_write_u32(zf_file *f, uint32_t value)
+int zf_write_u32(zf_file *file, uint32_t value)
 {
+    zf::Record *f = zf::rec(file);
     unsigned char b[4] = {static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
                           static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
     return zf_write(f, b, 4);
 }
 
-long zf_seek(zf_file *f, long position)
+long zf_seek(zf_file *file, long position)
 {
+    zf::Record *f = zf::rec(file);
     if (f->mem) {
         // as with a descriptor, a position past the end is allowed; reads there come up short
         if (position < 0 || position > LONG_MAX - f->base) {
@@ -173,8 +182,9 @@ long zf_seek(zf_file *f, long position)
     return static_cast<long>(r) - f->base;
 }
 
-long zf_tell(zf_file *f)
+long zf_tell(zf_file *file)
 {
+    zf::Record *f = zf::rec(file);
     if (f->mem)
         return static_cast<long>(f->mem_pos) - f->base;
     off_t r = ::lseek(f->fd, 0, SEEK_CUR);

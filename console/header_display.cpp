@@ -1,12 +1,10 @@
 // Showing a file's header and comment on the console.
-#include "codec.h"
+#include "zefa.h"
 #include "zf_console.h"
 
 #include <cstdio>
 #include <ctime>
 #include <string>
-
-int zf_depth = 0, zf_ratio_x = 0, zf_ratio_y = 0, zf_max_width = 0, zf_max_height = 0;
 
 namespace {
 
@@ -86,15 +84,6 @@ void show_comment(const char *comment, int mode)
 } // namespace
 
 extern "C" {
-
-void zf_load_info(zf_file *f)
-{
-    zf_depth = header_s16(f, ZF_H_DEPTH);
-    zf_ratio_x = header_s16(f, ZF_H_RATIO_X);
-    zf_ratio_y = header_s16(f, ZF_H_RATIO_Y);
-    zf_max_width = header_s16(f, ZF_H_MAX_WIDTH);
-    zf_max_height = header_s16(f, ZF_H_MAX_HEIGHT);
-}
 
 void zf_show_header(zf_file *f, int mode)
 {

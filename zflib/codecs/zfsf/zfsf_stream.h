@@ -36,14 +36,14 @@ struct Regs {
     int32_t depth;
 };
 
-inline Regs &regs(zf_file *f) { return *zf::codec_regs<Regs>(f); }
+inline Regs &regs(zf::Record *f) { return *zf::codec_regs<Regs>(f); }
 
-inline uint32_t *cache_row(zf_file *f, uint32_t r)
+inline uint32_t *cache_row(zf::Record *f, uint32_t r)
 {
     return reinterpret_cast<uint32_t *>(f->table_64k) + static_cast<std::size_t>(r & 0xFF) * kRowStride;
 }
-inline uint16_t *ring_heads(zf_file *f) { return reinterpret_cast<uint16_t *>(f->table_1k); }
-inline unsigned char *byte_list(zf_file *f) { return f->table_1k + kByteListAt; }
+inline uint16_t *ring_heads(zf::Record *f) { return reinterpret_cast<uint16_t *>(f->table_1k); }
+inline unsigned char *byte_list(zf::Record *f) { return f->table_1k + kByteListAt; }
 
 // Units of a line: pixels, or pixel pairs at depth 8.
 inline int units(int depth, int width) { return depth == 8 ? (width + 1) / 2 : width; }
@@ -63,7 +63,7 @@ class BitReader {
 public:
     // Works on copies of the record's reader fields, written back when the
     // reader goes (the fields are dead after a failure anyway).
-    explicit BitReader(zf_file *f)
+    explicit BitReader(zf::Record *f)
         : f_(f), r_(regs(f)), buf_(zf::stream_buffer(f)), acc_(r_.acc), nbits_(r_.nbits), pos_(r_.pos), len_(r_.len)
     {
     }
@@ -112,7 +112,7 @@ private:
     {
         while (nbits_ < n) {
             if (pos_ >= len_) {
-                const int got = zf_read_some(f_, buf_, ZF_STREAM_SIZE);
+                const int got = zf_read_some(f_, buf_, zf::kStreamSize);
                 if (got < 0)
                     throw StreamFailure{};
                 if (got == 0) {
@@ -140,7 +140,7 @@ private:
         }
     }
 
-    zf_file *f_;
+    zf::Record *f_;
     Regs &r_;
     unsigned char *buf_;
     uint64_t acc_;
@@ -153,7 +153,7 @@ class BitWriter {
 public:
     // Works on copies of the record's writer fields, written back when the
     // writer goes (the fields are dead after a failure anyway).
-    explicit BitWriter(zf_file *f)
+    explicit BitWriter(zf::Record *f)
         : f_(f), r_(regs(f)), buf_(zf::stream_buffer(f)), acc_(r_.acc), nbits_(r_.nbits), pos_(r_.pos)
     {
     }
@@ -211,7 +211,7 @@ private:
     void emit(unsigned char byte)
     {
         buf_[pos_++] = byte;
-        if (pos_ == ZF_STREAM_SIZE)
+        if (pos_ == zf::kStreamSize)
             flush();
     }
     void flush()
@@ -222,7 +222,7 @@ private:
             throw StreamFailure{};
     }
 
-    zf_file *f_;
+    zf::Record *f_;
     Regs &r_;
     unsigned char *buf_;
     uint64_t acc_;

@@ -178,7 +178,7 @@ struct Rows {
     unsigned char *counts, *next_counts, *after_counts;
 };
 
-inline Rows rows(zf_file *f)
+inline Rows rows(zf::Record *f)
 {
     return Rows{f->line_a + kSpare,
                 f->line_b + kSpare,
@@ -192,7 +192,7 @@ inline Rows rows(zf_file *f)
 
 // After a line: above <- current <- below <- old above; the flag rows
 // exchange; counts of the current line <- next <- after next <- old current.
-inline void rotate(zf_file *f)
+inline void rotate(zf::Record *f)
 {
     uint32_t *old_a = f->line_a;
     f->line_a = f->line_b;
@@ -205,9 +205,9 @@ inline void rotate(zf_file *f)
     f->row_e = old_c;
 }
 
-inline uint32_t *cache(zf_file *f) { return reinterpret_cast<uint32_t *>(f->table_64k); }
-inline uint16_t *ring_heads(zf_file *f) { return reinterpret_cast<uint16_t *>(f->table_1k); }
-inline unsigned char *mtf_list(zf_file *f) { return f->table_1k; }
+inline uint32_t *cache(zf::Record *f) { return reinterpret_cast<uint32_t *>(f->table_64k); }
+inline uint16_t *ring_heads(zf::Record *f) { return reinterpret_cast<uint16_t *>(f->table_1k); }
+inline unsigned char *mtf_list(zf::Record *f) { return f->table_1k; }
 
 } // namespace zfss
 

@@ -1,0 +1,71 @@
+// The header's and the current block's fields, decoded for callers.
+#include "codec.h"
+
+#include <cstring>
+
+int zf_depth = 0, zf_ratio_x = 0, zf_ratio_y = 0, zf_max_width = 0, zf_max_height = 0;
+
+namespace {
+
+int s16(const unsigned char *p) { return static_cast<int16_t>((p[0] << 8) | p[1]); }
+
+void take_text(char *out, const unsigned char *field, int width)
+{
+    std::memcpy(out, field, static_cast<size_t>(width));
+    out[width] = '\0';
+}
+
+} // namespace
+
+extern "C" {
+
+int zf_get_info(const zf_file *f, zf_info *info)
+{
+    if (!f || !info) {
+        zf_errno = ZF_ERR_MISUSE;
+        return -1;
+    }
+    const unsigned char *h = f->header;
+    info->depth = s16(h + ZF_H_DEPTH);
+    info->ratio_x = s16(h + ZF_H_RATIO_X);
+    info->ratio_y = s16(h + ZF_H_RATIO_Y);
+    info->max_width = s16(h + ZF_H_MAX_WIDTH);
+    info->max_height = s16(h + ZF_H_MAX_HEIGHT);
+    info->number = s16(h + ZF_H_NUMBER);
+    info->time = uint32_t{h[ZF_H_TIME]} << 24 | uint32_t{h[ZF_H_TIME + 1]} << 16 | uint32_t{h[ZF_H_TIME + 2]} << 8 |
+                 h[ZF_H_TIME + 3];
+    info->n_pal = f->n_pal;
+    take_text(info->artist, h + ZF_H_ARTIST, 18);
+    take_text(info->subtitle, h + ZF_H_SUBTITLE, 8);
+    take_text(info->title, h + ZF_H_TITLE, 30);
+    take_text(info->saver, h + ZF_H_SAVER, 30);
+    return 0;
+}
+
+int zf_get_block(const zf_file *f, zf_block *block)
+{
+    if (!f || !block) {
+        zf_errno = ZF_ERR_MISUSE;
+        return -1;
+    }
+    take_text(block->tag, f->block + ZF_B_TAG, 4);
+    block->x = s16(f->block + ZF_B_X);
+    block->y = s16(f->block + ZF_B_Y);
+    block->width = s16(f->block + ZF_B_WIDTH);
+    block->height = s16(f->block + ZF_B_HEIGHT);
+    return 0;
+}
+
+void zf_load_info(zf_file *f)
+{
+    zf_info info{};
+    if (zf_get_info(f, &info) != 0)
+        return;
+    zf_depth = info.depth;
+    zf_ratio_x = info.ratio_x;
+    zf_ratio_y = info.ratio_y;
+    zf_max_width = info.max_width;
+    zf_max_height = info.max_height;
+}
+
+} // extern "C"
