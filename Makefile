@@ -5,7 +5,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test sanitize demo bench clean install uninstall
+.PHONY: all deps build test sanitize tsan demo bench clean install uninstall
 PREFIX     ?= /usr/local
 
 all: build
@@ -26,6 +26,13 @@ sanitize: deps
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The library's calls from many threads at once under ThreadSanitizer.
+TSAN_BUILD ?= build-tsan
+tsan: deps
+	@cmake -S . -B $(TSAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DZEFA_TSAN=ON -DZEFA_BENCH=OFF >/dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_threads
+	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(TSAN_BUILD)/bin/test_threads
 
 demo: build
 	@sh scripts/demo.sh $(BUILD)
@@ -48,4 +55,4 @@ uninstall:
 	@echo "removed $$(wc -l < $(BUILD)/install_manifest.txt) files"
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD)

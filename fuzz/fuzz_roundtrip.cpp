@@ -4,6 +4,9 @@
 
 #include "zefa.h"
 
+#include <cstdlib>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -26,14 +29,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         p = b >= 0xF0 ? (b * 0x9E3779B9u) & mask : colours[b % palette_size];
     }
 
-    const std::string &path = zfuzz::as_file(nullptr, 0);
-    unsigned char pal[768] = {};
-    zf_set_info("fuzz", depth, -1, -1, 1, 1, 0);
-    if (depth == 8)
-        zf_set_palette(256, 8, pal);
-    zf_file *f = zf_create(path.c_str(), "", nullptr, "", 0);
+    // written to memory: a descriptor without a name, truncated for each input
+    static const int fd = memfd_create("zefa-roundtrip", MFD_CLOEXEC);
+    if (fd < 0 || ftruncate(fd, 0) != 0)
+        std::abort();
+    zf_params params{};
+    params.saver = "fuzz";
+    params.depth = depth;
+    params.max_width = params.max_height = -1;
+    params.ratio_x = params.ratio_y = 1;
+    if (depth == 8) {
+        params.n_pal = 256;
+        params.n_bits = 8;
+    }
+    zf_file *f = zf_create_fd(fd, "", nullptr, "", 0, &params);
     if (!f)
-        return 0;
+        __builtin_trap();
     uint32_t *line = nullptr;
     if (zf_begin_write(f, &line, 0, 0, width, height, tag, -1) != 0)
         __builtin_trap();
@@ -50,7 +61,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (zf_close(f) != 0)
         __builtin_trap();
 
-    f = zf_open(path.c_str());
+    const off_t length = lseek(fd, 0, SEEK_END);
+    std::vector<uint8_t> file(static_cast<size_t>(length));
+    if (pread(fd, file.data(), file.size(), 0) != length)
+        std::abort();
+    f = zf_open_memory(file.data(), file.size());
     if (!f || zf_first_block(f) != 1 || zf_begin_read(f) != 0)
         __builtin_trap();
     int y, lines = 0;

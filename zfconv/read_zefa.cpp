@@ -4,7 +4,6 @@
 
 #include "zefa.h"
 
-#include <cstring>
 #include <memory>
 
 namespace zfconv {
@@ -14,18 +13,6 @@ struct Closer {
     void operator()(zf_file *f) const { zf_close(f); }
 };
 using Record = std::unique_ptr<zf_file, Closer>;
-
-std::string reason(int code)
-{
-    switch (code) {
-    case ZF_ERR_EOF: return "the file ends early";
-    case ZF_ERR_FORMAT: return "not a ZEFA file, or damaged";
-    case ZF_ERR_LIMIT: return "a block is larger than this program decodes";
-    default: return std::strerror(code);
-    }
-}
-
-int s16(const unsigned char *p) { return static_cast<int16_t>(p[0] << 8 | p[1]); }
 
 } // namespace
 
@@ -37,17 +24,19 @@ bool read_zefa(const uint8_t *data, std::size_t size, Image &img, std::string &e
     // damage on its walk keeps the error and cannot walk again.
     Record sizing(zf_open_memory(data, size));
     if (!sizing) {
-        error = "not a readable ZEFA file: " + reason(zf_errno);
+        error = "not a readable ZEFA file: " + std::string(zf_strerror(zf_errno));
         return false;
     }
-    const int depth = s16(sizing->header + ZF_H_DEPTH);
+    zf_info info{};
+    zf_get_info(sizing.get(), &info);
+    const int depth = info.depth;
     if (depth != 8 && depth != 15 && depth != 24) {
         error = "a ZEFA file of depth " + std::to_string(depth) + " cannot be shown";
         return false;
     }
     int w = 0, h = 0;
     if (zf_picture_size(sizing.get(), &w, &h) != 0) {
-        error = "no block can be read: " + reason(zf_errno);
+        error = "no block can be read: " + std::string(zf_strerror(zf_errno));
         return false;
     }
     if (!allocate(img, w, h, depth == 8 ? Kind::palette : Kind::rgb, error, max_pixels))
@@ -58,7 +47,7 @@ bool read_zefa(const uint8_t *data, std::size_t size, Image &img, std::string &e
 
     Record f(zf_open_memory(data, size));
     if (!f) {
-        error = "not a readable ZEFA file: " + reason(zf_errno);
+        error = "not a readable ZEFA file: " + std::string(zf_strerror(zf_errno));
         return false;
     }
     zf_set_pixel_limit(f.get(), max_pixels);
@@ -69,7 +58,7 @@ bool read_zefa(const uint8_t *data, std::size_t size, Image &img, std::string &e
     pic.pixels = img.pixels.data();
     pic.mask = img.mask.data();
     if (zf_decode_image(f.get(), &pic) != 0) {
-        const std::string why = reason(zf_errno);
+        const std::string why = std::string(zf_strerror(zf_errno));
         if (pic.blocks == 0 && pic.failed_line == 0) {
             error = "no block can be decoded: " + why;
             return false;
