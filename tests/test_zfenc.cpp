@@ -302,6 +302,16 @@ TEST_F(Zfenc, FaultsItMustNotCommit)
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_FALSE(zt::file_exists(dir / "full.ZF"));
     EXPECT_EQ(log(), "");
+    // A file that had the output's name is kept as it was, and nothing of
+    // the failed run is left beside it.
+    zt::write_file(dir / "full.ZF", std::string("an earlier output"));
+    r = zt::run("/bin/sh", {"-c", "ulimit -f 1; exec \"$0\" big full -b", zt::zfenc_path()}, o);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(zt::read_file(dir / "full.ZF"), (Bytes{'a', 'n', ' ', 'e', 'a', 'r', 'l', 'i', 'e', 'r', ' ', 'o', 'u', 't', 'p', 'u', 't'}));
+    for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().rfind(".zfenc", 0), std::string::npos) << entry.path();
+    EXPECT_EQ(run({"big", "full", "-b"}).status, 0); // and replaced by a complete one
+    EXPECT_EQ(decode(dir / "full.ZF").pixels.size(), 100u * 100u);
 
     // A device as the output (through a link, for the name's extension):
     // written to, never removed or replaced.

@@ -8,11 +8,13 @@
 #include "zf_console.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -57,9 +59,34 @@ void store_subtitle(zf_file *f, const char *output_name)
     zf_copy_pad(reinterpret_cast<char *>(f->header + ZF_H_SUBTITLE), stored, static_cast<int>(SUBTITLE_FIELD));
 }
 
+// Where the output is written.  A file that already has the output's name
+// keeps its content until the new one is complete: the new one is written
+// in a private folder beside it, under the same name (the header's
+// subtitle comes from the name), and renamed over it at the end.  What is
+// not a plain file (a device such as /dev/full, a pipe, a link) is written
+// in place, as is everything when no folder can be made there.
+struct Staging {
+    std::string path;
+    std::string folder; // empty: written in place
+};
+
+Staging stage(const char *output_name)
+{
+    struct stat st {};
+    if (lstat(output_name, &st) == 0 && !S_ISREG(st.st_mode))
+        return {output_name, ""};
+    const std::string out = output_name;
+    const std::size_t slash = out.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : out.substr(0, slash + 1);
+    std::string folder = dir + ".zfenc-XXXXXX";
+    if (!mkdtemp(folder.data()))
+        return {output_name, ""};
+    return {folder + "/" + out.substr(dir.size()), folder};
+}
+
 } // namespace
 
-void encode_image(const char *read_name, const char *output_name, const char *tag, int depth)
+bool encode_image(const char *read_name, const char *output_name, const char *tag, int depth)
 {
     if (settings.author[0] == '\0')
         default_author(settings.author, AUTHOR_FIELD + 1);
@@ -75,18 +102,18 @@ void encode_image(const char *read_name, const char *output_name, const char *ta
     std::memcpy(title, settings.title, tlen);
     title[tlen] = '\0';
 
-    // An existing output is replaced; only ever a plain file (never a
-    // device such as /dev/full, a pipe or a folder), and only such a file is
-    // removed again after a failure, ESC or a signal.
-    struct stat st {};
-    if (lstat(output_name, &st) == 0 && S_ISREG(st.st_mode))
-        std::remove(output_name);
-    zf_file *f = zf_create(output_name, title, settings.comment, settings.author, settings.work_number);
+    const Staging out = stage(output_name);
+    if (!out.folder.empty())
+        guard_output(nullptr, out.folder.c_str());
+    zf_file *f = zf_create(out.path.c_str(), title, settings.comment, settings.author, settings.work_number);
     if (!f)
         fatal_library(output_name); // say which file could not be made
     store_subtitle(f, output_name);
-    if (stat(output_name, &st) == 0 && S_ISREG(st.st_mode))
-        guard_output(output_name);
+    // only a plain file this run made is ever removed: never a device such
+    // as /dev/full or a pipe written in place
+    struct stat st {};
+    if (stat(out.path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        guard_output(out.path.c_str(), out.folder.empty() ? nullptr : out.folder.c_str());
     uint32_t *line = nullptr;
     int last = zf_begin_write(f, &line, g.x, g.y, g.width, g.height, tag, -1);
     if (last < 0)
@@ -151,15 +178,28 @@ void encode_image(const char *read_name, const char *output_name, const char *ta
         zf_close(f);
         fail_run();
     }
-    const bool output_is_file = stat(output_name, &st) == 0 && S_ISREG(st.st_mode);
+    const bool output_is_file = stat(out.path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     if (zf_close(f) != 0) {
         zf_print_error("");
         fail_run(); // the broken output is removed, nothing is logged
     }
     if (aborted) {
         if (output_is_file)
-            std::remove(output_name);
+            std::remove(out.path.c_str());
+        if (!out.folder.empty())
+            ::rmdir(out.folder.c_str());
+        release_output();
         zf_cprintf(stderr, "\rｴﾝｺｰﾄﾞを中止します\n出力ﾌｧｲﾙを削除しました\n");
+        return false;
+    }
+    if (!out.folder.empty()) {
+        if (std::rename(out.path.c_str(), output_name) != 0) {
+            zf_errno = errno;
+            zf_print_error(output_name);
+            fail_run();
+        }
+        ::rmdir(out.folder.c_str());
     }
     release_output();
+    return true;
 }

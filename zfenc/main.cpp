@@ -36,8 +36,10 @@ const char *const kUsage[] = {
     "        -95                Plugin呼び出しをWin95/DOS互換形式で行う",
 };
 
-// The output being written, removed when the run fails or is interrupted.
-char guarded_output[NAME_SIZE];
+// The output being written, removed when the run fails or is interrupted,
+// and the private folder it is written in.
+char guarded_output[1024];
+char guarded_folder[1024];
 // Set once the temporary name is complete: it is removed on a signal too.
 volatile std::sig_atomic_t temporary_guarded = 0;
 
@@ -45,6 +47,8 @@ void remove_on_signal(int)
 {
     if (guarded_output[0])
         ::unlink(guarded_output); // async-signal-safe
+    if (guarded_folder[0])
+        ::rmdir(guarded_folder);
     if (temporary_guarded)
         ::unlink(settings.temporary_name);
 }
@@ -112,13 +116,20 @@ void end_of_run()
 
 } // namespace
 
-void guard_output(const char *name)
+void guard_output(const char *name, const char *folder)
 {
-    std::strncpy(guarded_output, name, NAME_SIZE - 1);
+    // a name that does not fit is not guarded (a cut one would name another file)
+    const auto keep = [](char *field, const char *text) {
+        const std::size_t n = text && std::strlen(text) < sizeof guarded_output ? std::strlen(text) : 0;
+        std::memcpy(field, text, n);
+        field[n] = '\0';
+    };
+    keep(guarded_output, name);
+    keep(guarded_folder, folder);
     zf_console_on_signal(remove_on_signal);
 }
 
-void release_output() { guarded_output[0] = '\0'; }
+void release_output() { guarded_output[0] = guarded_folder[0] = '\0'; }
 
 void guard_temporary()
 {
@@ -130,7 +141,9 @@ void fail_run()
 {
     if (guarded_output[0])
         std::remove(guarded_output);
-    guarded_output[0] = '\0';
+    if (guarded_folder[0])
+        ::rmdir(guarded_folder);
+    release_output();
     end_of_run();
     std::fflush(stdout);
     std::exit(1);
@@ -250,9 +263,7 @@ int main(int argc, char **argv)
     std::printf("Compression type : %s\n", type);
     std::fflush(stdout);
 
-    encode_image(read_name, settings.output_name, settings.tag, settings.depth);
-
-    const bool written = exists(settings.output_name);
+    const bool written = encode_image(read_name, settings.output_name, settings.tag, settings.depth);
     if (written && settings.update_log) {
         zf_cprintf(stderr, "Update log file..");
         if (log_append())

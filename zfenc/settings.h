@@ -55,8 +55,9 @@ void take_name(char *field, const char *arg);
 void parse_option(const char *arg);
 
 // The output file being written: removed by fail_run and on the signals
-// that end the program, so no half-written output is left behind.
-void guard_output(const char *name);
+// that end the program, so no half-written output is left behind; with it
+// the private folder it is written in, when there is one.
+void guard_output(const char *name, const char *folder = nullptr);
 void release_output();
 // The temporary name is complete in settings: removed on those signals too.
 void guard_temporary();
@@ -79,6 +80,8 @@ bool log_append();
 void print_title_list();
 
 // input.cpp: see input.h.  encode.cpp:
-void encode_image(const char *read_name, const char *output_name, const char *tag, int depth);
+// Encodes the input into the output; true when the output is complete,
+// false when ESC stopped it (failures end the run).
+bool encode_image(const char *read_name, const char *output_name, const char *tag, int depth);
 
 #endif
