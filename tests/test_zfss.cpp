@@ -1,6 +1,6 @@
 // The ZFSS coding: the arithmetic coder's rules and vectors, the number
-// code and the folding, the link choice seen through the probabilities
-// it leaves, round trips at every depth and shape, and damaged streams.
+// code and the folding, and the link choice and cache seen through the
+// probabilities they leave.  Round trips, cuts and damage: test_codings.
 #include "codec_run.h"
 #include "harness.h"
 #include "zefa.h"
@@ -47,7 +47,7 @@ protected:
 
 } // namespace
 
-TEST_F(Zfss, OnePixelOfZeroAtEveryDepth)
+TEST_F(Zfss, OnePixelOfZeroAtEveryDepthAndReturnsOfBothPasses)
 {
     Bytes expected(256, 0xFF);
     expected.insert(expected.end(), 3, 0x00);
@@ -57,13 +57,8 @@ TEST_F(Zfss, OnePixelOfZeroAtEveryDepth)
         EXPECT_EQ(c.returns, (std::vector<int>{0, -2}));
         EXPECT_EQ(decode(path), (Image{{0}}));
     }
-}
-
-TEST_F(Zfss, ReturnsOfBothPasses)
-{
     EXPECT_EQ(encode(path, 24, Image(3, {1, 2})).returns, (std::vector<int>{1, 2, 0, 1, 2, -2}));
     EXPECT_EQ(decode(path), Image(3, {1, 2}));
-    EXPECT_EQ(encode(path, 8, Image(1, {1, 2, 3})).returns, (std::vector<int>{0, -2}));
 }
 
 TEST_F(Zfss, NumberCode)
@@ -213,33 +208,14 @@ TEST_F(Zfss, CacheHitsAndExchanges)
     EXPECT_EQ(prob(c, 19), 0u);           // only index 3 gets this far
 }
 
-TEST_F(Zfss, RoundTripsAtEveryDepthAndShape)
-{
-    std::mt19937 rng(5);
-    for (int depth : {8, 15, 24})
-        for (auto [w, h] : {std::pair{1, 1}, std::pair{1, 7}, std::pair{2, 1}, std::pair{2, 3}, std::pair{3, 5},
-                            std::pair{17, 9}, std::pair{640, 12}, std::pair{1001, 3}})
-            for (int colours : {1, 3, 40, 100000}) {
-                const Image img = random_image(rng, depth, w, h, colours);
-                const Coded c = encode(path, depth, img);
-                ASSERT_EQ(decode(path), img) << depth << " " << w << "x" << h << " " << colours;
-                ASSERT_EQ(c.returns.back(), -2);
-            }
-    // values outside the pixel forms are masked when the line is taken
-    encode(path, 15, {{0xFFFF, 0x12345}});
-    EXPECT_EQ(decode(path), (Image{{0xFFFE, 0x2344}}));
-    encode(path, 8, {{0x1FF, 7, 0x100}});
-    EXPECT_EQ(decode(path), (Image{{0xFF, 7, 0}}));
-}
-
 TEST_F(Zfss, OtherLinesInThePassThatCodes)
 {
     // The decoder follows the probabilities as written, so a second pass
     // with other lines still decodes, to those lines.
     std::mt19937 rng(6);
     const Image first = random_image(rng, 24, 30, 8, 20), second = random_image(rng, 24, 30, 8, 200);
-    zf_set_info("", 24, -1, -1, 1, 1, 0);
-    zf_file *f = zf_create(path.c_str(), "", nullptr, "", 0);
+    const zf_params p = params(24);
+    zf_file *f = zf_create_with(path.c_str(), "", nullptr, "", 0, &p);
     ASSERT_NE(f, nullptr);
     uint32_t *line = nullptr;
     ASSERT_EQ(zf_begin_write(f, &line, 0, 0, 30, 8, "ZFSS", -1), 0);
@@ -252,62 +228,11 @@ TEST_F(Zfss, OtherLinesInThePassThatCodes)
     EXPECT_EQ(decode(path), second);
 }
 
-TEST_F(Zfss, StreamsAboveOneBufferAndEveryTruncation)
-{
-    std::mt19937 rng(9);
-    const Image noisy = random_image(rng, 24, 200, 120, 100000);
-    const Coded c = encode(path, 24, noisy);
-    EXPECT_GT(c.payload.size(), 8192u * 2);
-    EXPECT_EQ(decode(path), noisy);
-
-    for (int depth : {8, 24}) {
-        const Image small = random_image(rng, depth, 9, 6, 20);
-        encode(path, depth, small);
-        const Bytes whole = zt::read_file(path);
-        const std::string cut = dir / "cut.ZF";
-        for (size_t n = 125 + 26; n < whole.size() - 8; ++n) {
-            zt::write_file(cut, Bytes(whole.begin(), whole.begin() + static_cast<long>(n)));
-            int last = 0, error = 0;
-            const Image got = decode(cut, &last, &error);
-            ASSERT_LE(got.size(), small.size());
-            for (size_t y = 0; y < got.size(); ++y)
-                ASSERT_EQ(got[y], small[y]) << "cut at " << n;
-            if (got.size() < small.size()) {
-                EXPECT_EQ(last, -1) << "cut at " << n;
-                EXPECT_EQ(error, ZF_ERR_EOF) << "cut at " << n;
-            }
-        }
-    }
-}
-
-TEST_F(Zfss, DamagedStreamsAndTablesStayInsideTheBuffers)
-{
-    std::mt19937 rng(11);
-    for (int depth : {8, 15, 24})
-        for (int w : {1, 2, 13}) {
-            const Image img = random_image(rng, depth, w, 7, 12);
-            encode(path, depth, img);
-            const Bytes whole = zt::read_file(path);
-            for (int round = 0; round < 300; ++round) {
-                Bytes b = whole;
-                // the probability table, the stream, or both
-                const size_t from = 125 + 26 + (round % 3 == 1 ? 256 : 0);
-                const size_t span = round % 3 == 0 ? 256 : b.size() - 8 - from;
-                for (int k = 0; k < 4; ++k)
-                    b[from + rng() % span] = static_cast<uint8_t>(rng());
-                zt::write_file(dir / "bad.ZF", b);
-                const Image got = decode(dir / "bad.ZF");
-                for (const auto &row : got)
-                    for (uint32_t v : row)
-                        ASSERT_EQ(v, masked(depth, v));
-            }
-        }
-}
-
 TEST_F(Zfss, OtherDepthsAreRefused)
 {
-    zf_set_info("", 4, -1, -1, 1, 1, 0);
-    zf_file *f = zf_create(path.c_str(), "", nullptr, "", 0);
+    zf_params p = params(24);
+    p.depth = 4;
+    zf_file *f = zf_create_with(path.c_str(), "", nullptr, "", 0, &p);
     ASSERT_NE(f, nullptr);
     uint32_t *line = nullptr;
     EXPECT_EQ(zf_begin_write(f, &line, 0, 0, 4, 4, "ZFSS", -1), -1);

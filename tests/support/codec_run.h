@@ -1,8 +1,11 @@
-// codec_run.h - codes images through the library for the codec tests:
-// one block written with a tag (every pass the coding asks for) and read
-// back line by line.
+// codec_run.h - ZEFA files for the tests, written and read back through the
+// library's per-record calls: one block coded with a tag (every pass the
+// coding asks for), files of several blocks, and all that a file gives back.
+// No test framework here: the fuzz seed writer uses it too.
 #ifndef ZEFA_TESTS_CODEC_RUN_H
 #define ZEFA_TESTS_CODEC_RUN_H
+
+#include "zefa.h"
 
 #include <cstdint>
 #include <random>
@@ -19,8 +22,7 @@ struct Coded {
     std::vector<int> returns; // every zf_line result, in order
 };
 
-// Writes `img` as the only block of a new file; a return of 0 from
-// zf_line starts the lines again (a two-pass coding).
+// Writes `img` as the only block of a new file without palette or comment.
 Coded encode(const std::string &path, int depth, const Image &img, const char *tag);
 
 // Decodes the first block: the lines delivered before any failure, with
@@ -33,6 +35,49 @@ uint32_t masked(int depth, uint32_t v);
 // Areas that repeat the left or upper neighbour, broken by new colours
 // drawn from a palette of `colours` values.
 Image random_image(std::mt19937 &rng, int depth, int w, int h, int colours);
+
+// A smooth pattern in the pixel form of a depth, different for each seed.
+Image pattern(int depth, int w, int h, int seed = 0);
+
+// What a file is created with: at depth 8 a palette whose entry i is the
+// grey 255 - i.
+zf_params params(int depth, int ratio_x = 1, int ratio_y = 1);
+
+struct Block {
+    int x, y;
+    const char *tag;
+    Image lines;
+};
+
+struct Texts {
+    const char *title = "t", *comment = nullptr, *artist = "a";
+    int number = 1;
+};
+
+// Writes a file of these blocks; its bytes, or nothing after any failure.
+Bytes write_zefa(const std::string &path, const zf_params &p, const std::vector<Block> &blocks,
+                 const Texts &texts = {});
+
+// All that a file gives back: the header, each block the walk reaches with
+// the lines it delivers, and the first failure.
+struct ReadBlock {
+    int kind = 0;             // 1: decodable, 2: another coding
+    zf_block head{};
+    Image lines;
+    std::vector<int> returns; // every zf_line result (-1 ends them, and one more call follows it)
+};
+struct ReadBack {
+    bool opened = false;
+    zf_info info{};
+    std::string comment;
+    std::vector<ReadBlock> blocks; // at most 1000: a walk that does not end shows
+    int error = 0;                 // zf_errno after the first failure, 0 when none
+    int close = -1;                // zf_close's result
+};
+ReadBack read_back(const std::string &path);
+ReadBack read_back(const Bytes &bytes); // from memory
+
+Bytes read_bytes(const std::string &path);
 
 } // namespace zt
 

@@ -1,0 +1,314 @@
+// The block codings.  Every tag at every depth: round trips over shapes and
+// colour counts, every cut of a file that holds them all, seeded damage to
+// it, and header fields made invalid on purpose.  Then the stored bytes of
+// the uncompressed and fast codings and their edge cases.  Under the
+// sanitizers any access outside a buffer fails here too.
+#include "codec_run.h"
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+using namespace zt;
+
+constexpr const char *kTags[] = {"ZFBI", "ZFBM", "ZFSF", "ZFSS"};
+constexpr int kDepths[] = {8, 15, 24};
+bool compressed(const char *tag) { return tag[2] == 'S'; }
+
+// A sound file of one depth: a palette at depth 8, a comment, and each
+// coding twice (one and thirteen pixels wide), each block at its own place.
+struct Sound {
+    Bytes bytes;
+    std::vector<Block> blocks;
+    std::vector<size_t> starts; // where each block starts; the last is the end marker
+};
+
+Sound sound_file(const TempDir &dir, int depth)
+{
+    std::mt19937 rng(7);
+    Sound s;
+    for (const char *tag : kTags)
+        for (int w : {1, 13})
+            s.blocks.push_back({2, 7 * static_cast<int>(s.blocks.size()), tag, random_image(rng, depth, w, 7, 12)});
+    // a file of the first k blocks has its end marker where block k starts
+    for (size_t k = 0; k <= s.blocks.size(); ++k) {
+        const std::vector<Block> first(s.blocks.begin(), s.blocks.begin() + static_cast<long>(k));
+        s.bytes = write_zefa(dir / "sound.ZF", params(depth), first, {"t", "line one\nline two", "a", 1});
+        s.starts.push_back(s.bytes.size() - 8);
+    }
+    return s;
+}
+
+} // namespace
+
+TEST(Codings, RoundTripsAtEveryTagDepthAndShape)
+{
+    TempDir dir;
+    const std::string path = dir / "r.ZF";
+    const std::pair<int, int> shapes[] = {{1, 1}, {1, 7}, {2, 1}, {2, 3}, {3, 5}, {17, 9}, {640, 12}, {1001, 3}};
+    std::mt19937 rng(4);
+    for (const char *tag : kTags)
+        for (int depth : kDepths) {
+            for (auto [w, h] : shapes)
+                for (int colours : {1, 3, 40, 100000}) {
+                    const Image img = random_image(rng, depth, w, h, colours);
+                    ASSERT_EQ(encode(path, depth, img, tag).returns.back(), -2);
+                    ASSERT_EQ(decode(path), img) << tag << " " << depth << " " << w << "x" << h << " " << colours;
+                }
+            // noise over several stream buffers
+            const Image noisy = random_image(rng, depth, 200, 120, 100000);
+            const Coded c = encode(path, depth, noisy, tag);
+            EXPECT_GT(c.payload.size(), depth == 24 ? 2 * 8192u : 0u) << tag;
+            EXPECT_EQ(decode(path), noisy) << tag << " " << depth;
+            // the compressed codings mask values outside the pixel form when they take a line
+            const Image wild{{0xFFFFFFFF, 0x12345, 0x7F123456, 0x100}};
+            encode(path, depth, wild, tag);
+            if (compressed(tag)) {
+                EXPECT_EQ(decode(path)[0], (std::vector<uint32_t>{masked(depth, 0xFFFFFFFF), masked(depth, 0x12345),
+                                                                  masked(depth, 0x7F123456), masked(depth, 0x100)}));
+            }
+        }
+}
+
+// Cut at every byte, read from a file or from memory: the lines before the
+// cut come back as written, every block whose bytes all came comes back
+// whole, and the read ends in "the file ended too early" (257) once the
+// magic is there; the record keeps the error.  A failed line call stays
+// failed.
+TEST(Codings, EveryCutGivesTheLinesBeforeItThenEndOfFile)
+{
+    TempDir dir;
+    for (int depth : kDepths) {
+        const Sound s = sound_file(dir, depth);
+        size_t before = 0; // lines at the previous cut: never fewer with more bytes
+        for (size_t n = 0; n <= s.bytes.size(); ++n) {
+            const Bytes cut(s.bytes.begin(), s.bytes.begin() + static_cast<long>(n));
+            if (n % 2 == 0)
+                write_file(dir / "cut.ZF", cut);
+            const ReadBack r = n % 2 ? read_back(cut) : read_back(dir / "cut.ZF");
+            const std::string at = std::to_string(depth) + " bits, cut at " + std::to_string(n);
+            // too short for the magic: not a ZEFA file (258)
+            ASSERT_EQ(r.error, n < 4 ? ZF_ERR_FORMAT : n < s.bytes.size() ? ZF_ERR_EOF : 0) << at;
+            ASSERT_EQ(r.close, r.opened && !r.error ? 0 : -1) << at;
+            const auto whole = std::count_if(s.starts.begin() + 1, s.starts.end(), [n](size_t e) { return e <= n; });
+            ASSERT_GE(r.blocks.size(), static_cast<size_t>(whole)) << at;
+            ASSERT_LE(r.blocks.size(), s.blocks.size()) << at;
+            size_t lines = 0;
+            for (size_t k = 0; k < r.blocks.size(); ++k) {
+                const ReadBlock &b = r.blocks[k];
+                const Image &want = s.blocks[k].lines;
+                ASSERT_STREQ(b.head.tag, s.blocks[k].tag) << at;
+                ASSERT_TRUE(b.lines.size() <= want.size() && std::equal(b.lines.begin(), b.lines.end(), want.begin()))
+                    << at << " block " << k;
+                if (static_cast<long>(k) < whole) {
+                    ASSERT_EQ(b.lines.size(), want.size()) << at << " block " << k;
+                }
+                if (b.lines.size() < want.size() && !b.returns.empty()) {
+                    ASSERT_EQ(std::vector<int>(b.returns.begin() + static_cast<long>(b.lines.size()), b.returns.end()),
+                              (std::vector<int>{-1, -1})) << at << " block " << k;
+                }
+                lines += b.lines.size();
+            }
+            ASSERT_GE(lines, before) << at;
+            before = lines;
+        }
+        EXPECT_EQ(before, 8u * 7u);
+    }
+}
+
+// Seeded damage anywhere in the file, in one block's payload, or in a
+// probability table of the optimising coding: reading stays harmless, and
+// the compressed codings give only values in the pixel form of the depth.
+TEST(Codings, SeededDamageIsHarmless)
+{
+    TempDir dir;
+    std::mt19937 rng(20261207);
+    for (int depth : kDepths) {
+        const Sound s = sound_file(dir, depth);
+        for (int round = 0; round < 3000; ++round) {
+            Bytes b = s.bytes;
+            size_t from = 0, span = b.size();
+            const size_t k = round % 3 == 2 ? 6 + rng() % 2 : rng() % s.blocks.size(); // 6, 7: the ZFSS blocks
+            if (round % 3) {
+                from = s.starts[k] + ZF_BLOCK_HEADER_SIZE;
+                span = round % 3 == 2 ? 256 : s.starts[k + 1] - from;
+            }
+            for (int flips = 1 + static_cast<int>(rng() % 6); flips > 0; --flips) {
+                uint8_t &at = b[from + rng() % span];
+                switch (rng() % 3) {
+                case 0: at = static_cast<uint8_t>(rng()); break;
+                case 1: at ^= static_cast<uint8_t>(1u << (rng() % 8)); break;
+                default: at = (rng() & 1) ? 0xFF : 0x00; break;
+                }
+            }
+            const ReadBack r = read_back(b);
+            ASSERT_LT(r.blocks.size(), 1000u) << "a walk that does not end";
+            for (const ReadBlock &blk : r.blocks)
+                for (const auto &row : compressed(blk.head.tag) ? blk.lines : Image{})
+                    for (uint32_t v : row)
+                        ASSERT_EQ(v, masked(r.info.depth, v)) << depth << " round " << round;
+        }
+    }
+}
+
+// Each field made invalid on purpose is refused as a bad format, at open
+// when the header shows it, else when the walk reaches the block.
+TEST(Codings, InvalidFieldsAreBadFormat)
+{
+    TempDir dir;
+    const Sound pal8 = sound_file(dir, 8), plain = sound_file(dir, 24);
+    const size_t first = plain.starts[0];
+    const auto put = [](Bytes b, size_t at, uint32_t v, int size) {
+        for (int i = 0; i < size; ++i)
+            b[at + i] = static_cast<uint8_t>(v >> (8 * (size - 1 - i)));
+        return b;
+    };
+    struct Case {
+        const char *what;
+        Bytes bytes;
+        bool at_open;
+    };
+    const Case cases[] = {
+        {"palette count 0", put(pal8.bytes, 125, 0, 2), true},
+        {"palette count 257", put(pal8.bytes, 125, 257, 2), true},
+        {"first block inside the palette", put(pal8.bytes, ZF_H_FIRST, 200, 4), true},
+        {"first block inside the header", put(plain.bytes, ZF_H_FIRST, 20, 4), true},
+        {"first block far past the end", put(plain.bytes, ZF_H_FIRST, 0x7FFFFFF0u, 4), false},
+        {"block length 0", put(plain.bytes, first + ZF_B_LENGTH, 0, 4), false},
+        {"block length 25", put(plain.bytes, first + ZF_B_LENGTH, 25, 4), false},
+        {"block length huge", put(plain.bytes, first + ZF_B_LENGTH, 0xFFFFFFF0u, 4), false},
+        {"width 0", put(plain.bytes, first + ZF_B_WIDTH, 0, 2), false},
+        {"width 32760", put(plain.bytes, first + ZF_B_WIDTH, 32760, 2), false},
+        {"width negative", put(plain.bytes, first + ZF_B_WIDTH, 0xFFFC, 2), false},
+        {"height 0", put(plain.bytes, first + ZF_B_HEIGHT, 0, 2), false},
+    };
+    for (const Case &c : cases) {
+        const ReadBack r = read_back(c.bytes);
+        EXPECT_FALSE(c.at_open && r.opened) << c.what;
+        EXPECT_TRUE(r.blocks.empty()) << c.what;
+        EXPECT_TRUE(r.error == ZF_ERR_FORMAT || (!c.at_open && r.error == ZF_ERR_EOF)) << c.what << " " << r.error;
+    }
+}
+
+class Coding : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string path = dir / "c.ZF";
+};
+
+TEST_F(Coding, UncompressedBytesAndReturns)
+{
+    EXPECT_EQ(encode(path, 15, {{0x1234}}, "ZFBM").payload, (Bytes{0x12, 0x34}));
+    EXPECT_EQ(decode(path), (Image{{0x1234}}));
+    EXPECT_EQ(encode(path, 15, {{0x1234}}, "ZFBI").payload, (Bytes{0x34, 0x12}));
+    EXPECT_EQ(decode(path), (Image{{0x1234}}));
+    EXPECT_EQ(encode(path, 24, {{0xFFABCDEF}}, "ZFBI").payload, (Bytes{0xAB, 0xCD, 0xEF}));
+    EXPECT_EQ(decode(path), (Image{{0xABCDEF}}));
+    EXPECT_EQ(encode(path, 8, {{0x1FF, 7}}, "ZFBI").payload, (Bytes{0xFF, 7}));
+    EXPECT_EQ(decode(path), (Image{{0xFF, 7}}));
+
+    EXPECT_EQ(encode(path, 24, {{1, 2, 3, 4}, {5, 6, 7, 8}}, "ZFBI").returns, (std::vector<int>{1, -2}));
+    EXPECT_EQ(read_back(path).blocks.at(0).returns, (std::vector<int>{0, 1, -2}));
+    EXPECT_EQ(encode(path, 8, {{1, 2, 3}}, "ZFBI").returns, (std::vector<int>{-2}));
+    EXPECT_EQ(encode(path, 8, {{1}, {2}, {3}}, "ZFBI").returns, (std::vector<int>{1, 2, -2}));
+}
+
+// Packed 15-bit lines hold the stored bytes and pass unchanged both ways.
+TEST_F(Coding, PackedLinesPassUnchanged)
+{
+    zf_params p = params(15);
+    p.packed = 1;
+    zf_file *f = zf_create_with(path.c_str(), "", nullptr, "", 0, &p);
+    ASSERT_NE(f, nullptr);
+    uint32_t *line = nullptr;
+    ASSERT_EQ(zf_begin_write(f, &line, 0, 0, 2, 1, "ZFBI", -1), 0);
+    const unsigned char stored[4] = {0x34, 0x12, 0x78, 0x56};
+    std::memcpy(line, stored, 4);
+    EXPECT_EQ(zf_line(f, &line), -2);
+    ASSERT_EQ(zf_close(f), 0);
+    const Bytes b = read_file(path);
+    EXPECT_EQ(Bytes(b.begin() + 151, b.begin() + 155), Bytes(stored, stored + 4));
+    zf_set_info("", 15, -1, -1, 1, 1, 1); // reading takes the form from the process-wide setting
+    zf_file *r = zf_open(path.c_str());
+    ASSERT_EQ(zf_first_block(r), 1);
+    ASSERT_EQ(zf_begin_read(r), 0);
+    ASSERT_EQ(zf_line(r, &line), 0);
+    EXPECT_EQ(std::memcmp(line, stored, 4), 0);
+    zf_close(r);
+    zf_set_info("", 15, -1, -1, 1, 1, 0);
+}
+
+// A block left unfinished is dropped at close; geometry outside the limits
+// and unknown tags are refused without harming the file.
+TEST_F(Coding, UnfinishedBlocksAndRefusedGeometry)
+{
+    const zf_params p = params(24);
+    zf_file *f = zf_create_with(path.c_str(), "", nullptr, "", 0, &p);
+    uint32_t *line = nullptr;
+    ASSERT_EQ(zf_begin_write(f, &line, 0, 0, 4, 3, "ZFBI", -1), 0);
+    EXPECT_EQ(zf_line(f, &line), 1);
+    ASSERT_EQ(zf_close(f), 0);
+    EXPECT_TRUE(read_back(path).blocks.empty());
+
+    f = zf_create_with(path.c_str(), "", nullptr, "", 0, &p);
+    for (auto [w, h] : {std::pair{0, 1}, std::pair{1, 0}, std::pair{32760, 1}, std::pair{-3, 5}, std::pair{5, 40000}}) {
+        zf_errno = 0;
+        EXPECT_EQ(zf_begin_write(f, &line, 0, 0, w, h, "ZFBI", -1), -1) << w << "x" << h;
+        EXPECT_EQ(zf_errno, ZF_ERR_MISUSE);
+    }
+    EXPECT_EQ(zf_begin_write(f, &line, 0, 0, 32759, 1, "ZFBI", -1), 0);
+    EXPECT_EQ(zf_begin_write(f, &line, 0, 0, 4, 1, "ABCD", -1), -1);
+    EXPECT_EQ(zf_errno, ZF_ERR_MISUSE);
+    EXPECT_EQ(zf_close(f), 0);
+}
+
+TEST_F(Coding, FastByteVectors)
+{
+    EXPECT_EQ(encode(path, 24, Image(2, std::vector<uint32_t>(4, 0)), "ZFSF").payload, (Bytes{0xE2, 0x00}));
+    EXPECT_EQ(decode(path), Image(2, std::vector<uint32_t>(4, 0)));
+    EXPECT_EQ(encode(path, 24, {{1}}, "ZFSF").payload, (Bytes{0x00, 0x00, 0x00, 0x40, 0x00}));
+    EXPECT_EQ(decode(path), (Image{{1}}));
+    const Coded c = encode(path, 24, {{0, 7}, {0, 7}}, "ZFSF");
+    EXPECT_EQ(c.payload, (Bytes{0x80, 0x00, 0x00, 0x7D, 0x04, 0x00, 0x00}));
+    EXPECT_EQ(c.returns, (std::vector<int>{1, -2}));
+    EXPECT_EQ(decode(path), (Image{{0, 7}, {0, 7}}));
+    // 8 bits go in pairs: (0, 5) then (5, 5) makes the first unit of line 1
+    // a change point; an odd width leaves the padding pixel out
+    for (const Image &img : {Image{{0, 5}, {5, 5}}, Image{{1, 2, 3}, {3, 2, 1}, {9, 9, 9}}}) {
+        encode(path, 8, img, "ZFSF");
+        EXPECT_EQ(decode(path), img);
+    }
+}
+
+TEST_F(Coding, FastLongRunsAndTheEscape)
+{
+    // A run of 1500 repeats after one change point is written as 1501: run
+    // count 0, miss + 24 bits, link 0 (27 bits), then v = 1502 as ten ones,
+    // a zero and its ten low bits; 48 bits, then the closing zero bytes.
+    const Image flat(1, std::vector<uint32_t>(1501, 9));
+    const Coded c = encode(path, 24, flat, "ZFSF");
+    EXPECT_EQ(decode(path), flat);
+    ASSERT_EQ(c.payload.size(), 8u);
+    uint64_t bits = 0;
+    for (int i = 0; i < 6; ++i)
+        bits = bits << 8 | c.payload[static_cast<size_t>(i)];
+    EXPECT_EQ(bits & 0x1FFFFF, (0x3FFull << 11) | (1502 & 0x3FF));
+    // one flat 300 x 300 block is a single count of 90001: a 33-bit code
+    encode(path, 24, Image(300, std::vector<uint32_t>(300, 0)), "ZFSF");
+    EXPECT_EQ(decode(path), Image(300, std::vector<uint32_t>(300, 0)));
+    // Vertical stripes: every unit below the first line is a claimed change
+    // point, so 1023 link codes queue up and the escape is written.
+    const std::pair<int, int> stripe_cases[] = {{24, 1200}, {8, 2047}, {8, 2048}, {8, 2049}, {15, 2047}, {15, 2048}, {15, 2049}};
+    for (auto [depth, w] : stripe_cases) {
+        Image stripes(4, std::vector<uint32_t>(static_cast<size_t>(w)));
+        for (auto &row : stripes)
+            for (size_t x = 0; x < row.size(); ++x)
+                row[x] = masked(depth, depth == 24 ? ((x & 1) ? 0xFFFFFF : 0) : (x % 3) ? 0x1234 : 0x4321);
+        encode(path, depth, stripes, "ZFSF");
+        ASSERT_EQ(decode(path), stripes) << depth << " " << w;
+    }
+}
