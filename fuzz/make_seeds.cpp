@@ -1,7 +1,7 @@
 // make_seeds DIR - writes seed files for the fuzz targets with the
-// project's own writers: ZEFA files of every depth and coding, small and
-// with several blocks, palettes and comments.
-#include "zefa.h"
+// project's own writers (the tests'): ZEFA files of every depth and coding,
+// small and with several blocks, palettes and comments.
+#include "codec_run.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -13,36 +13,15 @@
 
 namespace {
 
+// A file of `blocks` blocks side by side: areas of one colour broken by noise,
+// like real images.
 void write_file(const std::string &path, int depth, const char *tag, int width, int height, int blocks)
 {
-    unsigned char pal[768];
-    for (int i = 0; i < 768; ++i)
-        pal[i] = static_cast<unsigned char>(i * 5);
-    zf_set_info("make_seeds", depth, -1, -1, 1, 1, 0);
-    if (depth == 8)
-        zf_set_palette(256, 8, pal);
-    zf_file *f = zf_create(path.c_str(), "seed", "a comment\nof two lines", "fuzz", 1);
-    if (!f)
-        return;
-    unsigned seed = 12345;
-    const uint32_t mask = depth == 8 ? 0xFF : depth == 15 ? 0xFFFE : 0xFFFFFF;
-    for (int b = 0; b < blocks; ++b) {
-        uint32_t *line = nullptr;
-        if (zf_begin_write(f, &line, b * width, 0, width, height, tag, -1) != 0)
-            break;
-        int r = 0;
-        do {
-            for (int y = 0; y < height && r != -1; ++y) {
-                for (int x = 0; x < width; ++x) {
-                    seed = seed * 1103515245u + 12345u;
-                    // areas of one colour broken by noise, like real images
-                    line[x] = ((x / 3 + y / 2 + b) % 5 == 0 ? (seed >> 8) : (x / 4) * 0x010203u) & mask;
-                }
-                r = zf_line(f, &line);
-            }
-        } while (r == 0);
-    }
-    zf_close(f);
+    std::mt19937 rng(12345);
+    std::vector<zt::Block> list;
+    for (int b = 0; b < blocks; ++b)
+        list.push_back({b * width, 0, tag, zt::random_image(rng, depth, width, height, 12)});
+    zt::write_zefa(path, zt::params(depth), list, {"seed", "a comment\nof two lines", "fuzz", 1});
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The BMP reader: every header form, bit count and coding, both row
 // orders, and damaged files.
+#include "pictures.h"
 #include "readers.h"
 
 #include <gtest/gtest.h>
@@ -11,52 +12,7 @@ namespace {
 using zfconv::Bytes;
 using zfconv::Image;
 using zfconv::Kind;
-
-// Builds a BMP file: file header, an info header of `header_size` bytes
-// (12 for the core form), optional masks, palette and pixel bytes.
-struct Bmp {
-    Bmp(int header, int w, int h, int bit_count, uint32_t coding = 0)
-        : header_size(header), width(w), height(h), bits(bit_count), compression(coding)
-    {
-    }
-    int header_size, width, height, bits;
-    uint32_t compression, colours = 0;
-    std::vector<uint32_t> masks;          // after a 40-byte header, or inside a longer one
-    std::vector<uint8_t> palette;         // R, G, B triples
-    Bytes pixels;                         // as stored
-
-    Bytes file() const
-    {
-        Bytes b;
-        auto u16 = [&](uint32_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)}); };
-        auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
-        const bool core = header_size == 12;
-        const size_t entry = core ? 3 : 4;
-        const size_t extra = header_size == 40 ? masks.size() * 4 : 0;
-        const auto offset = static_cast<uint32_t>(14 + header_size + extra + palette.size() / 3 * entry);
-        b.insert(b.end(), {'B', 'M'});
-        u32(offset + static_cast<uint32_t>(pixels.size())), u32(0), u32(offset);
-        u32(static_cast<uint32_t>(header_size));
-        if (core) {
-            u16(static_cast<uint32_t>(width)), u16(static_cast<uint32_t>(height)), u16(1), u16(static_cast<uint32_t>(bits));
-        } else {
-            u32(static_cast<uint32_t>(width)), u32(static_cast<uint32_t>(height)), u16(1), u16(static_cast<uint32_t>(bits));
-            u32(compression), u32(static_cast<uint32_t>(pixels.size())), u32(2835), u32(2835), u32(colours), u32(0);
-            for (size_t k = 0; header_size > 40 && k < static_cast<size_t>(header_size - 40) / 4; ++k)
-                u32(k < masks.size() ? masks[k] : 0);
-            if (header_size == 40)
-                for (uint32_t m : masks)
-                    u32(m);
-        }
-        for (size_t i = 0; i + 2 < palette.size(); i += 3) {
-            b.insert(b.end(), {palette[i + 2], palette[i + 1], palette[i]});
-            if (!core)
-                b.push_back(0);
-        }
-        b.insert(b.end(), pixels.begin(), pixels.end());
-        return b;
-    }
-};
+using zt::Bmp;
 
 Image read(const Bytes &file, bool expect_ok = true)
 {
