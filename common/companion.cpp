@@ -6,21 +6,19 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
 FILE *open_companion(const char *name, const char *ext, const char *mode, char *path)
 {
+    char own[NAME_SIZE];
+    if (!path)
+        path = own;
     if (companion_name(path, name, ext) != 0)
         return nullptr;
     return std::fopen(path, mode);
 }
 
-} // namespace
-
 int read_fal(const char *name, int *width, int *height, int *x, int *y)
 {
-    char path[NAME_SIZE];
-    FILE *f = open_companion(name, EXT_FAL, "r", path);
+    FILE *f = open_companion(name, EXT_FAL, "r");
     if (!f)
         return -1;
     char word[256];
@@ -33,8 +31,7 @@ int read_fal(const char *name, int *width, int *height, int *x, int *y)
 
 int read_ipr(const char *name, int *width, int *height, int *x, int *y)
 {
-    char path[NAME_SIZE];
-    FILE *f = open_companion(name, EXT_IPR, "r", path);
+    FILE *f = open_companion(name, EXT_IPR, "r");
     if (!f)
         return -1;
     int r = std::fscanf(f, "%d %d %d %d", width, height, x, y) == 4 ? 0 : -1;

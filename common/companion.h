@@ -19,6 +19,11 @@
 inline constexpr const char FAL_WORD[] = "F_ALL(V1.00)";
 inline constexpr const char FAL_LAST_LINE[] = "   1.00   255   255   255   0";
 
+// Opens the companion of the file name with the extension ext (".FAL",
+// ".DJP", ...) in the fopen mode; null when it cannot.  Its name is left in
+// path (NAME_SIZE bytes) when path is given.
+FILE *open_companion(const char *name, const char *ext, const char *mode, char *path = nullptr);
+
 int read_fal(const char *name, int *width, int *height, int *x, int *y);
 int read_ipr(const char *name, int *width, int *height, int *x, int *y);
 int write_fal(const char *name, int width, int height, int x, int y);

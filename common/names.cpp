@@ -2,6 +2,7 @@
 #include "names.h"
 
 #include <cstring>
+#include <sys/stat.h>
 
 bool name_has_extension(const char *name)
 {
@@ -43,4 +44,43 @@ int companion_name(char *out, const char *name, const char *ext)
     std::memmove(out, name, stem);
     std::memcpy(out + stem, ext, e + 1);
     return 0;
+}
+
+std::string name_up_to_last_dot(const std::string &name)
+{
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::string name_without_drive(const char *name)
+{
+    std::string s = name;
+    const auto colon = s.rfind(':');
+    if (colon == std::string::npos)
+        return s;
+    s.erase(0, colon + 1);
+    const auto back = s.rfind('\\');
+    if (back != std::string::npos)
+        s.erase(0, back + 1);
+    return s;
+}
+
+std::string name_default_output(const char *input) { return name_up_to_last_dot(name_without_drive(input)); }
+
+bool same_file(const char *a, const char *b)
+{
+    struct stat sa {}, sb {};
+    return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+void take_name(char *field, const char *text, name_refusal refuse)
+{
+    if (name_copy(field, text) != 0)
+        refuse(text);
+}
+
+void add_extension(char *field, const char *ext, name_refusal refuse)
+{
+    if (name_add_default_extension(field, ext) != 0)
+        refuse(field);
 }

@@ -8,6 +8,7 @@
 #define ZEFA_COMMON_NAMES_H
 
 #include <cstddef>
+#include <string>
 
 inline constexpr std::size_t NAME_SIZE = 256;
 
@@ -40,5 +41,31 @@ int name_add_default_extension(char *field, const char *ext);
 // result is built in out (NAME_SIZE bytes).  Returns 0, or -1 (and an
 // empty out) when it would not fit.
 int companion_name(char *out, const char *name, const char *ext);
+
+// The name up to its last '.', or the whole name.
+std::string name_up_to_last_dot(const std::string &name);
+
+// The name as it stands in the current folder when it leads with a drive:
+// after the last ':', only what follows the last '\\' behind it (or what
+// follows the ':' when no '\\' does).  A name without ':' is kept whole,
+// directories included.
+std::string name_without_drive(const char *name);
+
+// The output name a tool derives from its input: name_without_drive, up to
+// its last '.'.
+std::string name_default_output(const char *input);
+
+// True when both names can be examined and name one file, however spelled
+// ("./a.ZF", a link): writing one would destroy the other.
+bool same_file(const char *a, const char *b);
+
+// Names from the command line.  A name too long for its field is given to
+// `refuse`, which says so and ends the run; the field is then left as
+// name_copy or name_add_default_extension left it.
+using name_refusal = void (*)(const char *name);
+// name_copy, refusing the text.
+void take_name(char *field, const char *text, name_refusal refuse);
+// name_add_default_extension, refusing the name in the field.
+void add_extension(char *field, const char *ext, name_refusal refuse);
 
 #endif

@@ -1,6 +1,7 @@
 // zfconv - turns pictures into DJP files for zfenc (the converter form
 // "DJ505JC INPUT OUTPUT.DJP", under the names zfenc looks for), and ZEFA,
 // DJP and raw RGB files (or any picture it reads) into PNG files.
+#include "names.h"
 #include "readers.h"
 #include "writers.h"
 
@@ -73,18 +74,8 @@ bool read_whole(const std::string &path, Bytes &out, std::string &error)
     return true;
 }
 
-// Writing an output over its input would destroy the input while it is read.
-bool same_file(const std::string &a, const std::string &b)
-{
-    struct stat sa {}, sb {};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
 int to_djp(const std::string &input, const std::string &output)
 {
-    if (same_file(input, output))
-        return fail(input, "the output " + output + " is the input file");
     Bytes data;
     Image img;
     std::string error;
@@ -96,8 +87,6 @@ int to_djp(const std::string &input, const std::string &output)
 
 int to_png(const std::string &input, const std::string &output)
 {
-    if (same_file(input, output))
-        return fail(input, "the output " + output + " is the input file");
     Bytes data;
     Image img;
     std::string error, damage;
@@ -117,6 +106,14 @@ int to_png(const std::string &input, const std::string &output)
     return 0;
 }
 
+// Writing an output over its input would destroy the input while it is read.
+int convert(int (*to)(const std::string &, const std::string &), const char *input, const char *output)
+{
+    if (same_file(input, output))
+        return fail(input, std::string("the output ") + output + " is the input file");
+    return to(input, output);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -130,9 +127,9 @@ int main(int argc, char **argv)
         return 0;
     }
     if (argc == 4 && std::strncmp(argv[1], "DJ505J", 6) == 0)
-        return to_djp(argv[2], argv[3]);
+        return convert(to_djp, argv[2], argv[3]);
     if (argc == 3 && argv[1][0] != '-')
-        return to_png(argv[1], argv[2]);
+        return convert(to_png, argv[1], argv[2]);
     std::fputs(kUsage, stderr);
     return 2;
 }

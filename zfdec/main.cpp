@@ -6,11 +6,8 @@
 
 #include <cctype>
 #include <csignal>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <sys/stat.h>
 
 dec_settings_t dec_settings;
 
@@ -30,34 +27,10 @@ void dec_usage()
         zf_cprintf(stdout, "%s\n", zf_text(line));
 }
 
-void take_name(char *field, const char *arg)
+[[noreturn]] void name_too_long(const char *name)
 {
-    if (name_copy(field, arg) != 0) {
-        zf_cprintf(stdout, "ﾌｧｲﾙ名が長すぎます: %s\n", arg);
-        std::exit(1);
-    }
-}
-
-void add_extension(char *field, const char *ext)
-{
-    if (name_add_default_extension(field, ext) != 0) {
-        zf_cprintf(stdout, "ﾌｧｲﾙ名が長すぎます: %s\n", field);
-        std::exit(1);
-    }
-}
-
-std::string default_output(const std::string &input)
-{
-    std::string s = input;
-    auto colon = s.rfind(':');
-    if (colon != std::string::npos) {
-        s.erase(0, colon + 1);
-        auto back = s.rfind('\\');
-        if (back != std::string::npos)
-            s.erase(0, back + 1);
-    }
-    auto dot = s.rfind('.');
-    return dot == std::string::npos ? s : s.substr(0, dot);
+    zf_cprintf(stdout, "ﾌｧｲﾙ名が長すぎます: %s\n", name);
+    std::exit(1);
 }
 
 int query_ratio(const char *name)
@@ -74,12 +47,6 @@ int query_ratio(const char *name)
     if (zf_ratio_y == 0)
         return 255;
     return static_cast<int>(static_cast<double>(zf_ratio_x) / zf_ratio_y * 100 + 0.5) & 0xFF;
-}
-
-bool same_file(const char *a, const char *b)
-{
-    struct stat sa{}, sb{};
-    return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 } // namespace
@@ -109,19 +76,19 @@ int main(int argc, char **argv)
         else if (!names_only && argv[i][0] == '-')
             parse_option(argv[i]);
         else if (!input_seen) {
-            take_name(dec_settings.input_name, argv[i]);
+            take_name(dec_settings.input_name, argv[i], name_too_long);
             input_seen = true;
         } else
-            take_name(dec_settings.output_name, argv[i]);
+            take_name(dec_settings.output_name, argv[i], name_too_long);
     }
     if (dec_settings.input_name[0] == '\0') {
         zf_cprintf(stdout, "%s\n", zf_text("処理ﾌｧｲﾙ名を指定してください"));
         return 1;
     }
-    add_extension(dec_settings.input_name, ".ZF");
+    add_extension(dec_settings.input_name, EXT_ZF, name_too_long);
     if (dec_settings.output_name[0] == '\0')
-        take_name(dec_settings.output_name, default_output(dec_settings.input_name).c_str());
-    add_extension(dec_settings.output_name, ".RGB");
+        take_name(dec_settings.output_name, name_default_output(dec_settings.input_name).c_str(), name_too_long);
+    add_extension(dec_settings.output_name, EXT_RGB, name_too_long);
     build_colour_tables();
 
     switch (dec_settings.run_mode) {

@@ -1,10 +1,7 @@
 // --help and --version: English texts for newcomers, apart from the
 // system's own usage text (printed when no argument is given).
+#include "long_options.h"
 #include "settings.h"
-
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -51,16 +48,4 @@ const char kHelp[] =
 
 } // namespace
 
-void handle_long_options(int argc, char **argv)
-{
-    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::fputs(kHelp, stdout);
-            std::exit(0);
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("zfenc %s (ZEFA tools for Linux)\n", ZEFA_VERSION);
-            std::exit(0);
-        }
-    }
-}
+void handle_long_options(int argc, char **argv) { answer_long_options(argc, argv, kHelp, "zfenc", ZEFA_VERSION); }

@@ -9,22 +9,9 @@
 
 reader_state reader;
 
-namespace {
-
-// Opens the companion of name with the given extension, or null.
-FILE *open_companion(const char *name, const char *ext)
-{
-    char companion[NAME_SIZE];
-    if (companion_name(companion, name, ext) != 0)
-        return nullptr;
-    return std::fopen(companion, "rb");
-}
-
-} // namespace
-
 int read_djp_header(const char *name, input_geometry *g)
 {
-    FILE *f = open_companion(name, EXT_DJP);
+    FILE *f = open_companion(name, EXT_DJP, "rb");
     if (!f)
         return -1;
     unsigned char head[DJP_HEADER_SIZE];
@@ -51,7 +38,7 @@ int read_djp_header(const char *name, input_geometry *g)
 
 int read_glm_header(const char *name, input_geometry *g)
 {
-    FILE *f = open_companion(name, EXT_GLM);
+    FILE *f = open_companion(name, EXT_GLM, "rb");
     if (!f)
         return -1;
     unsigned char head[GLM_HEADER_SIZE];
@@ -61,7 +48,7 @@ int read_glm_header(const char *name, input_geometry *g)
     if (!ok)
         return -1;
     // A partner GMM file that exists but is not of this family rejects it.
-    if (FILE *m = open_companion(name, EXT_GMM)) {
+    if (FILE *m = open_companion(name, EXT_GMM, "rb")) {
         unsigned char mh[GLM_HEADER_SIZE];
         const bool full = std::fread(mh, 1, sizeof mh, m) == sizeof mh;
         std::fclose(m);

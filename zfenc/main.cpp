@@ -53,31 +53,6 @@ void remove_on_signal(int)
         ::unlink(settings.temporary_name);
 }
 
-// The text up to its last '.', or the whole text.
-std::string up_to_last_dot(const std::string &s)
-{
-    auto dot = s.rfind('.');
-    return dot == std::string::npos ? s : s.substr(0, dot);
-}
-
-std::string derived_output(const std::string &input)
-{
-    std::string s = input;
-    auto colon = s.rfind(':');
-    if (colon != std::string::npos) {
-        auto back = s.find('\\', colon);
-        auto last_back = s.rfind('\\');
-        s = back != std::string::npos ? s.substr(last_back + 1) : s.substr(colon + 1);
-    }
-    return up_to_last_dot(s);
-}
-
-bool same_file(const char *a, const char *b)
-{
-    struct stat sa{}, sb{};
-    return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 bool exists(const char *name)
 {
     struct stat st{};
@@ -174,10 +149,10 @@ int main(int argc, char **argv)
         else if (!names_only && (arg[0] == '-' || arg[0] == '/'))
             parse_option(arg);
         else if (!settings.input_seen) {
-            take_name(settings.input_name, arg);
+            take_name(settings.input_name, arg, name_too_long);
             settings.input_seen = true;
         } else {
-            take_name(settings.output_name, arg);
+            take_name(settings.output_name, arg, name_too_long);
         }
     }
     if (settings.list_requested) {
@@ -186,20 +161,18 @@ int main(int argc, char **argv)
     }
     if (settings.input_name[0] == '\0')
         refuse("処理ﾌｧｲﾙ名を指定してください");
-    if (name_add_default_extension(settings.input_name, ".RGB") != 0)
-        refuse("ﾌｧｲﾙ名が長すぎます");
+    add_extension(settings.input_name, EXT_RGB, name_too_long);
     struct stat st{};
     if (::stat(settings.input_name, &st) != 0 || st.st_size == 48) {
-        std::string q0 = up_to_last_dot(settings.input_name) + ".Q0";
-        take_name(settings.input_name, q0.c_str());
+        const std::string q0 = name_up_to_last_dot(settings.input_name) + EXT_Q0;
+        take_name(settings.input_name, q0.c_str(), name_too_long);
     }
     if (!exists(settings.input_name))
         refuse("指定されたﾌｧｲﾙが見つかりません");
 
     if (settings.output_name[0] == '\0')
-        take_name(settings.output_name, derived_output(settings.input_name).c_str());
-    if (name_add_default_extension(settings.output_name, ".ZF") != 0)
-        refuse("ﾌｧｲﾙ名が長すぎます");
+        take_name(settings.output_name, name_default_output(settings.input_name).c_str(), name_too_long);
+    add_extension(settings.output_name, EXT_ZF, name_too_long);
 
     if (settings.depth == 15)
         build_tables_15();
@@ -211,9 +184,8 @@ int main(int argc, char **argv)
 
     if (settings.comment_requested) {
         if (settings.comment_name[0] == '\0')
-            take_name(settings.comment_name, up_to_last_dot(settings.input_name).c_str());
-        if (name_add_default_extension(settings.comment_name, ".DOC") != 0)
-            refuse("ﾌｧｲﾙ名が長すぎます");
+            take_name(settings.comment_name, name_up_to_last_dot(settings.input_name).c_str(), name_too_long);
+        add_extension(settings.comment_name, EXT_DOC, name_too_long);
         if (load_comment(settings.comment_name) != 0)
             fail_run();
     }

@@ -22,11 +22,7 @@ void say(const char *text) { zf_cprintf(stdout, "%s\n", zf_text(text)); }
     fail_run();
 }
 
-void take_name(char *field, const char *arg)
-{
-    if (name_copy(field, arg) != 0)
-        refuse("ﾌｧｲﾙ名が長すぎます");
-}
+void name_too_long(const char *) { refuse("ﾌｧｲﾙ名が長すぎます"); }
 
 void parse_option(const char *arg)
 {
@@ -51,7 +47,7 @@ void parse_option(const char *arg)
         break;
     case 'c':
         settings.comment_requested = true;
-        take_name(settings.comment_name, text);
+        take_name(settings.comment_name, text, name_too_long);
         break;
     case 'e':
         if (text[0] != 'x' && text[0] != 'X')

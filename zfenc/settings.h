@@ -51,7 +51,7 @@ void handle_long_options(int argc, char **argv);
 // options.cpp
 void say(const char *text);               // a message line on standard output
 [[noreturn]] void refuse(const char *text); // say it and fail the run
-void take_name(char *field, const char *arg);
+[[noreturn]] void name_too_long(const char *name); // the refusal of take_name and add_extension
 void parse_option(const char *arg);
 
 // The output file being written: removed by fail_run and on the signals

@@ -1,5 +1,6 @@
 // The work-number log ZFENC.LOG: one line per encoded file, the next work
 // number from its last numbered line, and the title list made from it.
+#include "names.h"
 #include "settings.h"
 #include "zf_console.h"
 
@@ -15,21 +16,6 @@ constexpr const char kLogName[] = "ZFENC.LOG";
 constexpr std::size_t kLineSize = 300;
 constexpr int kRowsPerPage = 24;
 constexpr int kRowsPerPause = 16;
-
-// The file name as logged: after a ':', only the part after the last '\'
-// that follows it (or after the ':' itself).
-std::string logged_file_name(const char *output)
-{
-    std::string s = output;
-    auto colon = s.rfind(':');
-    if (colon == std::string::npos)
-        return s;
-    s.erase(0, colon + 1);
-    auto back = s.rfind('\\');
-    if (back != std::string::npos)
-        s.erase(0, back + 1);
-    return s;
-}
 
 // The title as logged: at most 30 bytes, cut at a character boundary and
 // padded to the full 30 columns.
@@ -104,7 +90,7 @@ bool log_append()
     bool ok = log != nullptr;
     if (log) {
         ok = std::fprintf(log, "%04d %-20.20s %s %d %s\n", settings.work_number,
-                          logged_file_name(settings.output_name).c_str(), logged_title(settings.title).c_str(),
+                          name_without_drive(settings.output_name).c_str(), logged_title(settings.title).c_str(),
                           settings.depth, settings.tag) > 0;
         ok = (std::fclose(log) == 0) && ok;
     }
