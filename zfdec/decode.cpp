@@ -3,6 +3,7 @@
 #include "companion.h"
 #include "decoder.h"
 #include "progress.h"
+#include "removal_guard.h"
 #include "zefa.h"
 #include "zf_console.h"
 
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 
 dec_state_t dec;
 
@@ -22,8 +22,6 @@ constexpr int kEsc = 27;
 constexpr int kMaxSize = 60000;
 
 int round_half(double x) { return static_cast<int>(x + 0.5); }
-
-int s16(const unsigned char *p) { return static_cast<int16_t>(p[0] << 8 | p[1]); }
 
 // Block 0 goes to the output name; block i to ZFDEC<i>.<ext> beside it.
 std::string block_output_name(const char *output, int i)
@@ -42,36 +40,19 @@ std::string block_output_name(const char *output, int i)
     return out.substr(0, dir_end) + name + ext;
 }
 
-// The output being written, removed when a signal ends the program.
-char guarded_output[1024];
-
-void remove_on_signal(int)
-{
-    if (guarded_output[0])
-        ::unlink(guarded_output); // async-signal-safe
-}
-
-void guard_output(const std::string &name)
-{
-    // a name that does not fit is not guarded (a cut one would name another file)
-    const std::size_t n = name.size() < sizeof guarded_output ? name.size() : 0;
-    std::memcpy(guarded_output, name.data(), n);
-    guarded_output[n] = '\0';
-    zf_console_on_signal(remove_on_signal);
-}
+// The block's output while it is written: removed when the block stops or
+// a signal ends the program.
+removal_guard block_output;
 
 // Ends a block that cannot be finished: the partial output is removed (a
 // plain file only, never a device or pipe it was written to), the input
 // closed and the reason told.  The run's status: 1.
-int stop_block(zf_file *f, const std::string &name, bool esc)
+int stop_block(zf_file *f, bool esc)
 {
-    const bool remove = guarded_output[0] != '\0';
-    guarded_output[0] = '\0';
     if (dec.out && !dec_settings.sink)
         std::fclose(dec.out);
     dec.out = nullptr;
-    if (remove)
-        std::remove(name.c_str());
+    block_output.remove_now();
     std::fputc('\n', stderr);
     zf_close(f);
     if (esc) {
@@ -99,7 +80,7 @@ bool open_output(const std::string &name)
     std::setvbuf(dec.out, dec.io_buffer.get(), _IOFBF, io_size);
     struct stat st {};
     if (fstat(fileno(dec.out), &st) == 0 && S_ISREG(st.st_mode))
-        guard_output(name);
+        block_output.guard(name.c_str());
     return true;
 }
 
@@ -155,8 +136,9 @@ int decode_block(zf_file *f, int i, const char *output_name, row_converter conve
         zf_close(f);
         return 1;
     }
-    const int width = s16(f->block + ZF_B_WIDTH), height = s16(f->block + ZF_B_HEIGHT);
-    const int x = s16(f->block + ZF_B_X), y = s16(f->block + ZF_B_Y);
+    zf_block b{};
+    zf_get_block(f, &b);
+    const int width = b.width, height = b.height, x = b.x, y = b.y;
     dec.block_x = x;
     if (!dec.scaling) {
         dec.out_width = width;
@@ -204,16 +186,16 @@ int decode_block(zf_file *f, int i, const char *output_name, row_converter conve
     for (int t = zf_line(f, &line); t >= 0; t = zf_line(f, &line)) {
         progress_step(t);
         if (zf_key_pressed() == kEsc)
-            return stop_block(f, name, true);
+            return stop_block(f, true);
         conv(line, width);
         if (writer(t, width) != 0)
-            return stop_block(f, name, false);
+            return stop_block(f, false);
     }
     if (djp && dec.scaling && pad_scaled_rows(type == 24 ? 3 : 1) != 0)
-        return stop_block(f, name, false);
+        return stop_block(f, false);
     if (!close_output())
-        return stop_block(f, name, false);
-    guarded_output[0] = '\0';
+        return stop_block(f, false);
+    block_output.release();
     progress_end();
     zf_cprintf(stderr, "\ncomplete.\n");
     if (!djp && dec_settings.sink) {

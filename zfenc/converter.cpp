@@ -1,6 +1,11 @@
 // Converter programs: TIF, GIF, BMP, PNG and JPEG images are turned into a
 // temporary DJP file by a separate program, started with a fixed argument
 // list ("DJ505JC", input, output) and trusted when it exits with 0.
+#include "converter.h"
+
+#include "names.h"
+#include "path_search.h"
+#include "run.h"
 #include "settings.h"
 #include "spawn.h"
 #include "zf_console.h"
@@ -161,7 +166,7 @@ const char *run_converter(const char *input_name)
         fail_run();
     }
     name_copy(settings.temporary_name, claimed.c_str());
-    guard_temporary();
+    temporary_guard.guard(settings.temporary_name);
     const std::string arg0 = settings.call_form == CallForm::Compatible ? std::string() : program;
     if (run_program(program, {arg0, "DJ505JC", input_name, settings.temporary_name}) != 0)
         cannot_start();

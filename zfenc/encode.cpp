@@ -1,8 +1,10 @@
 // The encode driver: one block of the whole input, fed row by row into the
 // library once per coding pass, with progress, ESC abort and clean-up.
-#include "input.h"
+#include "encode.h"
+
 #include "progress.h"
 #include "raw_formats.h"
+#include "run.h"
 #include "settings.h"
 #include "zefa.h"
 #include "zf_console.h"
@@ -86,12 +88,11 @@ Staging stage(const char *output_name)
 
 } // namespace
 
-bool encode_image(const char *read_name, const char *output_name, const char *tag, int depth)
+bool encode_image(const char *read_name, input_kind kind, const input_geometry &g, const char *output_name,
+                  const char *tag, int depth)
 {
     if (settings.author[0] == '\0')
         default_author(settings.author, AUTHOR_FIELD + 1);
-    input_geometry g{};
-    const input_kind kind = detect_input(read_name, &g);
     zf_set_info(ZFENC_SAVER, depth, -1, -1, 1, 1, 0);
     if (kind == INPUT_DJP && depth == 8)
         zf_set_palette(256, 8, reader.palette);
@@ -104,7 +105,7 @@ bool encode_image(const char *read_name, const char *output_name, const char *ta
 
     const Staging out = stage(output_name);
     if (!out.folder.empty())
-        guard_output(nullptr, out.folder.c_str());
+        output_guard.guard(nullptr, out.folder.c_str());
     zf_file *f = zf_create(out.path.c_str(), title, settings.comment, settings.author, settings.work_number);
     if (!f)
         fatal_library(output_name); // say which file could not be made
@@ -113,7 +114,7 @@ bool encode_image(const char *read_name, const char *output_name, const char *ta
     // as /dev/full or a pipe written in place
     struct stat st {};
     if (stat(out.path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        guard_output(out.path.c_str(), out.folder.empty() ? nullptr : out.folder.c_str());
+        output_guard.guard(out.path.c_str(), out.folder.empty() ? nullptr : out.folder.c_str());
     uint32_t *line = nullptr;
     int last = zf_begin_write(f, &line, g.x, g.y, g.width, g.height, tag, -1);
     if (last < 0)
@@ -178,17 +179,12 @@ bool encode_image(const char *read_name, const char *output_name, const char *ta
         zf_close(f);
         fail_run();
     }
-    const bool output_is_file = stat(out.path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     if (zf_close(f) != 0) {
         zf_print_error("");
         fail_run(); // the broken output is removed, nothing is logged
     }
     if (aborted) {
-        if (output_is_file)
-            std::remove(out.path.c_str());
-        if (!out.folder.empty())
-            ::rmdir(out.folder.c_str());
-        release_output();
+        output_guard.remove_now();
         zf_cprintf(stderr, "\rｴﾝｺｰﾄﾞを中止します\n出力ﾌｧｲﾙを削除しました\n");
         return false;
     }
@@ -200,6 +196,6 @@ bool encode_image(const char *read_name, const char *output_name, const char *ta
         }
         ::rmdir(out.folder.c_str());
     }
-    release_output();
+    output_guard.release();
     return true;
 }

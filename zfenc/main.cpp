@@ -1,17 +1,18 @@
 // zfenc: turns one raw or converted image into a ZEFA file.
+#include "converter.h"
+#include "encode.h"
 #include "input.h"
 #include "names.h"
+#include "run.h"
 #include "settings.h"
+#include "worklog.h"
 #include "zefa.h"
 #include "zf_console.h"
 
-#include <cctype>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 
 enc_settings settings;
 
@@ -35,23 +36,6 @@ const char *const kUsage[] = {
     "        -tl                ﾀｲﾄﾙﾘｽﾄ表示のみ行う",
     "        -95                Plugin呼び出しをWin95/DOS互換形式で行う",
 };
-
-// The output being written, removed when the run fails or is interrupted,
-// and the private folder it is written in.
-char guarded_output[1024];
-char guarded_folder[1024];
-// Set once the temporary name is complete: it is removed on a signal too.
-volatile std::sig_atomic_t temporary_guarded = 0;
-
-void remove_on_signal(int)
-{
-    if (guarded_output[0])
-        ::unlink(guarded_output); // async-signal-safe
-    if (guarded_folder[0])
-        ::rmdir(guarded_folder);
-    if (temporary_guarded)
-        ::unlink(settings.temporary_name);
-}
 
 bool exists(const char *name)
 {
@@ -81,48 +65,7 @@ bool holds_zefa_file(const char *name, input_kind kind)
     return true;
 }
 
-void end_of_run()
-{
-    std::free(settings.comment);
-    settings.comment = nullptr;
-    if (settings.temporary_name[0])
-        std::remove(settings.temporary_name);
-}
-
 } // namespace
-
-void guard_output(const char *name, const char *folder)
-{
-    // a name that does not fit is not guarded (a cut one would name another file)
-    const auto keep = [](char *field, const char *text) {
-        const std::size_t n = text && std::strlen(text) < sizeof guarded_output ? std::strlen(text) : 0;
-        std::memcpy(field, text, n);
-        field[n] = '\0';
-    };
-    keep(guarded_output, name);
-    keep(guarded_folder, folder);
-    zf_console_on_signal(remove_on_signal);
-}
-
-void release_output() { guarded_output[0] = guarded_folder[0] = '\0'; }
-
-void guard_temporary()
-{
-    temporary_guarded = 1;
-    zf_console_on_signal(remove_on_signal);
-}
-
-void fail_run()
-{
-    if (guarded_output[0])
-        std::remove(guarded_output);
-    if (guarded_folder[0])
-        ::rmdir(guarded_folder);
-    release_output();
-    end_of_run();
-    std::fflush(stdout);
-    std::exit(1);
-}
 
 int main(int argc, char **argv)
 {
@@ -235,7 +178,7 @@ int main(int argc, char **argv)
     std::printf("Compression type : %s\n", type);
     std::fflush(stdout);
 
-    const bool written = encode_image(read_name, settings.output_name, settings.tag, settings.depth);
+    const bool written = encode_image(read_name, kind, g, settings.output_name, settings.tag, settings.depth);
     if (written && settings.update_log) {
         zf_cprintf(stderr, "Update log file..");
         if (log_append())

@@ -1,7 +1,9 @@
 // The options of the command line, one argument at a time, into the run
 // settings.  A bad option is reported and ends the run.
 #include "settings.h"
+
 #include "names.h"
+#include "run.h"
 #include "zf_console.h"
 
 #include <cctype>

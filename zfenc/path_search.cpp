@@ -2,7 +2,9 @@
 // list named after the file's extension (ZFENC.LOG: $LOG), then $PATH.
 // Entries end at ';' or ':' (a drive letter's ':' stays in its entry); the
 // last '/' or '\' seen in the list is the separator used to join names.
-#include "settings.h"
+#include "path_search.h"
+
+#include "names.h"
 
 #include <cctype>
 #include <cstdlib>

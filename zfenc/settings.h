@@ -1,4 +1,5 @@
-// settings.h - the encoder's run settings and the operations of its parts.
+// settings.h - the encoder's run settings, and the operations that fill
+// them from the command line and the comment file.
 #ifndef ZFENC_SETTINGS_H
 #define ZFENC_SETTINGS_H
 
@@ -41,10 +42,6 @@ struct enc_settings {
 
 extern enc_settings settings;
 
-// Ends the run with status 1 after the caller printed why; removes an
-// output file that this run created and did not finish.
-[[noreturn]] void fail_run();
-
 // help.cpp: --help and --version anywhere on the line print and exit 0.
 void handle_long_options(int argc, char **argv);
 
@@ -54,34 +51,9 @@ void say(const char *text);               // a message line on standard output
 [[noreturn]] void name_too_long(const char *name); // the refusal of take_name and add_extension
 void parse_option(const char *arg);
 
-// The output file being written: removed by fail_run and on the signals
-// that end the program, so no half-written output is left behind; with it
-// the private folder it is written in, when there is one.
-void guard_output(const char *name, const char *folder = nullptr);
-void release_output();
-// The temporary name is complete in settings: removed on those signals too.
-void guard_temporary();
-
 // comment.cpp
 int load_comment(const char *name);
 void ask_title();
 void default_author(char *author, std::size_t size);
-
-// converter.cpp and path_search.cpp
-const char *run_converter(const char *input_name);
-FILE *open_on_path(const char *name, const char *mode, char *found_dir);
-FILE *search_path_list(const char *list, const char *name, const char *mode, char *found_dir);
-
-// worklog.cpp
-int log_next_number();
-// Appends the log line; false (after a warning naming the log) when it
-// cannot be written.
-bool log_append();
-void print_title_list();
-
-// input.cpp: see input.h.  encode.cpp:
-// Encodes the input into the output; true when the output is complete,
-// false when ESC stopped it (failures end the run).
-bool encode_image(const char *read_name, const char *output_name, const char *tag, int depth);
 
 #endif

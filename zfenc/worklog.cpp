@@ -1,6 +1,9 @@
 // The work-number log ZFENC.LOG: one line per encoded file, the next work
 // number from its last numbered line, and the title list made from it.
+#include "worklog.h"
+
 #include "names.h"
+#include "path_search.h"
 #include "settings.h"
 #include "zf_console.h"
 
