@@ -1,309 +1,235 @@
 // zfdec run on files the library writes: names, companions, DJP output,
-// options, statuses, ESC on a terminal, full disks and the same-file guard.
+// options, statuses, ESC on a terminal, signals, full disks, devices and
+// the same-file guard.
+#include "codec_run.h"
 #include "harness.h"
-#include "zefa.h"
-#include "record.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <csignal>
 #include <cstring>
-#include <sys/stat.h>
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-const zt::RunOptions kEnv{"", "", {"LC_ALL=C.UTF-8"}, {}};
+using namespace zt;
 
-struct Blk {
-    int x, y, w, h;
-    const char *tag;
-};
-
-// Pixel value of (col, row) in block b at a depth.
-uint32_t pixel(int depth, int b, int col, int row)
-{
-    const uint32_t v = static_cast<uint32_t>(col * 37 + row * 11 + b * 101);
-    return depth == 8 ? v & 0xFF : depth == 15 ? (v * 2) & 0xFFFE : (v * 0x010307) & 0xFFFFFF;
-}
-
-void write_zf(const std::string &path, int depth, const std::vector<Blk> &blocks, int ratio_x = 1,
-              int ratio_y = 1)
-{
-    zf::creation.n_pal = 0;
-    zf_set_info("test", depth, -1, -1, ratio_x, ratio_y, 0);
-    if (depth == 8) {
-        unsigned char pal[768];
-        for (int i = 0; i < 768; ++i)
-            pal[i] = static_cast<unsigned char>(255 - i / 3);
-        zf_set_palette(256, 8, pal);
-    }
-    zf_file *f = zf_create(path.c_str(), "t", nullptr, "a", 1);
-    ASSERT_NE(f, nullptr);
-    for (size_t b = 0; b < blocks.size(); ++b) {
-        const Blk &k = blocks[b];
-        uint32_t *line = nullptr;
-        ASSERT_EQ(zf_begin_write(f, &line, k.x, k.y, k.w, k.h, k.tag, -1), 0);
-        for (int r = 0; r < k.h; ++r) {
-            for (int c = 0; c < k.w; ++c)
-                line[c] = pixel(depth, static_cast<int>(b), c, r);
-            zf_line(f, &line);
-        }
-    }
-    ASSERT_EQ(zf_close(f), 0);
-    zf::creation.n_pal = 0;
-}
-
-Bytes expected_rgb(int depth, int b, int w, int h)
+// The RGB bytes zfdec writes for lines of a depth (params' palette: entry
+// v is the grey 255 - v).
+Bytes expected_rgb(int depth, const Image &lines)
 {
     Bytes out;
-    for (int r = 0; r < h; ++r)
-        for (int c = 0; c < w; ++c) {
-            const uint32_t v = pixel(depth, b, c, r);
+    for (const auto &row : lines)
+        for (uint32_t v : row) {
             if (depth == 24)
                 out.insert(out.end(), {uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
             else if (depth == 15)
-                out.insert(out.end(), {uint8_t(((v >> 6) & 31) * 8), uint8_t(((v >> 11) & 31) * 8),
-                                       uint8_t(((v >> 1) & 31) * 8)});
-            else {
-                const uint8_t p = static_cast<uint8_t>(255 - v); // palette entry v holds 255 - v
-                out.insert(out.end(), {p, p, p});
-            }
+                out.insert(out.end(), {uint8_t((v >> 6 & 31) * 8), uint8_t((v >> 11 & 31) * 8), uint8_t((v >> 1 & 31) * 8)});
+            else
+                out.insert(out.end(), 3, uint8_t(255 - v));
         }
     return out;
 }
 
-zt::RunResult zfdec(const zt::TempDir &dir, std::vector<std::string> args)
-{
-    zt::RunOptions o = kEnv;
-    o.cwd = dir.path();
-    return zt::run(zt::zfdec_path(), args, o);
-}
+class Zfdec : public ::testing::Test {
+protected:
+    RunResult zfdec(std::vector<std::string> args)
+    {
+        return run(zfdec_path(), args, RunOptions{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}});
+    }
+    // NAME.ZF of ZFBI blocks given as {x, y, width, height}; block b holds pattern b.
+    std::vector<Block> write(const std::string &name, int depth, const std::vector<std::array<int, 4>> &at, int ratio_x = 1)
+    {
+        std::vector<Block> blocks;
+        for (const auto &[x, y, w, h] : at)
+            blocks.push_back({x, y, "ZFBI", pattern(depth, w, h, static_cast<int>(blocks.size()))});
+        EXPECT_FALSE(write_zefa(dir / name, params(depth, ratio_x), blocks).empty());
+        return blocks;
+    }
+    std::string text(const std::string &name) const
+    {
+        const Bytes b = read_file(dir / name);
+        return {b.begin(), b.end()};
+    }
+    TempDir dir;
+};
 
-// NAME.ZF, large and optimising-coded, so that decoding it outlasts the
-// time a key or a signal takes to arrive.
-void write_slow_file(const zt::TempDir &dir, const std::string &name)
+bool is_device(const char *path)
 {
-    Bytes rgb;
-    for (int i = 0; i < 3000 * 2000; ++i)
-        rgb.insert(rgb.end(), {uint8_t(i * 7), uint8_t(i / 3000), uint8_t(i % 251)});
-    zt::write_file(dir / (name + ".RGB"), rgb);
-    zt::write_file(dir / (name + ".FAL"), std::string("F_ALL(V1.00)\n 3000  2000     0     0\n   1.00   255   255   255   0\n"));
-    zt::RunOptions o = kEnv;
-    o.cwd = dir.path();
-    ASSERT_EQ(zt::run(zt::zfenc_path(), {name, "-2", "-m1", "-nh"}, o).status, 0);
-    std::filesystem::remove(dir / (name + ".RGB"));
+    struct stat st {};
+    return stat(path, &st) == 0 && S_ISCHR(st.st_mode);
 }
 
 } // namespace
 
-TEST(Zfdec, EveryBlockToItsOwnFileWithCompanions)
+TEST_F(Zfdec, EveryBlockToItsOwnFileWithCompanions)
 {
-    zt::TempDir dir;
+    std::vector<Block> blocks;
     for (int depth : {8, 15, 24}) {
-        write_zf(dir / "img.ZF", depth, {{0, 0, 7, 3, "ZFBI"}, {7, 0, 5, 2, "ZFBM"}, {2, 3, 9, 4, "ZFBI"}});
-        auto r = zfdec(dir, {"img"});
+        blocks = write("img.ZF", depth, {{0, 0, 7, 3}, {7, 0, 5, 2}, {2, 3, 9, 4}});
+        const auto r = zfdec({"img"});
         ASSERT_EQ(r.status, 0) << r.out << r.err;
-        EXPECT_EQ(zt::read_file(dir / "img.RGB"), expected_rgb(depth, 0, 7, 3)) << depth;
-        EXPECT_EQ(zt::read_file(dir / "ZFDEC001.RGB"), expected_rgb(depth, 1, 5, 2)) << depth;
-        EXPECT_EQ(zt::read_file(dir / "ZFDEC002.RGB"), expected_rgb(depth, 2, 9, 4)) << depth;
-        const auto fal = zt::read_file(dir / "ZFDEC002.FAL");
-        EXPECT_EQ(std::string(fal.begin(), fal.end()),
-                  "F_ALL(V1.00)\n    9     4     2     3\n   1.00   255   255   255   0\n");
-        EXPECT_NE(r.out.find("Block number     :  2\nBlock size       : 9 x 4\n"
-                             "Output file      : ZFDEC002.RGB (+.FAL)\n"),
+        EXPECT_EQ(read_file(dir / "img.RGB"), expected_rgb(depth, blocks[0].lines)) << depth;
+        EXPECT_EQ(read_file(dir / "ZFDEC001.RGB"), expected_rgb(depth, blocks[1].lines)) << depth;
+        EXPECT_EQ(read_file(dir / "ZFDEC002.RGB"), expected_rgb(depth, blocks[2].lines)) << depth;
+        EXPECT_EQ(text("ZFDEC002.FAL"), "F_ALL(V1.00)\n    9     4     2     3\n   1.00   255   255   255   0\n");
+        EXPECT_NE(r.out.find("Block number     :  2\nBlock size       : 9 x 4\nOutput file      : ZFDEC002.RGB (+.FAL)\n"),
                   std::string::npos);
     }
-    auto r = zfdec(dir, {"img", "sub/out", "-p1"});
-    EXPECT_EQ(r.status, 1); // folder missing: the output cannot be created
+    // the output folder is missing, then there; IPR companions
+    EXPECT_EQ(zfdec({"img", "sub/out", "-p1"}).status, 1);
     std::filesystem::create_directory(dir / "sub");
-    r = zfdec(dir, {"img", "first", "sub/out", "-p1"});
-    ASSERT_EQ(r.status, 0);
-    EXPECT_TRUE(zt::file_exists(dir / "sub/out.RGB"));
-    EXPECT_TRUE(zt::file_exists(dir / "sub/ZFDEC001.RGB"));
-    const auto ipr = zt::read_file(dir / "sub/ZFDEC002.IPR");
-    EXPECT_EQ(std::string(ipr.begin(), ipr.end()), "9 4 2 3\n");
-}
+    ASSERT_EQ(zfdec({"img", "first", "sub/out", "-p1"}).status, 0);
+    EXPECT_TRUE(file_exists(dir / "sub/out.RGB"));
+    EXPECT_TRUE(file_exists(dir / "sub/ZFDEC001.RGB"));
+    EXPECT_EQ(text("sub/ZFDEC002.IPR"), "9 4 2 3\n");
 
-TEST(Zfdec, UnknownTagStillCounts)
-{
-    zt::TempDir dir;
-    write_zf(dir / "img.ZF", 24, {{0, 0, 4, 2, "ZFBI"}, {0, 2, 4, 2, "ZFBI"}, {0, 4, 4, 2, "ZFBI"}});
-    Bytes b = zt::read_file(dir / "img.ZF");
-    std::memcpy(&b[125 + 26 + 24], "QQQQ", 4);
-    zt::write_file(dir / "img.ZF", b);
-    auto r = zfdec(dir, {"img.ZF", "o.RGB"});
+    // a block of an unknown coding is said and still counts
+    Bytes b = read_file(dir / "img.ZF");
+    std::memcpy(&b[125 + 26 + 7 * 3 * 3], "QQQQ", 4);
+    write_file(dir / "unk.ZF", b);
+    std::filesystem::remove(dir / "ZFDEC001.RGB");
+    const auto r = zfdec({"unk.ZF", "o.RGB"});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("このﾌﾞﾛｯｸはﾃﾞｺｰﾄﾞできません"), std::string::npos);
-    EXPECT_FALSE(zt::file_exists(dir / "ZFDEC001.RGB"));
-    EXPECT_EQ(zt::read_file(dir / "ZFDEC002.RGB"), expected_rgb(24, 2, 4, 2));
+    EXPECT_FALSE(file_exists(dir / "ZFDEC001.RGB"));
+    EXPECT_EQ(read_file(dir / "ZFDEC002.RGB"), expected_rgb(24, blocks[2].lines));
 }
 
-TEST(Zfdec, DjpOutputTypesAndReduction)
+TEST_F(Zfdec, DjpOutputTypesAndReduction)
 {
-    zt::TempDir dir;
-    write_zf(dir / "p.ZF", 8, {{0, 0, 6, 2, "ZFBI"}, {0, 2, 6, 2, "ZFBI"}});
-    auto r = zfdec(dir, {"DJ505JC", "p", "p.DJP"});
+    const auto blocks = write("p.ZF", 8, {{0, 0, 6, 2}, {0, 2, 6, 2}});
+    auto r = zfdec({"DJ505JC", "p", "p.DJP"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("DJP出力のため最初の画像ﾌﾞﾛｯｸ以外無視します"), std::string::npos);
-    Bytes d = zt::read_file(dir / "p.DJP");
+    Bytes d = read_file(dir / "p.DJP");
     ASSERT_EQ(d.size(), 780u + 12u);
     EXPECT_EQ(Bytes(d.begin(), d.begin() + 12), (Bytes{'D', 'J', '5', '0', '5', 'J', 6, 0, 2, 0, 0, 0}));
-    EXPECT_EQ(d[12], 255);           // palette copied in stored order
-    EXPECT_EQ(d[780 + 1], pixel(8, 0, 1, 0)); // indices unchanged
+    EXPECT_EQ(d[12], 255);                        // palette copied in stored order
+    EXPECT_EQ(d[780 + 1], blocks[0].lines[0][1]); // indices unchanged
 
-    // Grey of a 24-bit image, reduced by the ratio and the bound.
-    write_zf(dir / "w.ZF", 24, {{0, 0, 320, 400, "ZFBI"}}, 2, 1);
-    r = zfdec(dir, {"DJ505JM", "w", "w.DJP"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    d = zt::read_file(dir / "w.DJP");
-    EXPECT_EQ(d[6] | d[7] << 8, 320);
-    EXPECT_EQ(d[8] | d[9] << 8, 200);
+    const auto u16 = [&d](size_t at) { return d[at] | d[at + 1] << 8; };
+    // grey of a 24-bit image, reduced by the ratio and the bound
+    write("w.ZF", 24, {{0, 0, 320, 400}}, 2);
+    ASSERT_EQ(zfdec({"DJ505JM", "w", "w.DJP"}).status, 0);
+    d = read_file(dir / "w.DJP");
+    EXPECT_EQ(u16(6), 320);
+    EXPECT_EQ(u16(8), 200);
     EXPECT_EQ(d[10], 8);
     EXPECT_EQ(d.size(), 12u + 320u * 200u); // exactly the rows and columns announced
-
-    r = zfdec(dir, {"DJ505J", "w", "h.DJP", "-h", "-w100,50"});
-    ASSERT_EQ(r.status, 0);
-    d = zt::read_file(dir / "h.DJP");
+    ASSERT_EQ(zfdec({"DJ505J", "w", "h.DJP", "-h", "-w100,50"}).status, 0);
+    d = read_file(dir / "h.DJP");
     EXPECT_EQ(d[10], 24);
-    EXPECT_EQ(d.size(), 12u + 3u * (d[6] | d[7] << 8) * (d[8] | d[9] << 8));
-    EXPECT_LE(d[6] | d[7] << 8, 100);
-    EXPECT_LE(d[8] | d[9] << 8, 50);
+    EXPECT_EQ(d.size(), 12u + 3u * u16(6) * u16(8));
+    EXPECT_LE(u16(6), 100);
+    EXPECT_LE(u16(8), 50);
 
-    // A block partly outside the header's size cannot push columns out.
-    write_zf(dir / "o.ZF", 24, {{-3, 0, 10, 10, "ZFBI"}});
-    r = zfdec(dir, {"DJ505J", "o", "o.DJP", "-w4,4"});
-    EXPECT_EQ(r.status, 0);
+    // a block partly outside the header's size cannot push columns out
+    write("o.ZF", 24, {{-3, 0, 10, 10}});
+    EXPECT_EQ(zfdec({"DJ505J", "o", "o.DJP", "-w4,4"}).status, 0);
 
     // A damaged header that announces fewer lines and columns than the
     // block holds: the extra ones are dropped (the sanitizer build checks
     // that no map or sum is indexed past its end).
-    write_zf(dir / "t.ZF", 24, {{0, 0, 641, 96, "ZFBI"}});
-    Bytes t = zt::read_file(dir / "t.ZF");
+    write("t.ZF", 24, {{0, 0, 641, 96}});
+    Bytes t = read_file(dir / "t.ZF");
     t[116] = 0x01, t[117] = 0x02, t[118] = 0, t[119] = 3; // 258 x 3
-    zt::write_file(dir / "t.ZF", t);
+    write_file(dir / "t.ZF", t);
     for (const char *marker : {"DJ505J", "DJ505JM"}) {
-        r = zfdec(dir, {marker, "t", "t.DJP", "-w64,64"});
+        r = zfdec({marker, "t", "t.DJP", "-w64,64"});
         EXPECT_EQ(r.status, 0) << r.err;
-        d = zt::read_file(dir / "t.DJP");
+        d = read_file(dir / "t.DJP");
         ASSERT_GE(d.size(), 12u);
-        EXPECT_EQ(d[6] | d[7] << 8, 64);
-        EXPECT_EQ(d[8] | d[9] << 8, 1);
+        EXPECT_EQ(u16(6), 64);
+        EXPECT_EQ(u16(8), 1);
         EXPECT_EQ(d.size(), 12u + 64u * (d[10] == 24 ? 3 : 1));
     }
 }
 
-TEST(Zfdec, OptionsStatusesAndMessages)
+TEST_F(Zfdec, OptionsStatusesAndMessages)
 {
-    zt::TempDir dir;
-    write_zf(dir / "img.ZF", 15, {{0, 0, 3, 3, "ZFBI"}});
-    auto r = zfdec(dir, {});
+    write("img.ZF", 15, {{0, 0, 3, 3}});
+    auto r = zfdec({});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("usage : ZFDEC {-opt} filename[.ZF] {outfile[.RGB]} {-opt}\n"), std::string::npos);
-    EXPECT_EQ(zfdec(dir, {"-q", "img"}).status, 17);
-    EXPECT_EQ(zfdec(dir, {"-Q1", "img"}).status, 100);
-    EXPECT_EQ(zfdec(dir, {"-q", "-i", "img"}).status, 0);
-    EXPECT_EQ(zfdec(dir, {"-q", "missing"}).status, 255);
-    r = zfdec(dir, {"img", "-x"});
+    // -q: the pixel ratio as the status, 255 when the file cannot be read
+    EXPECT_EQ(zfdec({"-q", "img"}).status, 17);
+    EXPECT_EQ(zfdec({"-Q1", "img"}).status, 100);
+    EXPECT_EQ(zfdec({"-q", "-i", "img"}).status, 0);
+    EXPECT_EQ(zfdec({"-q", "missing"}).status, 255);
+    r = zfdec({"img", "-x"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("ｵﾌﾟｼｮﾝ -x は間違った指定です\n"), std::string::npos);
     for (const char *w : {"-w10", "-w1,2,3", "-wa,2", "-w99999999999,2"})
-        EXPECT_EQ(zfdec(dir, {"DJ505J", "img", w}).status, 1) << w;
-    r = zfdec(dir, {"DJ505J"});
+        EXPECT_EQ(zfdec({"DJ505J", "img", w}).status, 1) << w;
+    r = zfdec({"DJ505J"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("処理ﾌｧｲﾙ名を指定してください"), std::string::npos);
-    r = zfdec(dir, {"-i", "img"});
-    EXPECT_NE(r.out.find("Color bit depth  : 15 bits (=32768 Colors)"), std::string::npos);
-    EXPECT_EQ(zfdec(dir, {"img", std::string(300, 'n')}).status, 1);
+    EXPECT_NE(zfdec({"-i", "img"}).out.find("Color bit depth  : 15 bits (=32768 Colors)"), std::string::npos);
+    EXPECT_EQ(zfdec({"img", std::string(300, 'n')}).status, 1);
 }
 
-TEST(Zfdec, ErrorsEndWithStatusOneAndSpareTheInput)
+// The input is never touched; an output that cannot be written, a device
+// (written in place, never removed), a missing or damaged input: status 1.
+TEST_F(Zfdec, FaultsItMustNotCommit)
 {
-    zt::TempDir dir;
-    write_zf(dir / "img.ZF", 24, {{0, 0, 5, 4, "ZFBI"}});
-    const Bytes original = zt::read_file(dir / "img.ZF");
-    auto r = zfdec(dir, {"img", "img.ZF"});
+    write("img.ZF", 24, {{0, 0, 300, 300}});
+    const Bytes original = read_file(dir / "img.ZF");
+    for (const char *same : {"img.ZF", "./img.ZF"}) {
+        EXPECT_EQ(zfdec({"img", same}).status, 1) << same;
+        EXPECT_EQ(read_file(dir / "img.ZF"), original) << same;
+    }
+    std::filesystem::create_symlink("/dev/full", dir / "dev.RGB");
+    const auto r = zfdec({"img", "dev"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(zt::read_file(dir / "img.ZF"), original);
-    r = zfdec(dir, {"img", "./img.ZF"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(zt::read_file(dir / "img.ZF"), original);
+    EXPECT_NE(r.err.find("出力ﾌｧｲﾙが作成できません"), std::string::npos) << r.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "dev.RGB"));
+    EXPECT_TRUE(is_device("/dev/full"));
 
-    std::filesystem::create_symlink("/dev/full", dir / "full.RGB");
-    r = zfdec(dir, {"img", "full.RGB"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("出力ﾌｧｲﾙが作成できません"), std::string::npos);
-
-    EXPECT_EQ(zfdec(dir, {"nothere"}).status, 1);
-    Bytes cut = original;
-    cut.resize(cut.size() - 8 - 20); // inside the payload
-    zt::write_file(dir / "cut.ZF", cut);
-    r = zfdec(dir, {"cut"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("ファイルはもうありません"), std::string::npos);
+    EXPECT_EQ(zfdec({"nothere"}).status, 1);
+    write_file(dir / "cut.ZF", Bytes(original.begin(), original.end() - 8 - 20)); // inside the payload
+    const auto cut = zfdec({"cut"});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_NE(cut.err.find("ファイルはもうありません"), std::string::npos);
 }
 
-TEST(Zfdec, EscOnTheTerminalRemovesThePartialOutput)
+// ESC on a terminal and SIGINT, SIGTERM, SIGHUP while the output is being
+// written remove it; a signal ends the program with it.  The file is large
+// and optimising-coded, so the decoding outlasts the delay.
+TEST_F(Zfdec, InterruptionsRemoveThePartialOutput)
 {
-    zt::TempDir dir;
-    write_slow_file(dir, "big");
-    zt::RunOptions o = kEnv;
-    o.cwd = dir.path();
+    std::mt19937 rng(3);
+    ASSERT_FALSE(write_zefa(dir / "big.ZF", params(24), {{0, 0, "ZFSS", random_image(rng, 24, 3000, 2000, 100000)}}).empty());
+    RunOptions o{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}};
     o.repeat_keys_ms = 100; // until the program takes one
-    auto r = zt::run_pty(zt::zfdec_path(), {"big"}, "\x1b", 0, o);
-    EXPECT_EQ(r.status, 1) << r.out;
-    EXPECT_NE(r.out.find("ﾃﾞｺｰﾄﾞを中止します"), std::string::npos) << r.out;
-    EXPECT_FALSE(zt::file_exists(dir / "big.RGB"));
-}
-
-// A signal while the output is being written removes it and ends the
-// program with the signal.  The file is large and optimising-coded, so the
-// decoding outlasts the delay.
-TEST(Zfdec, SignalsRemoveThePartialOutput)
-{
-    zt::TempDir dir;
-    write_slow_file(dir, "img");
-    zt::RunOptions o = kEnv;
-    o.cwd = dir.path();
+    const auto esc = run_pty(zfdec_path(), {"big"}, "\x1b", 0, o);
+    EXPECT_EQ(esc.status, 1) << esc.out;
+    EXPECT_NE(esc.out.find("ﾃﾞｺｰﾄﾞを中止します"), std::string::npos) << esc.out;
+    EXPECT_FALSE(file_exists(dir / "big.RGB"));
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        std::filesystem::remove(dir / "img.RGB");
         o.signal = sig;
         o.signal_after_ms = 100;
-        const auto r = zt::run(zt::zfdec_path(), {"img"}, o);
+        const auto r = run(zfdec_path(), {"big"}, o);
         EXPECT_EQ(r.status, 128 + sig) << r.out << r.err;
-        EXPECT_FALSE(zt::file_exists(dir / "img.RGB")) << sig;
+        EXPECT_FALSE(file_exists(dir / "big.RGB")) << sig;
     }
 }
 
-TEST(Zfdec, ADeviceAsOutputIsNeverRemoved)
-{
-    zt::TempDir dir;
-    write_zf(dir / "img.ZF", 24, {{0, 0, 300, 300, "ZFBI"}});
-    std::filesystem::create_symlink("/dev/full", dir / "dev.RGB");
-    const auto r = zfdec(dir, {"img", "dev"});
-    EXPECT_TRUE(std::filesystem::is_symlink(dir / "dev.RGB"));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("出力ﾌｧｲﾙが作成できません"), std::string::npos) << r.err;
-    struct stat st {};
-    ASSERT_EQ(stat("/dev/full", &st), 0);
-    EXPECT_TRUE(S_ISCHR(st.st_mode));
-}
-
 // "--" ends the options: names that begin with '-', and "--help" as a name.
-TEST(Zfdec, DoubleDashEndsTheOptions)
+TEST_F(Zfdec, DoubleDashEndsTheOptions)
 {
-    zt::TempDir dir;
-    write_zf(dir / "-img.ZF", 24, {{0, 0, 4, 2, "ZFBI"}});
-    auto r = zfdec(dir, {"-p1", "--", "-img", "-i"});
+    const auto blocks = write("-img.ZF", 24, {{0, 0, 4, 2}});
+    auto r = zfdec({"-p1", "--", "-img", "-i"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(zt::read_file(dir / "-i.RGB"), expected_rgb(24, 0, 4, 2));
-    EXPECT_TRUE(zt::file_exists(dir / "-i.IPR"));
-    r = zfdec(dir, {"DJ505J", "--", dir / "-img.ZF", "-o.DJP"});
+    EXPECT_EQ(read_file(dir / "-i.RGB"), expected_rgb(24, blocks[0].lines));
+    EXPECT_TRUE(file_exists(dir / "-i.IPR"));
+    r = zfdec({"DJ505J", "--", dir / "-img.ZF", "-o.DJP"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(zt::read_file(dir / "-o.DJP").size(), 12u + 4 * 2 * 3);
-    r = zfdec(dir, {"--", "--version"});
+    EXPECT_EQ(read_file(dir / "-o.DJP").size(), 12u + 4 * 2 * 3);
+    r = zfdec({"--", "--version"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("ファイルがありません"), std::string::npos) << r.out << r.err;
-    EXPECT_NE(zfdec(dir, {"--help"}).out.find("  --  "), std::string::npos);
+    EXPECT_NE(zfdec({"--help"}).out.find("  --  "), std::string::npos);
 }
