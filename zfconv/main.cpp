@@ -106,8 +106,9 @@ int to_png(const std::string &input, const std::string &output)
     return 0;
 }
 
-// Writing an output over its input would destroy the input while it is read.
-int convert(int (*to)(const std::string &, const std::string &), const char *input, const char *output)
+// Runs the conversion, unless the output names the input: writing it
+// would destroy the input while it is read.
+int run_unless_same_file(int (*to)(const std::string &, const std::string &), const char *input, const char *output)
 {
     if (same_file(input, output))
         return fail(input, std::string("the output ") + output + " is the input file");
@@ -127,9 +128,9 @@ int main(int argc, char **argv)
         return 0;
     }
     if (argc == 4 && std::strncmp(argv[1], "DJ505J", 6) == 0)
-        return convert(to_djp, argv[2], argv[3]);
+        return run_unless_same_file(to_djp, argv[2], argv[3]);
     if (argc == 3 && argv[1][0] != '-')
-        return convert(to_png, argv[1], argv[2]);
+        return run_unless_same_file(to_png, argv[1], argv[2]);
     std::fputs(kUsage, stderr);
     return 2;
 }
