@@ -1,8 +1,7 @@
 // Header display and library messages, shown by a real program in both
 // console character sets, and the pauses on a terminal.
+#include "codec_run.h"
 #include "harness.h"
-#include "zefa.h"
-#include "record.h"
 
 #include <gtest/gtest.h>
 
@@ -19,13 +18,11 @@ const std::string kSjisTitle = "\x95\x5c\x91\xe8";
 
 std::string make_file(const zt::TempDir &dir, const char *comment, const std::string &title = "A title")
 {
-    const std::string path = dir / "shown.ZF";
-    zf::creation.n_pal = 0;
-    zf_set_info("saver 1.0", 24, 640, 400, 1, 2, 0);
-    zf_file *f = zf_create(path.c_str(), title.c_str(), comment, "artist", 42);
-    EXPECT_NE(f, nullptr);
-    EXPECT_EQ(zf_close(f), 0);
-    return path;
+    zf_params p = zt::params(24, 1, 2);
+    p.saver = "saver 1.0";
+    p.max_width = 640, p.max_height = 400;
+    EXPECT_FALSE(zt::write_zefa(dir / "shown.ZF", p, {}, {title.c_str(), comment, "artist", 42}).empty());
+    return dir / "shown.ZF";
 }
 
 std::string lines(int n, const char *end = "\r\n")

@@ -1,8 +1,9 @@
 // The tools' texts: Japanese by default, English when the locale asks for
 // it (through the message catalog), the catalog complete, and the --help
 // and --version texts.
+#include "codec_run.h"
 #include "harness.h"
-#include "zefa.h"
+#include "pictures.h"
 
 #include <gtest/gtest.h>
 
@@ -126,30 +127,14 @@ std::string japanese_in(const std::string &text)
     return {};
 }
 
-// A ZEFA file of 24-bit ZFBI blocks (x, y, w, h), a comment and a ratio.
-void write_zefa(const std::string &path, const std::vector<std::array<int, 4>> &blocks, const char *comment,
+// A ZEFA file of ZFBI blocks {x, y, w, h}, a comment and a ratio.
+void write_zefa(const std::string &path, const std::vector<std::array<int, 4>> &at, const char *comment,
                 int ratio_x = 1, int depth = 24)
 {
-    zf_set_info("english test", depth, -1, -1, ratio_x, 1, 0);
-    zf_file *f = zf_create(path.c_str(), "a title", comment, "an author", 3);
-    ASSERT_NE(f, nullptr);
-    for (const auto &b : blocks) {
-        uint32_t *line = nullptr;
-        ASSERT_EQ(zf_begin_write(f, &line, b[0], b[1], b[2], b[3], "ZFBI", -1), 0);
-        for (int r = 0; r < b[3]; ++r) {
-            for (int c = 0; c < b[2]; ++c)
-                line[c] = static_cast<uint32_t>(c * 3 + r) & 0xFFFFFF;
-            zf_line(f, &line);
-        }
-    }
-    ASSERT_EQ(zf_close(f), 0);
-}
-
-std::string fal_text(int w, int h)
-{
-    char text[128];
-    std::snprintf(text, sizeof text, "F_ALL(V1.00)\n%5d%6d%6d%6d\n   1.00   255   255   255   0\n", w, h, 0, 0);
-    return text;
+    std::vector<zt::Block> blocks;
+    for (const auto &[x, y, w, h] : at)
+        blocks.push_back({x, y, "ZFBI", zt::pattern(depth, w, h)});
+    ASSERT_FALSE(zt::write_zefa(path, zt::params(depth, ratio_x), blocks, {"a title", comment, "an author", 3}).empty());
 }
 
 } // namespace
@@ -167,13 +152,13 @@ TEST(Messages, EnglishRunsShowNoJapanese)
     for (int i = 0; i < 5 * 4 * 3; ++i)
         rgb.push_back(static_cast<uint8_t>(i * 5));
     zt::write_file(dir / "p.RGB", rgb);
-    zt::write_file(dir / "p.FAL", fal_text(5, 4));
+    zt::write_file(dir / "p.FAL", zt::fal_text(5, 4));
     zt::write_file(dir / "short.RGB", Bytes(30, 9));
-    zt::write_file(dir / "short.FAL", fal_text(4, 4));
+    zt::write_file(dir / "short.FAL", zt::fal_text(4, 4));
     zt::write_file(dir / "huge.RGB", Bytes(3, 0));
-    zt::write_file(dir / "huge.FAL", fal_text(40000, 1));
+    zt::write_file(dir / "huge.FAL", zt::fal_text(40000, 1));
     zt::write_file(dir / "x.RGB", Bytes(640 * 400 * 3, 7));
-    zt::write_file(dir / "c.DJP", Bytes{'D', 'J', '5', '0', '5', 'J', 1, 0, 1, 0, 24, 0, 1, 2, 3});
+    zt::write_file(dir / "c.DJP", zt::djp_file(1, 1, 24, {1, 2, 3}));
     zt::write_file(dir / "big.DOC", std::string(65533, 'x'));
     std::filesystem::copy_file(zt::tools_dir() + "/fake_conv", dir / "GIF_CONV.EXE");
     zt::write_file(dir / "fail.gif", std::string("fail"));
@@ -199,8 +184,7 @@ TEST(Messages, EnglishRunsShowNoJapanese)
     write_zefa(dir / "unk.ZF", {{0, 0, 3, 3}}, "");
     {
         Bytes b = zt::read_file(dir / "unk.ZF");
-        const size_t first = size_t(b[106]) << 24 | size_t(b[107]) << 16 | size_t(b[108]) << 8 | b[109];
-        std::memcpy(&b[first], "ZFXX", 4);
+        std::memcpy(&b[125], "ZFXX", 4); // the first block, after an empty comment
         zt::write_file(dir / "unk.ZF", b);
         b = zt::read_file(dir / "img.ZF");
         b.resize(b.size() - 30);
@@ -213,7 +197,7 @@ TEST(Messages, EnglishRunsShowNoJapanese)
     for (int i = 0; i < 2000 * 1500; ++i)
         big.insert(big.end(), {uint8_t(i), uint8_t(i >> 8), uint8_t(i >> 16)});
     zt::write_file(dir / "bigenc.RGB", big);
-    zt::write_file(dir / "bigenc.FAL", fal_text(2000, 1500));
+    zt::write_file(dir / "bigenc.FAL", zt::fal_text(2000, 1500));
 
     struct Case {
         std::string program;

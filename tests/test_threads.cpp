@@ -29,76 +29,27 @@ struct Result {
     bool lines_match = false;
 };
 
-zf_params params_for(int depth)
-{
-    zf_params p{};
-    p.saver = "thread test";
-    p.depth = depth;
-    p.max_width = p.max_height = -1;
-    p.ratio_x = p.ratio_y = 1;
-    if (depth == 8) {
-        p.n_pal = 256;
-        p.n_bits = 8;
-        for (int i = 0; i < 768; ++i)
-            p.palette[i] = static_cast<unsigned char>(i * 5);
-    }
-    return p;
-}
-
-// Writes the job's picture as two blocks side by side, every pass the
-// coding asks for.
-bool write_job(zf_file *f, const Job &job, const zt::Image &img)
-{
-    for (int b = 0; b < 2; ++b) {
-        uint32_t *line = nullptr;
-        if (zf_begin_write(f, &line, b * job.width, 0, job.width, job.height, job.tag, -1) != 0)
-            return false;
-        for (int y = 0, r = 1; r != -2;) {
-            std::memcpy(line, img[static_cast<size_t>(y)].data(), sizeof(uint32_t) * static_cast<size_t>(job.width));
-            r = zf_line(f, &line);
-            if (r == -1)
-                return false;
-            y = r == 0 ? 0 : y + 1;
-        }
-    }
-    return zf_close(f) == 0;
-}
-
 Result run_job(const Job &job, const std::string &path)
 {
     Result out;
     std::mt19937 rng(job.seed);
     const zt::Image img = zt::random_image(rng, job.depth, job.width, job.height, 12);
-    const zf_params p = params_for(job.depth);
-    int fd = -1;
-    zf_file *f = nullptr;
-    if (job.to_descriptor) {
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        f = zf_create_fd(fd, "title", "a comment", "artist", 7, &p);
-    } else {
-        f = zf_create_with(path.c_str(), "title", "a comment", "artist", 7, &p);
-    }
-    const bool written = f && write_job(f, job, img);
+    const std::vector<zt::Block> blocks = {{0, 0, job.tag, img}, {job.width, 0, job.tag, img}}; // side by side
+    const zf_params p = zt::params(job.depth);
+    const int fd = job.to_descriptor ? ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
+    const bool written = zt::write_blocks(job.to_descriptor ? zf_create_fd(fd, "title", "a comment", "artist", 7, &p)
+                                                            : zf_create_with(path.c_str(), "title", "a comment", "artist", 7, &p),
+                                          blocks);
     if (fd >= 0)
         ::close(fd);
-    if (!written)
-        return out;
-    out.file = zt::read_file(path);
-    if (out.file.size() < ZF_HEADER_SIZE)
+    out.file = zt::read_bytes(path);
+    if (!written || out.file.size() < ZF_HEADER_SIZE)
         return out;
     std::memset(out.file.data() + ZF_H_TIME, 0, 4);
 
-    // the lines of the second block, by name
-    zf_file *r = zf_open(path.c_str());
-    int blocks = 0;
-    out.lines_match = r != nullptr;
-    for (int n = r ? zf_first_block(r) : 0; n == 1; n = zf_next_block(r), ++blocks) {
-        uint32_t *line = nullptr;
-        out.lines_match = out.lines_match && zf_begin_read(r) == 0;
-        for (int y; out.lines_match && (y = zf_line(r, &line)) >= 0;)
-            out.lines_match = std::memcmp(line, img[static_cast<size_t>(y)].data(), sizeof(uint32_t) * static_cast<size_t>(job.width)) == 0;
-    }
-    out.lines_match = out.lines_match && blocks == 2 && zf_close(r) == 0;
+    // the lines of both blocks, by name
+    const zt::ReadBack r = zt::read_back(path);
+    out.lines_match = r.error == 0 && r.close == 0 && r.blocks.size() == 2 && r.blocks[0].lines == img && r.blocks[1].lines == img;
 
     // the whole picture, from memory
     zf_file *m = zf_open_memory(out.file.data(), out.file.size());

@@ -143,13 +143,18 @@ zf_params params(int depth, int ratio_x, int ratio_y)
     return p;
 }
 
+bool write_blocks(zf_file *f, const std::vector<Block> &blocks)
+{
+    if (!f)
+        return false;
+    const bool written = std::all_of(blocks.begin(), blocks.end(), [f](const Block &b) { return write_block(f, b, nullptr); });
+    return zf_close(f) == 0 && written;
+}
+
 Bytes write_zefa(const std::string &path, const zf_params &p, const std::vector<Block> &blocks, const Texts &texts)
 {
     zf_file *f = zf_create_with(path.c_str(), texts.title, texts.comment, texts.artist, texts.number, &p);
-    if (!f)
-        return {};
-    const bool written = std::all_of(blocks.begin(), blocks.end(), [f](const Block &b) { return write_block(f, b, nullptr); });
-    return zf_close(f) == 0 && written ? read_bytes(path) : Bytes{};
+    return write_blocks(f, blocks) ? read_bytes(path) : Bytes{};
 }
 
 ReadBack read_back(const std::string &path) { return read_all(zf_open(path.c_str())); }

@@ -54,6 +54,8 @@ struct Texts {
     int number = 1;
 };
 
+// Writes these blocks into a new record and closes it; false after any failure.
+bool write_blocks(zf_file *f, const std::vector<Block> &blocks);
 // Writes a file of these blocks; its bytes, or nothing after any failure.
 Bytes write_zefa(const std::string &path, const zf_params &p, const std::vector<Block> &blocks,
                  const Texts &texts = {});
