@@ -119,7 +119,8 @@ TEST_F(Container, BlockHeaderBytesAndRunningMaximum)
         std::vector<std::array<int, 4>> blocks;
         int max, width, height;
     };
-    for (const Case &c : {Case{{{10, 0, 100, 50}, {0, 60, 80, 40}}, -1, 110, 100}, Case{{{0, 0, 100, 1}, {50, 0, 100, 1}}, -1, 150, 1},
+    for (const Case &c : {Case{{{10, 0, 100, 50}, {0, 60, 80, 40}}, -1, 110, 100},
+                          Case{{{0, 0, 100, 1}, {50, 0, 100, 1}}, -1, 150, 1},
                           Case{{{0, 0, 100, 1}, {50, 0, 100, 1}}, 0, 0, 0}, Case{{{-5, -2, 20, 3}}, -1, 20, 3}}) {
         write_blocks(path, c.blocks, c.max);
         const ReadBack r = read_back(path);

@@ -9,6 +9,8 @@
 
 namespace {
 
+using zt::has;
+
 const std::string kTool = zt::tools_dir() + "/show_header";
 const zt::RunOptions kUtf8{"", "", {"LC_ALL=C.UTF-8", "TZ=UTC"}, {}};
 const zt::RunOptions kSjis{"", "", {"LC_ALL=ja_JP.SJIS", "TZ=UTC"}, {}};
@@ -47,24 +49,22 @@ TEST(Display, FullHeaderInBothCharacterSets)
               "Subtitle         : shown   \n"
               "Title            : " + title + "\n"
               "Saver/Encoder    : saver 1.0                     \n");
-    EXPECT_NE(r.out.find("Number           : 42\n"
-                         "Color bit depth  : 24 bits (=16777216 Colors)\n"
-                         "Pixel ratio      : 1:2\n"
-                         "Max image size   : 640 x 400\n"
-                         "User comment     : \nfirst\nsecond\n"),
-              std::string::npos)
-        << r.out;
+    EXPECT_TRUE(has(r.out, "Number           : 42\n"
+                           "Color bit depth  : 24 bits (=16777216 Colors)\n"
+                           "Pixel ratio      : 1:2\n"
+                           "Max image size   : 640 x 400\n"
+                           "User comment     : \nfirst\nsecond\n"));
 
     auto s = zt::run(kTool, {path, "3"}, kSjis);
-    EXPECT_NE(s.out.find("Title            : A " + kSjisTitle + std::string(24, ' ') + "\n"), std::string::npos);
+    EXPECT_TRUE(has(s.out, "Title            : A " + kSjisTitle + std::string(24, ' ') + "\n"));
 }
 
 TEST(Display, BriefHeaderAndEmptyComment)
 {
     zt::TempDir dir;
     auto r = zt::run(kTool, {make_file(dir, nullptr), "1"}, kUtf8);
-    EXPECT_EQ(r.out.find("Date Time"), std::string::npos);
-    EXPECT_NE(r.out.find("User comment     : no comment string\n"), std::string::npos);
+    EXPECT_FALSE(has(r.out, "Date Time"));
+    EXPECT_TRUE(has(r.out, "User comment     : no comment string\n"));
 }
 
 TEST(Display, SixteenLineRule)
@@ -72,19 +72,19 @@ TEST(Display, SixteenLineRule)
     zt::TempDir dir;
     // Exactly 16 lines: no notice in any mode.
     auto r = zt::run(kTool, {make_file(dir, lines(16).c_str()), "1"}, kUtf8);
-    EXPECT_NE(r.out.find("line 16\n"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "line 16\n"));
     EXPECT_EQ(r.err, "");
 
     // 20 lines, brief mode: 16 lines, then the notice.
     const std::string twenty = make_file(dir, lines(20).c_str());
     r = zt::run(kTool, {twenty, "1"}, kUtf8);
-    EXPECT_NE(r.out.find("line 16\n"), std::string::npos);
-    EXPECT_EQ(r.out.find("line 17"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "line 16\n"));
+    EXPECT_FALSE(has(r.out, "line 17"));
     EXPECT_EQ(r.err, "- includeing comment too long, left line skipped -\n");
 
     // Full mode pauses and goes on; without a terminal it does not wait.
     r = zt::run(kTool, {twenty, "3"}, kUtf8);
-    EXPECT_NE(r.out.find("line 20\n"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "line 20\n"));
     EXPECT_EQ(r.err, "-- hit any key --" + std::string(17, ' ') + "\r");
 
     // An empty 17th line restarts the count; it is the first of up to 16
@@ -95,7 +95,7 @@ TEST(Display, SixteenLineRule)
 
     // A comment without a final line end gets one.
     r = zt::run(kTool, {make_file(dir, "no end"), "1"}, kUtf8);
-    EXPECT_NE(r.out.find("\nno end\n"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "\nno end\n"));
 }
 
 TEST(Display, PauseWaitsForAKeyOnATerminal)
@@ -106,9 +106,9 @@ TEST(Display, PauseWaitsForAKeyOnATerminal)
     // release it.
     auto r = zt::run_pty(kTool, {path, "2"}, "xy", 300, kUtf8);
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("-- hit any key --"), std::string::npos);
-    EXPECT_NE(r.out.find("-- Decode start, hit any key --"), std::string::npos);
-    EXPECT_NE(r.out.find("line 20"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "-- hit any key --"));
+    EXPECT_TRUE(has(r.out, "-- Decode start, hit any key --"));
+    EXPECT_TRUE(has(r.out, "line 20"));
 }
 
 TEST(Display, ErrorMessages)

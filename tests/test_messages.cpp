@@ -36,21 +36,21 @@ std::string read_text(const std::string &path)
 TEST(Messages, JapaneseByDefaultEnglishOnRequest)
 {
     const auto ja = run(zt::zfenc_path(), {"missing"}, {"LC_ALL=C.UTF-8"});
-    EXPECT_NE(ja.out.find("指定されたﾌｧｲﾙが見つかりません\n"), std::string::npos) << ja.out;
+    EXPECT_TRUE(zt::has(ja.out, "指定されたﾌｧｲﾙが見つかりません\n"));
     for (const std::vector<std::string> &env :
          {std::vector<std::string>{"LC_ALL=C.UTF-8", "LANGUAGE=en"}, std::vector<std::string>{"LC_MESSAGES=en_US.UTF-8"},
           std::vector<std::string>{"LANG=en_US.UTF-8"}}) {
         const auto en = run(zt::zfenc_path(), {"missing"}, env);
-        EXPECT_NE(en.out.find("The file given cannot be found\n"), std::string::npos) << env[0] << en.out;
+        EXPECT_TRUE(zt::has(en.out, "The file given cannot be found\n")) << env[0];
         EXPECT_EQ(en.status, 1);
     }
     // formats keep their arguments; library messages too
     const auto opt = run(zt::zfdec_path(), {"x", "-z9"}, {"LC_ALL=C.UTF-8", "LANGUAGE=en"});
-    EXPECT_NE(opt.out.find("Option -z9 is not valid\n"), std::string::npos) << opt.out;
+    EXPECT_TRUE(zt::has(opt.out, "Option -z9 is not valid\n"));
     const auto usage = run(zt::zfenc_path(), {}, {"LC_ALL=C.UTF-8", "LANGUAGE=en"});
-    EXPECT_NE(usage.out.find("        -b                 no compression\n"), std::string::npos);
+    EXPECT_TRUE(zt::has(usage.out, "        -b                 no compression\n"));
     // the banner and the usage line are the system's own in every language
-    EXPECT_NE(usage.out.find("usage : ZFENC {-opt} filename[.RGB|.Q0] {outfile[.ZF]} {-opt}\n"), std::string::npos);
+    EXPECT_TRUE(zt::has(usage.out, "usage : ZFENC {-opt} filename[.RGB|.Q0] {outfile[.ZF]} {-opt}\n"));
 }
 
 // Every Japanese text of the programs and the library has an English one.
@@ -85,18 +85,18 @@ TEST(Messages, HelpAndVersion)
     for (const std::string &program : {zt::zfenc_path(), zt::zfdec_path(), zt::zfconv_path()}) {
         const auto help = run(program, {"--help"}, {"LC_ALL=C.UTF-8"});
         EXPECT_EQ(help.status, 0) << program;
-        EXPECT_NE(help.out.find("usage: "), std::string::npos);
-        EXPECT_NE(help.out.find("example"), std::string::npos);
+        EXPECT_TRUE(zt::has(help.out, "usage: "));
+        EXPECT_TRUE(zt::has(help.out, "example"));
         const auto version = run(program, {"--version"}, {"LC_ALL=C.UTF-8"});
         EXPECT_EQ(version.status, 0);
-        EXPECT_NE(version.out.find("1.0"), std::string::npos);
+        EXPECT_TRUE(zt::has(version.out, "1.0"));
     }
     const auto enc = run(zt::zfenc_path(), {"--help"}, {"LC_ALL=C.UTF-8"}).out;
     for (const char *option : {"-m1", "-m2", "-2", "-b", "-a", "-c", "-ti", "-tn", "-nh", "-tl", "-95", "-ex"})
-        EXPECT_NE(enc.find(std::string("  ") + option), std::string::npos) << option;
+        EXPECT_TRUE(zt::has(enc, std::string("  ") + option)) << option;
     const auto dec = run(zt::zfdec_path(), {"--help"}, {"LC_ALL=C.UTF-8"}).out;
     for (const char *option : {"-i", "-p1", "-w", "-h", "-q", "DJ505JM"})
-        EXPECT_NE(dec.find(option), std::string::npos) << option;
+        EXPECT_TRUE(zt::has(dec, option)) << option;
 }
 
 namespace {
@@ -253,7 +253,7 @@ TEST(Messages, EnglishRunsShowNoJapanese)
     for (const auto &[program, args] : {std::pair{enc, std::vector<std::string>{"bigenc", "-2"}},
                                         std::pair{dec, std::vector<std::string>{"bigdec"}}}) {
         const auto r = zt::run_pty(program, args, "\x1b", 0, o);
-        EXPECT_NE(r.out.find("was removed"), std::string::npos) << r.out;
+        EXPECT_TRUE(zt::has(r.out, "was removed"));
         EXPECT_EQ(japanese_in(r.out), "") << program;
     }
 }

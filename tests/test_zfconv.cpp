@@ -106,7 +106,7 @@ TEST_F(Zfconv, FailuresLeaveNoOutput)
         write_file(dir / "cut", b);
         const auto r = conv({"DJ505JC", "cut", "out.DJP"});
         EXPECT_NE(r.status, 0) << name;
-        EXPECT_NE(r.err.find("zfconv: cut: "), std::string::npos) << name << r.err;
+        EXPECT_TRUE(has(r.err, "zfconv: cut: ")) << name;
         EXPECT_FALSE(file_exists(dir / "out.DJP")) << name;
     }
     write_file(dir / "text", std::string("just some text"));
@@ -119,13 +119,13 @@ TEST_F(Zfconv, FailuresLeaveNoOutput)
         const auto r = conv({"DJ505JC", in, out});
         EXPECT_EQ(r.status, 1) << in;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-        EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+        EXPECT_TRUE(has(r.err, named));
         EXPECT_FALSE(file_exists(dir / "out.DJP"));
     }
     // a device is written in place and stays a device
     const auto full = conv({"DJ505JC", "c.png", "/dev/full"});
     EXPECT_EQ(full.status, 1);
-    EXPECT_NE(full.err.find("/dev/full"), std::string::npos);
+    EXPECT_TRUE(has(full.err, "/dev/full"));
     EXPECT_TRUE(is_device("/dev/full"));
     const auto piped = conv({"c.png", "/dev/stdout"});
     EXPECT_EQ(piped.status, 0);
@@ -133,7 +133,7 @@ TEST_F(Zfconv, FailuresLeaveNoOutput)
     EXPECT_EQ(conv({}).status, 2);
     const auto help = conv({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("zfconv DJ505JC INPUT OUTPUT.DJP"), std::string::npos);
+    EXPECT_TRUE(has(help.out, "zfconv DJ505JC INPUT OUTPUT.DJP"));
 }
 
 // zfenc starts the converter of each format by its name.
@@ -213,8 +213,8 @@ TEST_F(Zfconv, DamagedZefaFilesKeepWhatDecodesAndSaySo)
         const auto r = conv({"cut.ZF", "cut.png"});
         EXPECT_EQ(r.status, 1) << cut;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-        EXPECT_NE(r.err.find("zfconv: cut.ZF: "), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("ends too early"), std::string::npos) << r.err;
+        EXPECT_TRUE(has(r.err, "zfconv: cut.ZF: "));
+        EXPECT_TRUE(has(r.err, "ends too early"));
         const Bytes got = rgba(dir / "cut.png");
         ASSERT_EQ(got.size(), want.size());
         size_t drawn = 0;
@@ -245,7 +245,7 @@ TEST_F(Zfconv, AnOutputThatIsTheInputIsRefused)
              {"a.ZF", "./a.ZF"}, {"a.ZF", "link.ZF"}, {"DJ505JC", "p.png", "p.png"}, {"DJ505JC", "p.png", "./p.png"}}) {
         const auto r = conv(args);
         EXPECT_EQ(r.status, 1) << args.back();
-        EXPECT_NE(r.err.find("is the input file"), std::string::npos) << r.err;
+        EXPECT_TRUE(has(r.err, "is the input file"));
     }
     EXPECT_EQ(read_file(dir / "a.ZF"), zf);
     EXPECT_EQ(read_file(dir / "p.png"), png);

@@ -75,8 +75,7 @@ TEST_F(Zfdec, EveryBlockToItsOwnFileWithCompanions)
         EXPECT_EQ(read_file(dir / "ZFDEC001.RGB"), expected_rgb(depth, blocks[1].lines)) << depth;
         EXPECT_EQ(read_file(dir / "ZFDEC002.RGB"), expected_rgb(depth, blocks[2].lines)) << depth;
         EXPECT_EQ(text("ZFDEC002.FAL"), "F_ALL(V1.00)\n    9     4     2     3\n   1.00   255   255   255   0\n");
-        EXPECT_NE(r.out.find("Block number     :  2\nBlock size       : 9 x 4\nOutput file      : ZFDEC002.RGB (+.FAL)\n"),
-                  std::string::npos);
+        EXPECT_TRUE(has(r.out, "Block number     :  2\nBlock size       : 9 x 4\nOutput file      : ZFDEC002.RGB (+.FAL)\n"));
     }
     // the output folder is missing, then there; IPR companions
     EXPECT_EQ(zfdec({"img", "sub/out", "-p1"}).status, 1);
@@ -93,7 +92,7 @@ TEST_F(Zfdec, EveryBlockToItsOwnFileWithCompanions)
     std::filesystem::remove(dir / "ZFDEC001.RGB");
     const auto r = zfdec({"unk.ZF", "o.RGB"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find("このﾌﾞﾛｯｸはﾃﾞｺｰﾄﾞできません"), std::string::npos);
+    EXPECT_TRUE(has(r.err, "このﾌﾞﾛｯｸはﾃﾞｺｰﾄﾞできません"));
     EXPECT_FALSE(file_exists(dir / "ZFDEC001.RGB"));
     EXPECT_EQ(read_file(dir / "ZFDEC002.RGB"), expected_rgb(24, blocks[2].lines));
 }
@@ -103,7 +102,7 @@ TEST_F(Zfdec, DjpOutputTypesAndReduction)
     const auto blocks = write("p.ZF", 8, {{0, 0, 6, 2}, {0, 2, 6, 2}});
     auto r = zfdec({"DJ505JC", "p", "p.DJP"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("DJP出力のため最初の画像ﾌﾞﾛｯｸ以外無視します"), std::string::npos);
+    EXPECT_TRUE(has(r.err, "DJP出力のため最初の画像ﾌﾞﾛｯｸ以外無視します"));
     Bytes d = read_file(dir / "p.DJP");
     ASSERT_EQ(d.size(), 780u + 12u);
     EXPECT_EQ(Bytes(d.begin(), d.begin() + 12), (Bytes{'D', 'J', '5', '0', '5', 'J', 6, 0, 2, 0, 0, 0}));
@@ -153,7 +152,7 @@ TEST_F(Zfdec, OptionsStatusesAndMessages)
     write("img.ZF", 15, {{0, 0, 3, 3}});
     auto r = zfdec({});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("usage : ZFDEC {-opt} filename[.ZF] {outfile[.RGB]} {-opt}\n"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "usage : ZFDEC {-opt} filename[.ZF] {outfile[.RGB]} {-opt}\n"));
     // -q: the pixel ratio as the status, 255 when the file cannot be read
     EXPECT_EQ(zfdec({"-q", "img"}).status, 17);
     EXPECT_EQ(zfdec({"-Q1", "img"}).status, 100);
@@ -161,13 +160,13 @@ TEST_F(Zfdec, OptionsStatusesAndMessages)
     EXPECT_EQ(zfdec({"-q", "missing"}).status, 255);
     r = zfdec({"img", "-x"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("ｵﾌﾟｼｮﾝ -x は間違った指定です\n"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "ｵﾌﾟｼｮﾝ -x は間違った指定です\n"));
     for (const char *w : {"-w10", "-w1,2,3", "-wa,2", "-w99999999999,2"})
         EXPECT_EQ(zfdec({"DJ505J", "img", w}).status, 1) << w;
     r = zfdec({"DJ505J"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("処理ﾌｧｲﾙ名を指定してください"), std::string::npos);
-    EXPECT_NE(zfdec({"-i", "img"}).out.find("Color bit depth  : 15 bits (=32768 Colors)"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "処理ﾌｧｲﾙ名を指定してください"));
+    EXPECT_TRUE(has(zfdec({"-i", "img"}).out, "Color bit depth  : 15 bits (=32768 Colors)"));
     EXPECT_EQ(zfdec({"img", std::string(300, 'n')}).status, 1);
 }
 
@@ -184,7 +183,7 @@ TEST_F(Zfdec, FaultsItMustNotCommit)
     std::filesystem::create_symlink("/dev/full", dir / "dev.RGB");
     const auto r = zfdec({"img", "dev"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("出力ﾌｧｲﾙが作成できません"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "出力ﾌｧｲﾙが作成できません"));
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "dev.RGB"));
     EXPECT_TRUE(is_device("/dev/full"));
 
@@ -192,7 +191,7 @@ TEST_F(Zfdec, FaultsItMustNotCommit)
     write_file(dir / "cut.ZF", Bytes(original.begin(), original.end() - 8 - 20)); // inside the payload
     const auto cut = zfdec({"cut"});
     EXPECT_EQ(cut.status, 1);
-    EXPECT_NE(cut.err.find("ファイルはもうありません"), std::string::npos);
+    EXPECT_TRUE(has(cut.err, "ファイルはもうありません"));
 }
 
 // ESC on a terminal and SIGINT, SIGTERM, SIGHUP while the output is being
@@ -206,7 +205,7 @@ TEST_F(Zfdec, InterruptionsRemoveThePartialOutput)
     o.repeat_keys_ms = 100; // until the program takes one
     const auto esc = run_pty(zfdec_path(), {"big"}, "\x1b", 0, o);
     EXPECT_EQ(esc.status, 1) << esc.out;
-    EXPECT_NE(esc.out.find("ﾃﾞｺｰﾄﾞを中止します"), std::string::npos) << esc.out;
+    EXPECT_TRUE(has(esc.out, "ﾃﾞｺｰﾄﾞを中止します"));
     EXPECT_FALSE(file_exists(dir / "big.RGB"));
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
         o.signal = sig;
@@ -230,6 +229,6 @@ TEST_F(Zfdec, DoubleDashEndsTheOptions)
     EXPECT_EQ(read_file(dir / "-o.DJP").size(), 12u + 4 * 2 * 3);
     r = zfdec({"--", "--version"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("ファイルがありません"), std::string::npos) << r.out << r.err;
-    EXPECT_NE(zfdec({"--help"}).out.find("  --  "), std::string::npos);
+    EXPECT_TRUE(has(r.err, "ファイルがありません")) << r.out;
+    EXPECT_TRUE(has(zfdec({"--help"}).out, "  --  "));
 }

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
@@ -127,14 +128,12 @@ TEST_F(Zfenc, EveryTagAtEveryDepth)
         }
     EXPECT_EQ(to15(std::array<uint8_t, 3>{255, 0, 0}.data()), 0x07C0u);
     auto r = run({"p", "-B", "-m1"});
-    EXPECT_NE(r.out.find("Input file       : p.RGB\nImage size       : 37 x 11\nOutput file      : p.ZF\n"
-                         "Color bit depth  : 24 bits\nCompression type : Uncompress\n"),
-              std::string::npos)
-        << r.out;
+    EXPECT_TRUE(has(r.out, "Input file       : p.RGB\nImage size       : 37 x 11\nOutput file      : p.ZF\n"
+                           "Color bit depth  : 24 bits\nCompression type : Uncompress\n"));
     r = run({"p", "-2"});
-    EXPECT_NE(r.out.find("Compression type : Optimizing\n"), std::string::npos);
-    EXPECT_NE(r.err.find("pass 1 "), std::string::npos);
-    EXPECT_NE(r.err.find("\rpass 2 "), std::string::npos);
+    EXPECT_TRUE(has(r.out, "Compression type : Optimizing\n"));
+    EXPECT_TRUE(has(r.err, "pass 1 "));
+    EXPECT_TRUE(has(r.err, "\rpass 2 "));
 }
 
 // Plain raw pictures of 640 x 400, GLM files (plain raw when a GMM partner
@@ -177,13 +176,13 @@ TEST_F(Zfenc, InputKinds)
         const auto r = run(args);
         ASSERT_EQ(r.status, c.refusal ? 1 : 0) << args[0] << r.out << r.err;
         if (c.refusal) {
-            EXPECT_NE(r.out.find(c.refusal), std::string::npos) << r.out;
+            EXPECT_TRUE(has(r.out, c.refusal));
             EXPECT_FALSE(file_exists(dir / "o.ZF"));
             continue;
         }
         const Decoded d = read_zf(dir / "o.ZF");
         ASSERT_GE(d.pixels.size(), c.pixels.size());
-        EXPECT_EQ(std::vector<uint32_t>(d.pixels.begin(), d.pixels.begin() + static_cast<long>(c.pixels.size())), c.pixels) << args[0];
+        EXPECT_TRUE(std::equal(c.pixels.begin(), c.pixels.end(), d.pixels.begin())) << args[0];
         EXPECT_TRUE(!c.width || d.head.width == c.width) << args[0] << " " << d.head.width;
         EXPECT_TRUE(!c.height || d.head.height == c.height) << args[0];
     }
@@ -193,7 +192,7 @@ TEST_F(Zfenc, OptionMessagesAndStatuses)
 {
     auto r = run({});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("usage : ZFENC {-opt} filename[.RGB|.Q0] {outfile[.ZF]} {-opt}\n"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "usage : ZFENC {-opt} filename[.RGB|.Q0] {outfile[.ZF]} {-opt}\n"));
     const std::pair<const char *, const char *> wrong[] = {
         {"-m3", "ｵﾌﾟｼｮﾝ -m3 は間違った指定です\n"}, {"-n0", "ｵﾌﾟｼｮﾝ -n0 は間違った指定です\n"},
         {"/tmp/x", "ｵﾌﾟｼｮﾝ -tmp/x は間違った指定です\n"}, {"-ey", "ｵﾌﾟｼｮﾝ -ey は間違った指定です\n"},
@@ -201,10 +200,10 @@ TEST_F(Zfenc, OptionMessagesAndStatuses)
     for (auto [arg, message] : wrong) {
         r = run({"pic", arg});
         EXPECT_EQ(r.status, 1) << arg;
-        EXPECT_NE(r.out.find(message), std::string::npos) << arg << r.out;
+        EXPECT_TRUE(has(r.out, message)) << arg;
     }
-    EXPECT_NE(run({"-b"}).out.find("処理ﾌｧｲﾙ名を指定してください"), std::string::npos);
-    EXPECT_NE(run({"missing"}).out.find("指定されたﾌｧｲﾙが見つかりません"), std::string::npos);
+    EXPECT_TRUE(has(run({"-b"}).out, "処理ﾌｧｲﾙ名を指定してください"));
+    EXPECT_TRUE(has(run({"missing"}).out, "指定されたﾌｧｲﾙが見つかりません"));
     // the later option wins
     raw("p", 2, 2);
     ASSERT_EQ(run({"p", "-a123456789012345678", "-m12", "-b", "-2", "-b"}).status, 0);
@@ -236,15 +235,15 @@ TEST_F(Zfenc, CommentsTitlesAndAuthors)
         ASSERT_EQ(run(args).status, 0);
         EXPECT_EQ(read_zf(dir / (args[1] + ".ZF")).info.number, number) << args[1];
     }
-    EXPECT_EQ(log().find("fourth"), std::string::npos);
-    EXPECT_NE(log().find("0003 third.ZF             typed title                    15 ZFBI\n"), std::string::npos);
+    EXPECT_FALSE(has(log(), "fourth"));
+    EXPECT_TRUE(has(log(), "0003 third.ZF             typed title                    15 ZFBI\n"));
 
     // at most 65532 bytes of comment; an empty one gives no title
     write_file(dir / "big.DOC", std::string(65533, 'x'));
     auto r = run({"p", "-cbig", "-b"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("ｺﾒﾝﾄﾌｧｲﾙが長すぎます 65532 ﾊﾞｲﾄ以下に調節してください"), std::string::npos);
-    EXPECT_NE(run({"p", "-cnone", "-b"}).out.find("ｺﾒﾝﾄﾌｧｲﾙが見付かりません"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "ｺﾒﾝﾄﾌｧｲﾙが長すぎます 65532 ﾊﾞｲﾄ以下に調節してください"));
+    EXPECT_TRUE(has(run({"p", "-cnone", "-b"}).out, "ｺﾒﾝﾄﾌｧｲﾙが見付かりません"));
     write_file(dir / "ok.DOC", std::string(65532, 'y'));
     ASSERT_EQ(run({"p", "-cok", "-b"}).status, 0);
     EXPECT_EQ(read_zf(dir / "p.ZF").comment.size(), 65532u);
@@ -302,8 +301,8 @@ TEST_F(Zfenc, LogNumberingAndLayout)
     std::filesystem::create_directory(dir / "ZFENC.LOG");
     const auto r = run({"p", "-b"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find("ZFENC.LOG"), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("complete.         \n"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "ZFENC.LOG"));
+    EXPECT_FALSE(has(r.err, "complete.         \n"));
 }
 
 TEST_F(Zfenc, TitleListPagesAndPauses)
@@ -325,19 +324,20 @@ TEST_F(Zfenc, TitleListPagesAndPauses)
     for (size_t at = r.err.find("-- hit any key --"); at != std::string::npos; at = r.err.find("-- hit any key --", at + 1))
         ++pauses;
     EXPECT_EQ(pauses, 3u);
-    EXPECT_NE(r.err.find("-- hit any key --" + std::string(17, ' ') + "\r"), std::string::npos);
-    EXPECT_NE(r.out.find("|   7| short.ZF      | -------- | brief                          |\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("|  50| f50.ZF        |  15/ZFSF | title 50                       |\n"), std::string::npos);
+    EXPECT_TRUE(has(r.err, "-- hit any key --" + std::string(17, ' ') + "\r"));
+    EXPECT_TRUE(has(r.out, "|   7| short.ZF      | -------- | brief                          |\n"));
+    EXPECT_TRUE(has(r.out, "|  50| f50.ZF        |  15/ZFSF | title 50                       |\n"));
 
     r = run({"-tln"});
-    EXPECT_NE(r.out.find(".si ZEFA-Graphics data list(1/3)\n"), std::string::npos);
-    const size_t page2 = r.out.find(".si ZEFA-Graphics data list(2/3)\n"), page3 = r.out.find(".si ZEFA-Graphics data list(3/3)\n");
+    EXPECT_TRUE(has(r.out, ".si ZEFA-Graphics data list(1/3)\n"));
+    const size_t page2 = r.out.find(".si ZEFA-Graphics data list(2/3)\n");
+    const size_t page3 = r.out.find(".si ZEFA-Graphics data list(3/3)\n");
     ASSERT_NE(page2, std::string::npos);
     ASSERT_NE(page3, std::string::npos);
     EXPECT_LT(r.out.find(".row 48 f48.ZF", page2), page3);
     EXPECT_GT(r.out.find(".row 49 f49.ZF"), page3);
-    EXPECT_NE(r.out.find(".row 7 short.ZF\n.colc --------\n.col brief\n"), std::string::npos);
-    EXPECT_NE(r.out.find(".row 1 f01.ZF\n.col 15/ZFSF\n.col title 1"), std::string::npos);
+    EXPECT_TRUE(has(r.out, ".row 7 short.ZF\n.colc --------\n.col brief\n"));
+    EXPECT_TRUE(has(r.out, ".row 1 f01.ZF\n.col 15/ZFSF\n.col title 1"));
 
     // on a terminal the pause waits for a key
     RunOptions o{dir.path(), "", {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"}, {"LOG", "EXE"}};
@@ -346,7 +346,7 @@ TEST_F(Zfenc, TitleListPagesAndPauses)
     r = run_pty(zfenc_path(), {"-tl"}, "x", 300, o);
     EXPECT_EQ(r.status, 0);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250)); // the first key comes after 300 ms
-    EXPECT_NE(r.out.find("|  50| f50.ZF"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "|  50| f50.ZF"));
 }
 
 TEST_F(Zfenc, NameResolution)
@@ -358,7 +358,7 @@ TEST_F(Zfenc, NameResolution)
     for (auto [input, found] : {std::pair{"q", "q.Q0"}, std::pair{"only.TIF", "only.Q0"}}) {
         const auto r = run({input, "-b"});
         ASSERT_EQ(r.status, 0) << r.out;
-        EXPECT_NE(r.out.find("Input file       : " + std::string(found) + "\n"), std::string::npos) << r.out;
+        EXPECT_TRUE(has(r.out, "Input file       : " + std::string(found) + "\n"));
     }
     EXPECT_TRUE(file_exists(dir / "q.ZF"));
     // outputs: derived beside the input, given without or with extension; the last name wins
@@ -376,7 +376,7 @@ TEST_F(Zfenc, NameResolution)
     // a name longer than its field is refused
     const auto r = run({std::string(300, 'n'), "-b"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("ﾌｧｲﾙ名が長すぎます"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "ﾌｧｲﾙ名が長すぎます"));
 }
 
 TEST_F(Zfenc, ConverterContractThroughAStandIn)
@@ -405,7 +405,7 @@ TEST_F(Zfenc, ConverterContractThroughAStandIn)
         write_file(dir / "c.gif", std::string(what));
         r = run({*what ? "c.gif" : "b.tif", "-b"});
         EXPECT_EQ(r.status, 1) << what;
-        EXPECT_NE(r.out.find(message), std::string::npos) << what << r.out;
+        EXPECT_TRUE(has(r.out, message)) << what;
         EXPECT_FALSE(r.out.empty());
         EXPECT_FALSE(file_exists(dir / "c.ZF") || file_exists(dir / "b.ZF")) << what;
         EXPECT_EQ(temporaries(dir), std::vector<std::string>{}) << what;
@@ -444,7 +444,7 @@ TEST_F(Zfenc, TheTemporaryFileBelongsToOneRun)
     write_file(dir / "n.gif", std::string("none"));
     auto r = run({"n.gif", "-b", "-m1"});
     EXPECT_EQ(r.status, 1) << r.out;
-    EXPECT_NE(r.out.find("ﾌﾟﾗｸﾞｲﾝの出力がDJPﾌｧｲﾙではありません"), std::string::npos) << r.out;
+    EXPECT_TRUE(has(r.out, "ﾌﾟﾗｸﾞｲﾝの出力がDJPﾌｧｲﾙではありません"));
     EXPECT_FALSE(file_exists(dir / "n.ZF"));
     EXPECT_EQ(temporaries(dir), std::vector<std::string>{});
     EXPECT_EQ(text("fake_conv.args"), "./GIF_CONV.EXE|DJ505JC|n.gif|ZFENCIMG.DJP|\n");
@@ -452,7 +452,7 @@ TEST_F(Zfenc, TheTemporaryFileBelongsToOneRun)
     // a folder for the temporary file that does not exist: said, nothing left
     r = run({"b.gif", "nb", "-b"}, "", {"TMP=nodir"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("ﾃﾝﾎﾟﾗﾘﾌｧｲﾙ nodir/ZFENCIMG.DJP が作成できません\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(has(r.out, "ﾃﾝﾎﾟﾗﾘﾌｧｲﾙ nodir/ZFENCIMG.DJP が作成できません\n"));
     EXPECT_FALSE(file_exists(dir / "nb.ZF"));
 }
 
@@ -532,7 +532,7 @@ TEST_F(Zfenc, FaultsItMustNotCommit)
     write_file(dir / "short.RGB", Bytes(30, 9));
     r = run({"short", "-b", "-m1"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find("警告"), std::string::npos);
+    EXPECT_TRUE(has(r.err, "警告"));
     const Decoded d = read_zf(dir / "short.ZF");
     ASSERT_EQ(d.pixels.size(), 16u);
     EXPECT_EQ(d.pixels[9], 0x090909u);
@@ -549,8 +549,8 @@ TEST_F(Zfenc, FaultsItMustNotCommit)
     }
     r = run({"p", "nodir/out", "-b"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("nodir/out.ZF"), std::string::npos) << r.out << r.err;
-    EXPECT_EQ(log().find("out.ZF"), std::string::npos);
+    EXPECT_TRUE(has(r.err, "nodir/out.ZF")) << r.out;
+    EXPECT_FALSE(has(log(), "out.ZF"));
 
     // -ex deletes the input only after a complete output.
     run({"huge", "-ex"});
@@ -569,8 +569,8 @@ TEST_F(Zfenc, InterruptionsRemoveThePartialOutput)
     o.repeat_keys_ms = 100;
     auto r = run_pty(zfenc_path(), {"big", "-2"}, "\x1b", 50, o);
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("ｴﾝｺｰﾄﾞを中止します"), std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find("pass 2"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "ｴﾝｺｰﾄﾞを中止します"));
+    EXPECT_FALSE(has(r.out, "pass 2"));
     EXPECT_FALSE(file_exists(dir / "big.ZF"));
     EXPECT_EQ(log(), "");
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
@@ -601,7 +601,7 @@ TEST_F(Zfenc, SubtitleFromTheOutputNameIsShiftJis)
     }
     // shown as the header's text again
     const auto shown = zt::run(zfdec_path(), {"-i", "写真の記録.ZF"}, RunOptions{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}});
-    EXPECT_NE(shown.out.find("Subtitle         : 写真の記\n"), std::string::npos) << shown.out;
+    EXPECT_TRUE(has(shown.out, "Subtitle         : 写真の記\n"));
 }
 
 // A ZEFA file given as raw pixels is refused, whatever its name; DJP files
@@ -627,9 +627,8 @@ TEST_F(Zfenc, AZefaFileIsNotEncodedAsPixels)
                           Case{{"pre", "-ex"}, "pre.RGB", "pre.ZF"}, Case{{"old.bin", "-m1", "-2"}, "old.bin", "old.ZF"}}) {
         const auto r = run(c.args);
         EXPECT_EQ(r.status, 1) << c.named << r.out;
-        EXPECT_NE(r.out.find(std::string(c.named) + " はZEFAﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\n"), std::string::npos)
-            << c.named << r.out;
-        EXPECT_EQ(r.out.find("Input file"), std::string::npos) << c.named;
+        EXPECT_TRUE(has(r.out, std::string(c.named) + " はZEFAﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\n")) << c.named;
+        EXPECT_FALSE(has(r.out, "Input file")) << c.named;
         EXPECT_FALSE(file_exists(dir / c.output)) << c.named;
     }
     EXPECT_EQ(read_file(dir / "p.ZF"), zefa);
@@ -655,7 +654,7 @@ TEST_F(Zfenc, DoubleDashEndsTheOptions)
     // after "--", "--help" is a name like any other; before it, '/' still starts an option
     r = run({"--", "--help"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("指定されたﾌｧｲﾙが見つかりません"), std::string::npos) << r.out;
-    EXPECT_NE(run({"/tmp/x", "--", "p"}).out.find("ｵﾌﾟｼｮﾝ -tmp/x は間違った指定です\n"), std::string::npos);
-    EXPECT_NE(run({"--help"}).out.find("  --  "), std::string::npos);
+    EXPECT_TRUE(has(r.out, "指定されたﾌｧｲﾙが見つかりません"));
+    EXPECT_TRUE(has(run({"/tmp/x", "--", "p"}).out, "ｵﾌﾟｼｮﾝ -tmp/x は間違った指定です\n"));
+    EXPECT_TRUE(has(run({"--help"}).out, "  --  "));
 }

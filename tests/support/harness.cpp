@@ -39,6 +39,13 @@ std::vector<std::string> make_env(const RunOptions &opts)
     return env;
 }
 
+std::vector<std::string> argv_of(const std::string &program, const std::vector<std::string> &args, const RunOptions &opts)
+{
+    std::vector<std::string> argv{opts.argv0_empty ? std::string() : program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
 std::vector<char *> c_strings(std::vector<std::string> &v)
 {
     std::vector<char *> out;
@@ -48,8 +55,12 @@ std::vector<char *> c_strings(std::vector<std::string> &v)
     return out;
 }
 
-int decode_status(int ws)
+// Waits for the child: its exit status, or 128 + the signal that ended it.
+int wait_for(pid_t pid)
 {
+    int ws = 0;
+    while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
+    }
     if (WIFEXITED(ws))
         return WEXITSTATUS(ws);
     if (WIFSIGNALED(ws))
@@ -86,22 +97,18 @@ RunResult run(const std::string &program, const std::vector<std::string> &args,
     posix_spawn_file_actions_adddup2(&fa, err[1], 2);
     if (!opts.cwd.empty())
         posix_spawn_file_actions_addchdir_np(&fa, opts.cwd.c_str());
-    std::vector<std::string> argv_s;
-    argv_s.push_back(opts.argv0_empty ? std::string() : program);
-    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    auto argv_s = argv_of(program, args, opts);
     auto env_s = make_env(opts);
     auto argv = c_strings(argv_s);
     auto envp = c_strings(env_s);
     pid_t pid;
     int rc = posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
+    for (int fd : {in[0], out[1], err[1]})
+        ::close(fd);
     if (rc != 0) {
-        ::close(in[1]);
-        ::close(out[0]);
-        ::close(err[0]);
+        for (int fd : {in[1], out[0], err[0]})
+            ::close(fd);
         throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
     }
     // Feed standard input from a thread so large outputs cannot dead-lock.
@@ -132,19 +139,14 @@ RunResult run(const std::string &program, const std::vector<std::string> &args,
     feeder.join();
     ::close(out[0]);
     ::close(err[0]);
-    int ws = 0;
-    while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
-    }
-    r.status = decode_status(ws);
+    r.status = wait_for(pid);
     return r;
 }
 
 RunResult run_pty(const std::string &program, const std::vector<std::string> &args,
                   const std::string &keys, int delay_ms, const RunOptions &opts)
 {
-    std::vector<std::string> argv_s;
-    argv_s.push_back(opts.argv0_empty ? std::string() : program);
-    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    auto argv_s = argv_of(program, args, opts);
     auto env_s = make_env(opts);
     int master = -1;
     pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
@@ -186,10 +188,7 @@ RunResult run_pty(const std::string &program, const std::vector<std::string> &ar
         }
     }
     ::close(master);
-    int ws = 0;
-    while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
-    }
-    r.status = decode_status(ws);
+    r.status = wait_for(pid);
     return r;
 }
 
@@ -231,38 +230,27 @@ void write_file(const std::string &path, const std::string &text)
 
 bool file_exists(const std::string &path) { return std::filesystem::exists(path); }
 
-std::string zfdec_path()
+testing::AssertionResult has(const std::string &text, const std::string &part)
 {
-#ifdef ZFDEC_PATH
-    return ZFDEC_PATH;
-#else
-    return {};
-#endif
+    if (text.find(part) != std::string::npos)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
 }
 
-std::string zfenc_path()
-{
-#ifdef ZFENC_PATH
-    return ZFENC_PATH;
-#else
-    return {};
+// Programs that are not built have empty paths.
+#ifndef ZFDEC_PATH
+#define ZFDEC_PATH ""
 #endif
-}
-
-std::string zfconv_path()
-{
-#ifdef ZFCONV_PATH
-    return ZFCONV_PATH;
-#else
-    return {};
+#ifndef ZFENC_PATH
+#define ZFENC_PATH ""
 #endif
-}
-
+#ifndef ZFCONV_PATH
+#define ZFCONV_PATH ""
+#endif
+std::string zfdec_path() { return ZFDEC_PATH; }
+std::string zfenc_path() { return ZFENC_PATH; }
+std::string zfconv_path() { return ZFCONV_PATH; }
 std::string source_dir() { return ZEFA_TEST_SOURCE_DIR; }
-std::string binary_dir() { return ZEFA_TEST_BINARY_DIR; }
-
-} // namespace zt
-
-namespace zt {
 std::string tools_dir() { return ZEFA_TEST_TOOLS_DIR; }
+
 } // namespace zt

@@ -2,6 +2,8 @@
 #ifndef ZEFA_TEST_HARNESS_H
 #define ZEFA_TEST_HARNESS_H
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -49,6 +51,9 @@ private:
     std::string path_;
 };
 
+// Whether `text` holds `part`; a failure shows both.
+testing::AssertionResult has(const std::string &text, const std::string &part);
+
 std::vector<uint8_t> read_file(const std::string &path);
 void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
 void write_file(const std::string &path, const std::string &text);
@@ -59,7 +64,6 @@ std::string zfdec_path();
 std::string zfenc_path();
 std::string zfconv_path();
 std::string source_dir();
-std::string binary_dir();
 std::string tools_dir(); // the helper programs built from tests/tools/*.cpp
 
 } // namespace zt
