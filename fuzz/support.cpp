@@ -1,5 +1,6 @@
 #include "support.h"
 
+#include "codec_run.h"
 #include "zefa.h"
 
 #include <cstdio>
@@ -44,45 +45,21 @@ void quiet_console()
 std::vector<uint8_t> payload_file(int depth, const char *tag, int width, int height, const uint8_t *payload,
                                   size_t size)
 {
-    // A one-pixel uncompressed file of the depth gives the header and the
-    // end marker; its block is then given the tag, size and payload.
+    // a file of the depth without blocks gives the header and the end marker
     static std::vector<uint8_t> templates[25];
     std::vector<uint8_t> &t = templates[depth];
-    const std::string &path = as_file(nullptr, 0);
-    if (t.empty()) {
-        unsigned char pal[768] = {};
-        zf_set_info("fuzz", depth, -1, -1, 1, 1, 0);
-        if (depth == 8)
-            zf_set_palette(256, 8, pal);
-        if (zf_file *f = zf_create(path.c_str(), "", nullptr, "", 0)) {
-            uint32_t *line = nullptr;
-            if (zf_begin_write(f, &line, 0, 0, 1, 1, "ZFBI", -1) == 0) {
-                line[0] = 0;
-                zf_line(f, &line);
-            }
-            zf_close(f);
-        }
-        FILE *in = std::fopen(path.c_str(), "rb");
-        int c;
-        while (in && (c = std::fgetc(in)) != EOF)
-            t.push_back(static_cast<uint8_t>(c));
-        if (in)
-            std::fclose(in);
-    }
+    if (t.empty())
+        t = zt::write_zefa(as_file(nullptr, 0), zt::params(depth), {});
     if (t.size() < ZF_HEADER_SIZE + 8)
         std::abort();
-    const size_t first = size_t{t[ZF_H_FIRST]} << 24 | size_t{t[ZF_H_FIRST + 1]} << 16 | size_t{t[ZF_H_FIRST + 2]} << 8 |
-                         t[ZF_H_FIRST + 3];
-    std::vector<uint8_t> file(t.begin(), t.begin() + static_cast<long>(first + ZF_BLOCK_HEADER_SIZE));
     const size_t length = ZF_BLOCK_HEADER_SIZE + size;
-    for (int k = 0; k < 4; ++k) {
-        file[first + ZF_B_TAG + k] = static_cast<uint8_t>(tag[k]);
-        file[first + ZF_B_LENGTH + k] = static_cast<uint8_t>(length >> (24 - 8 * k));
-    }
-    file[first + ZF_B_WIDTH] = static_cast<uint8_t>(width >> 8), file[first + ZF_B_WIDTH + 1] = static_cast<uint8_t>(width);
-    file[first + ZF_B_HEIGHT] = static_cast<uint8_t>(height >> 8), file[first + ZF_B_HEIGHT + 1] = static_cast<uint8_t>(height);
+    std::vector<uint8_t> file(t.begin(), t.end() - 8);
+    file.insert(file.end(), tag, tag + 4);
+    for (const uint32_t v : {uint32_t(length >> 16), uint32_t(length), 0u, uint32_t(width), uint32_t(height)})
+        file.insert(file.end(), {uint8_t(v >> 8), uint8_t(v)}); // length, no extra value, width, height
+    file.resize(file.size() + ZF_BLOCK_HEADER_SIZE - 14, 0);   // x, y, extra value, reserved
     file.insert(file.end(), payload, payload + size);
-    file.insert(file.end(), t.end() - 8, t.end());
+    file.insert(file.end(), 8, 0);
     return file;
 }
 

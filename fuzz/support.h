@@ -2,6 +2,7 @@
 #ifndef ZEFA_FUZZ_SUPPORT_H
 #define ZEFA_FUZZ_SUPPORT_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -31,6 +32,20 @@ void read_all_blocks(const uint8_t *data, size_t size);
 // whose payload is the given bytes.
 std::vector<uint8_t> payload_file(int depth, const char *tag, int width, int height, const uint8_t *payload,
                                   size_t size);
+
+// Calls parse(arg) for each argument of the bytes (split at 0 bytes) that
+// begins like an option, as a program's option parser sees it.
+template <class Parse> void for_each_option(const uint8_t *data, size_t size, Parse parse)
+{
+    const std::string text(reinterpret_cast<const char *>(data), size);
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find('\0', start), text.size());
+        const std::string arg = text.substr(start, end - start);
+        start = end + 1;
+        if (!arg.empty() && (arg[0] == '-' || arg[0] == '/'))
+            parse(arg.c_str());
+    }
+}
 
 // Bytes taken from the front of the fuzz input, 0 when it is used up.
 struct Input {

@@ -187,9 +187,8 @@ TEST_F(Container, PrefixOf128BytesIsSkippedAndKeptOnAppend)
 }
 
 // The full disk, a missing file or folder, a place that refuses writing:
-// the system's error numbers in zf_errno.  A short read is "ended too
-// early" (257) and stays with the record; zf_read_some takes what there is.
-TEST_F(Container, SystemErrorsAndShortReads)
+// the system's error numbers in zf_errno.
+TEST_F(Container, SystemErrors)
 {
     const zf_params p = params(24);
     EXPECT_EQ(zf_create_with("/dev/full", "", "comment", "", 0, &p), nullptr);
@@ -206,19 +205,4 @@ TEST_F(Container, SystemErrorsAndShortReads)
     }
     EXPECT_EQ(zf_create_with(locked.c_str(), "", nullptr, "", 0, &p), nullptr);
     EXPECT_EQ(zf_errno, 13);
-
-    const Bytes b = write_blocks(path, {{0, 0, 1, 1}});
-    zf_file *f = zf_open_memory(b.data(), b.size());
-    unsigned char buf[16];
-    const long end = static_cast<long>(b.size());
-    EXPECT_EQ(zf_seek(f, end - 5), end - 5);
-    zf_errno = 0;
-    EXPECT_EQ(zf_read_some(f, buf, 16), 5);
-    EXPECT_EQ(zf_read_some(f, buf, 16), 0);
-    EXPECT_EQ(zf_errno, 0);
-    zf_seek(f, end - 7);
-    EXPECT_EQ(zf_read_u16(f), 0);
-    EXPECT_EQ(zf_read(f, buf, 16), 5);
-    EXPECT_EQ(zf_errno, ZF_ERR_EOF);
-    EXPECT_EQ(zf_close(f), -1);
 }
