@@ -12,9 +12,10 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstring>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <sys/stat.h>
 #include <thread>
@@ -70,6 +71,22 @@ std::vector<std::string> temporaries(const TempDir &dir)
     return found;
 }
 
+// One run and what it must leave: its status, a text it prints (and one it
+// must not), the file it writes (or, when it fails, must not write) and
+// fields of that file; text fields are given without their blank padding.
+struct Case {
+    std::vector<std::string> args;
+    int status = 0;
+    std::string says = "", never = "\x01";
+    std::string output = "";
+    std::string input = "";
+    std::vector<std::string> env = {};
+    std::optional<std::string> title = {}, comment = {}, artist = {};
+    int number = -1, depth = 0, width = 0, height = 0;
+    const char *tag = nullptr;
+    std::vector<uint32_t> pixels = {}; // the first ones
+};
+
 class Zfenc : public ::testing::Test {
 protected:
     RunResult run(std::vector<std::string> args, const std::string &input = "", std::vector<std::string> env = {})
@@ -78,6 +95,36 @@ protected:
                      {"ZEF_USER", "zef_user", "LOG", "EXE", "TMP"}};
         o.env.insert(o.env.end(), env.begin(), env.end());
         return zt::run(zfenc_path(), args, o);
+    }
+    void check(const std::vector<Case> &cases)
+    {
+        for (const Case &c : cases) {
+            std::string label;
+            for (const auto &a : c.args)
+                label += a.substr(0, 24) + " ";
+            if (!c.output.empty())
+                std::filesystem::remove(dir / c.output);
+            const auto r = run(c.args, c.input, c.env);
+            EXPECT_EQ(r.status, c.status) << label << r.out << r.err;
+            EXPECT_TRUE(has(r.out + r.err, c.says)) << label;
+            EXPECT_FALSE(has(r.out + r.err, c.never)) << label;
+            if (c.output.empty() || c.status) {
+                EXPECT_TRUE(c.output.empty() || !file_exists(dir / c.output)) << label;
+                continue;
+            }
+            const Decoded d = read_zf(dir / c.output);
+            const auto padded = [](const std::string &s, size_t n) { return s + std::string(n - std::min(n, s.size()), ' '); };
+            EXPECT_TRUE(!c.title || d.info.title == padded(*c.title, 30)) << label << "title " << d.info.title;
+            EXPECT_TRUE(!c.artist || d.info.artist == padded(*c.artist, 18)) << label << "artist " << d.info.artist;
+            EXPECT_TRUE(!c.comment || d.comment == *c.comment) << label << "comment " << d.comment;
+            EXPECT_TRUE(c.number < 0 || d.info.number == c.number) << label << "number " << d.info.number;
+            EXPECT_TRUE(!c.depth || d.info.depth == c.depth) << label << "depth " << d.info.depth;
+            EXPECT_TRUE(!c.tag || std::string(d.head.tag) == c.tag) << label << "tag " << d.head.tag;
+            EXPECT_TRUE(!c.width || d.head.width == c.width) << label << "width " << d.head.width;
+            EXPECT_TRUE(!c.height || d.head.height == c.height) << label << "height " << d.head.height;
+            EXPECT_TRUE(d.pixels.size() >= c.pixels.size() && std::equal(c.pixels.begin(), c.pixels.end(), d.pixels.begin()))
+                << label;
+        }
     }
     // NAME.RGB of w x h pixels with its NAME.FAL
     void raw(const std::string &name, int w, int h, int x = 0, int y = 0)
@@ -140,144 +187,90 @@ TEST_F(Zfenc, EveryTagAtEveryDepth)
 // of another family is beside them), grey and colour DJP files, an RGB
 // file beside a DJP file (pixels from the DJP's data offset), a FAL before
 // a DJP (raw from offset 0), a DJP too short for its palette (plain raw).
+// A DJP file beside another input lends it its geometry, so the names differ.
 TEST_F(Zfenc, InputKinds)
 {
-    struct Case {
-        std::vector<std::pair<std::string, Bytes>> files;
-        std::vector<std::string> args;
-        std::vector<uint32_t> pixels; // the first ones
-        int width = 0, height = 0;    // 0: not checked
-        const char *refusal = nullptr;
-    };
-    const Bytes glm = {'G', 'R', '6', '5', 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1, 0x01, 0xF8, 0xC0, 0x07};
-    const Bytes colour = djp_file(1, 1, 24, {0x12, 0x34, 0x56});
     const std::string fal5 = fal_text(5, 1);
     Bytes beside(12 + 3, 0);
     beside.insert(beside.end(), {9, 8, 7});
-    const Case cases[] = {
-        {{{"x.RGB", rgb_image(640, 400)}}, {"x", "-m2"}, {}, 0, 0, "RGB/Q0ﾌｧｲﾙからは 8 bit ZEFAﾌｧｲﾙを生成できません"},
-        {{}, {"x", "-b"}, {}, 640, 400},
-        {{{"g.GLM", glm}}, {"g.GLM", "-b"}, {0xF800, 0x07C0}},
-        {{}, {"g.GLM", "-b", "-m1"}, {0x00F800, 0xF80000}},
-        {{{"g.GMM", Bytes(16, 'x')}}, {"g.GLM", "-b"}, {}, 640},
-        {{{"g.DJP", djp_file(2, 1, 8, {0, 200})}}, {"g.DJP", "-b", "-m1"}, {0, 0xC8C8C8}},
-        {{{"c.DJP", colour}}, {"c.DJP", "-b", "-m1"}, {0x123456}},
-        {{}, {"c.DJP", "-m2"}, {}, 0, 0, "TYPE 0,8 DJPﾌｧｲﾙ以外では 8 bit ZEFAﾌｧｲﾙを生成できません"},
-        {{{"c.RGB", beside}}, {"c", "-b", "-m1"}, {0}},
-        {{{"a.DJP", colour}, {"a.FAL", Bytes(fal5.begin(), fal5.end())}}, {"a.DJP", "-b", "-m1"}, {0x444A35}, 5}, // "DJ5"
-        {{{"s.DJP", djp_file(1, 1, 0, {1})}}, {"s.DJP", "-b"}, {}, 640},
-    };
-    for (const Case &c : cases) {
-        for (const auto &[name, bytes] : c.files)
-            write_file(dir / name, bytes);
-        std::filesystem::remove(dir / "o.ZF");
-        std::vector<std::string> args = c.args;
-        args.insert(args.begin() + 1, "o");
-        const auto r = run(args);
-        ASSERT_EQ(r.status, c.refusal ? 1 : 0) << args[0] << r.out << r.err;
-        if (c.refusal) {
-            EXPECT_TRUE(has(r.out, c.refusal));
-            EXPECT_FALSE(file_exists(dir / "o.ZF"));
-            continue;
-        }
-        const Decoded d = read_zf(dir / "o.ZF");
-        ASSERT_GE(d.pixels.size(), c.pixels.size());
-        EXPECT_TRUE(std::equal(c.pixels.begin(), c.pixels.end(), d.pixels.begin())) << args[0];
-        EXPECT_TRUE(!c.width || d.head.width == c.width) << args[0] << " " << d.head.width;
-        EXPECT_TRUE(!c.height || d.head.height == c.height) << args[0];
-    }
+    const std::pair<const char *, Bytes> files[] = {
+        {"x.RGB", rgb_image(640, 400)}, {"g.GLM", {'G', 'R', '6', '5', 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1, 0x01, 0xF8, 0xC0, 0x07}},
+        {"y.DJP", djp_file(2, 1, 8, {0, 200})}, {"c.DJP", djp_file(1, 1, 24, {0x12, 0x34, 0x56})}, {"c.RGB", beside},
+        {"a.DJP", djp_file(1, 1, 24, {0x12, 0x34, 0x56})}, {"a.FAL", Bytes(fal5.begin(), fal5.end())},
+        {"s.DJP", djp_file(1, 1, 0, {1})}};
+    for (const auto &[name, bytes] : files)
+        write_file(dir / name, bytes);
+    check({{.args = {"x", "o", "-m2"}, .status = 1, .says = "RGB/Q0ﾌｧｲﾙからは 8 bit ZEFAﾌｧｲﾙを生成できません", .output = "o.ZF"},
+           {.args = {"x", "o", "-b"}, .output = "o.ZF", .width = 640, .height = 400},
+           {.args = {"g.GLM", "o", "-b"}, .output = "o.ZF", .pixels = {0xF800, 0x07C0}},
+           {.args = {"g.GLM", "o", "-b", "-m1"}, .output = "o.ZF", .pixels = {0x00F800, 0xF80000}},
+           {.args = {"y.DJP", "o", "-b", "-m1"}, .output = "o.ZF", .pixels = {0, 0xC8C8C8}},
+           {.args = {"c.DJP", "o", "-b", "-m1"}, .output = "o.ZF", .pixels = {0x123456}},
+           {.args = {"c.DJP", "o", "-m2"}, .status = 1, .says = "TYPE 0,8 DJPﾌｧｲﾙ以外では 8 bit ZEFAﾌｧｲﾙを生成できません", .output = "o.ZF"},
+           {.args = {"c", "o", "-b", "-m1"}, .output = "o.ZF", .pixels = {0}},
+           {.args = {"a.DJP", "o", "-b", "-m1"}, .output = "o.ZF", .width = 5, .pixels = {0x444A35}}, // "DJ5"
+           {.args = {"s.DJP", "o", "-b"}, .output = "o.ZF", .width = 640}});
+    write_file(dir / "g.GMM", Bytes(16, 'x'));
+    check({{.args = {"g.GLM", "o", "-b"}, .output = "o.ZF", .width = 640}});
 }
 
-TEST_F(Zfenc, OptionMessagesAndStatuses)
+TEST_F(Zfenc, OptionsAndTheirMessages)
 {
-    auto r = run({});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(has(r.out, "usage : ZFENC {-opt} filename[.RGB|.Q0] {outfile[.ZF]} {-opt}\n"));
-    const std::pair<const char *, const char *> wrong[] = {
-        {"-m3", "ｵﾌﾟｼｮﾝ -m3 は間違った指定です\n"}, {"-n0", "ｵﾌﾟｼｮﾝ -n0 は間違った指定です\n"},
-        {"/tmp/x", "ｵﾌﾟｼｮﾝ -tmp/x は間違った指定です\n"}, {"-ey", "ｵﾌﾟｼｮﾝ -ey は間違った指定です\n"},
-        {"-q", "ｵﾌﾟｼｮﾝ -q は間違った指定です\n"}, {"-a1234567890123456789", "作成者名は18文字までしか指定できません\n"}};
-    for (auto [arg, message] : wrong) {
-        r = run({"pic", arg});
-        EXPECT_EQ(r.status, 1) << arg;
-        EXPECT_TRUE(has(r.out, message)) << arg;
-    }
-    EXPECT_TRUE(has(run({"-b"}).out, "処理ﾌｧｲﾙ名を指定してください"));
-    EXPECT_TRUE(has(run({"missing"}).out, "指定されたﾌｧｲﾙが見つかりません"));
-    // the later option wins
     raw("p", 2, 2);
-    ASSERT_EQ(run({"p", "-a123456789012345678", "-m12", "-b", "-2", "-b"}).status, 0);
-    const Decoded d = read_zf(dir / "p.ZF");
-    EXPECT_EQ(std::string(d.info.artist), "123456789012345678");
-    EXPECT_EQ(d.info.depth, 24);
-    EXPECT_STREQ(d.head.tag, "ZFBM");
+    check({{.args = {}, .status = 1, .says = "usage : ZFENC {-opt} filename[.RGB|.Q0] {outfile[.ZF]} {-opt}\n"},
+           {.args = {"p", "-m3"}, .status = 1, .says = "ｵﾌﾟｼｮﾝ -m3 は間違った指定です\n", .output = "p.ZF"},
+           {.args = {"p", "-n0"}, .status = 1, .says = "ｵﾌﾟｼｮﾝ -n0 は間違った指定です\n", .output = "p.ZF"},
+           {.args = {"p", "/tmp/x"}, .status = 1, .says = "ｵﾌﾟｼｮﾝ -tmp/x は間違った指定です\n", .output = "p.ZF"},
+           {.args = {"p", "-ey"}, .status = 1, .says = "ｵﾌﾟｼｮﾝ -ey は間違った指定です\n", .output = "p.ZF"},
+           {.args = {"p", "-q"}, .status = 1, .says = "ｵﾌﾟｼｮﾝ -q は間違った指定です\n", .output = "p.ZF"},
+           {.args = {"p", "-a1234567890123456789"}, .status = 1, .says = "作成者名は18文字までしか指定できません\n", .output = "p.ZF"},
+           {.args = {"-b"}, .status = 1, .says = "処理ﾌｧｲﾙ名を指定してください"},
+           {.args = {"missing"}, .status = 1, .says = "指定されたﾌｧｲﾙが見つかりません"},
+           {.args = {std::string(300, 'n'), "-b"}, .status = 1, .says = "ﾌｧｲﾙ名が長すぎます"},
+           // the later option wins
+           {.args = {"p", "-a123456789012345678", "-m12", "-b", "-2", "-b"}, .output = "p.ZF", .artist = "123456789012345678",
+            .depth = 24, .tag = "ZFBM"}});
 }
 
-TEST_F(Zfenc, CommentsTitlesAndAuthors)
+// Titles from the comment's first line (up to CR, LF or 0x1A), typed, or
+// none; comments of up to 65532 bytes; work numbers from the log, -n and
+// -nh in their order; the author from the environment in its order.
+TEST_F(Zfenc, CommentsTitlesNumbersAndAuthors)
 {
     raw("p", 3, 2);
     write_file(dir / "p.DOC", std::string("First line\r\nsecond\x1a ignored"));
-    ASSERT_EQ(run({"p", "-c", "-b"}).status, 0);
-    Decoded d = read_zf(dir / "p.ZF");
-    EXPECT_EQ(std::string(d.info.title), "First line" + std::string(20, ' '));
-    EXPECT_EQ(d.comment, "First line\r\nsecond");
-    EXPECT_EQ(d.info.number, 1);
-    EXPECT_EQ(log(), "0001 p.ZF                 First line                     15 ZFBI\n");
-    // -tn: no title; -ti: typed; -nh: number 0 and no log line, unless -n follows
-    ASSERT_EQ(run({"p", "second", "-c", "-tn", "-b"}).status, 0);
-    EXPECT_EQ(std::string(read_zf(dir / "second.ZF").info.title), std::string(30, ' '));
-    EXPECT_EQ(read_zf(dir / "second.ZF").info.number, 2);
-    ASSERT_EQ(run({"p", "third", "-ti", "-b"}, "typed title\n").status, 0);
-    EXPECT_EQ(std::string(read_zf(dir / "third.ZF").info.title), "typed title" + std::string(19, ' '));
-    for (auto [args, number] : {std::pair{std::vector<std::string>{"p", "fourth", "-nh", "-b"}, 0},
-                                std::pair{std::vector<std::string>{"p", "fifth", "-n5", "-nh", "-b"}, 0},
-                                std::pair{std::vector<std::string>{"p", "sixth", "-nh", "-n5", "-b"}, 5}}) {
-        ASSERT_EQ(run(args).status, 0);
-        EXPECT_EQ(read_zf(dir / (args[1] + ".ZF")).info.number, number) << args[1];
-    }
-    EXPECT_FALSE(has(log(), "fourth"));
-    EXPECT_TRUE(has(log(), "0003 third.ZF             typed title                    15 ZFBI\n"));
-
-    // at most 65532 bytes of comment; an empty one gives no title
+    write_file(dir / "t.DOC", std::string("Title\x1a" "after"));
     write_file(dir / "big.DOC", std::string(65533, 'x'));
-    auto r = run({"p", "-cbig", "-b"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(has(r.out, "ｺﾒﾝﾄﾌｧｲﾙが長すぎます 65532 ﾊﾞｲﾄ以下に調節してください"));
-    EXPECT_TRUE(has(run({"p", "-cnone", "-b"}).out, "ｺﾒﾝﾄﾌｧｲﾙが見付かりません"));
     write_file(dir / "ok.DOC", std::string(65532, 'y'));
-    ASSERT_EQ(run({"p", "-cok", "-b"}).status, 0);
-    EXPECT_EQ(read_zf(dir / "p.ZF").comment.size(), 65532u);
     write_file(dir / "empty.DOC", std::string());
-    ASSERT_EQ(run({"p", "-cempty.DOC", "-b"}).status, 0);
-    d = read_zf(dir / "p.ZF");
-    EXPECT_EQ(d.comment, "");
-    EXPECT_EQ(std::string(d.info.title), std::string(30, ' '));
-
-    // The author from the environment, in its order, else "(作者不明)"
-    // stored as Shift-JIS.
-    RunOptions o{dir.path(), "", {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin", "ZEF_USER=zef", "zef_user=low", "USER=u"}, {}};
-    ASSERT_EQ(zt::run(zfenc_path(), {"p", "-b", "-nh"}, o).status, 0);
-    EXPECT_EQ(std::string(read_zf(dir / "p.ZF").info.artist), "zef" + std::string(15, ' '));
-    o.unset = {"ZEF_USER", "zef_user", "USER", "LOG", "EXE", "TMP"};
-    o.env = {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"};
-    ASSERT_EQ(zt::run(zfenc_path(), {"p", "-b", "-nh"}, o).status, 0);
-    const std::string unknown = "(\x8d\xec\x8e\xd2\x95\x73\x96\xbe)";
-    EXPECT_EQ(std::string(read_zf(dir / "p.ZF").info.artist), unknown + std::string(18 - unknown.size(), ' '));
-
-    // A title longer than its field is cut at a character boundary: 16
-    // two-byte characters keep 15 (30 bytes); 0x1A ends a first line.
+    // a title longer than its field is cut at a character boundary: 16
+    // two-byte characters keep 15 (30 bytes)
     std::string kanji, sjis;
     for (int i = 0; i < 16; ++i) {
         kanji += "漢";
         sjis += i < 15 ? "\x8a\xbf" : "";
     }
-    ASSERT_EQ(run({"p", "-ti", "-b"}, kanji + "\n").status, 0);
-    EXPECT_EQ(std::string(read_zf(dir / "p.ZF").info.title), sjis);
-    write_file(dir / "p.DOC", std::string("Title\x1a" "after"));
-    ASSERT_EQ(run({"p", "-c", "-b"}).status, 0);
-    d = read_zf(dir / "p.ZF");
-    EXPECT_EQ(std::string(d.info.title), "Title" + std::string(25, ' '));
-    EXPECT_EQ(d.comment, "Title");
+    check({{.args = {"p", "-c", "-b"}, .output = "p.ZF", .title = "First line", .comment = "First line\r\nsecond", .number = 1},
+           {.args = {"p", "second", "-c", "-tn", "-b"}, .output = "second.ZF", .title = "", .number = 2},
+           {.args = {"p", "third", "-ti", "-b"}, .output = "third.ZF", .input = "typed title\n", .title = "typed title"},
+           {.args = {"p", "fourth", "-nh", "-b"}, .output = "fourth.ZF", .number = 0},
+           {.args = {"p", "fifth", "-n5", "-nh", "-b"}, .output = "fifth.ZF", .number = 0},
+           {.args = {"p", "sixth", "-nh", "-n5", "-b"}, .output = "sixth.ZF", .number = 5},
+           {.args = {"p", "-cbig", "-b"}, .status = 1, .says = "ｺﾒﾝﾄﾌｧｲﾙが長すぎます 65532 ﾊﾞｲﾄ以下に調節してください", .output = "p.ZF"},
+           {.args = {"p", "-cnone", "-b"}, .status = 1, .says = "ｺﾒﾝﾄﾌｧｲﾙが見付かりません", .output = "p.ZF"},
+           {.args = {"p", "-cok", "-b"}, .output = "p.ZF", .comment = std::string(65532, 'y')},
+           {.args = {"p", "-cempty.DOC", "-b"}, .output = "p.ZF", .title = "", .comment = ""},
+           {.args = {"p", "-ti", "-b"}, .output = "p.ZF", .input = kanji + "\n", .title = sjis},
+           {.args = {"p", "-ct.DOC", "-b"}, .output = "p.ZF", .title = "Title", .comment = "Title"},
+           {.args = {"p", "-nh"}, .output = "p.ZF", .env = {"ZEF_USER=zef", "zef_user=low", "USER=u"}, .artist = "zef"}});
+    const std::string first = "0001 p.ZF                 First line                     15 ZFBI\n";
+    EXPECT_EQ(log().substr(0, first.size()), first);
+    EXPECT_TRUE(has(log(), "0003 third.ZF             typed title                    15 ZFBI\n"));
+    EXPECT_FALSE(has(log(), "fourth"));
+    // no author at all: "(作者不明)" stored as Shift-JIS
+    const RunOptions o{dir.path(), "", {"LC_ALL=C.UTF-8"}, {"ZEF_USER", "zef_user", "USER", "LOG", "EXE", "TMP"}};
+    ASSERT_EQ(zt::run(zfenc_path(), {"p", "-b", "-nh"}, o).status, 0);
+    EXPECT_EQ(std::string(read_zf(dir / "p.ZF").info.artist), "(\x8d\xec\x8e\xd2\x95\x73\x96\xbe)" + std::string(8, ' '));
 }
 
 TEST_F(Zfenc, LogNumberingAndLayout)
@@ -349,34 +342,22 @@ TEST_F(Zfenc, TitleListPagesAndPauses)
     EXPECT_TRUE(has(r.out, "|  50| f50.ZF"));
 }
 
+// The 48-byte rule and the .Q0 fallback; outputs derived beside the
+// input, given without or with extension, the last name winning.
 TEST_F(Zfenc, NameResolution)
 {
-    // the 48-byte rule and the .Q0 fallback
     write_file(dir / "q.RGB", Bytes(48, 1));
     write_file(dir / "q.Q0", rgb_image(640, 400));
     write_file(dir / "only.Q0", rgb_image(640, 400));
-    for (auto [input, found] : {std::pair{"q", "q.Q0"}, std::pair{"only.TIF", "only.Q0"}}) {
-        const auto r = run({input, "-b"});
-        ASSERT_EQ(r.status, 0) << r.out;
-        EXPECT_TRUE(has(r.out, "Input file       : " + std::string(found) + "\n"));
-    }
-    EXPECT_TRUE(file_exists(dir / "q.ZF"));
-    // outputs: derived beside the input, given without or with extension; the last name wins
     std::filesystem::create_directory(dir / "sub");
     raw("sub/p", 2, 1);
-    ASSERT_EQ(run({"sub/p", "-b"}).status, 0);
-    EXPECT_TRUE(file_exists(dir / "sub/p.ZF"));
-    ASSERT_EQ(run({"sub/p.RGB", "out", "-b"}).status, 0);
-    EXPECT_TRUE(file_exists(dir / "out.ZF"));
-    ASSERT_EQ(run({"sub/p.RGB", "out.bin", "-b"}).status, 0);
-    EXPECT_EQ(read_zf(dir / "out.bin").head.width, 2);
-    ASSERT_EQ(run({"sub/p", "first", "sub/third", "-b"}).status, 0);
-    EXPECT_TRUE(file_exists(dir / "sub/third.ZF"));
+    check({{.args = {"q", "-b"}, .says = "Input file       : q.Q0\n", .output = "q.ZF"},
+           {.args = {"only.TIF", "-b"}, .says = "Input file       : only.Q0\n"},
+           {.args = {"sub/p", "-b"}, .output = "sub/p.ZF"},
+           {.args = {"sub/p.RGB", "out", "-b"}, .output = "out.ZF"},
+           {.args = {"sub/p.RGB", "out.bin", "-b"}, .output = "out.bin", .width = 2},
+           {.args = {"sub/p", "first", "sub/third", "-b"}, .output = "sub/third.ZF"}});
     EXPECT_FALSE(file_exists(dir / "first.ZF"));
-    // a name longer than its field is refused
-    const auto r = run({std::string(300, 'n'), "-b"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(has(r.out, "ﾌｧｲﾙ名が長すぎます"));
 }
 
 TEST_F(Zfenc, ConverterContractThroughAStandIn)
@@ -619,18 +600,12 @@ TEST_F(Zfenc, AZefaFileIsNotEncodedAsPixels)
     write_file(dir / "pre.RGB", prefixed);
     write_file(dir / "old.bin", zefa);
     write_file(dir / "ZFENC.LOG", std::string("0004 x.ZF\n"));
-    struct Case {
-        std::vector<std::string> args;
-        const char *named, *output;
-    };
-    for (const Case &c : {Case{{"p.ZF", "again"}, "p.ZF", "again.ZF"}, Case{{"q"}, "q.RGB", "q.ZF"},
-                          Case{{"pre", "-ex"}, "pre.RGB", "pre.ZF"}, Case{{"old.bin", "-m1", "-2"}, "old.bin", "old.ZF"}}) {
-        const auto r = run(c.args);
-        EXPECT_EQ(r.status, 1) << c.named << r.out;
-        EXPECT_TRUE(has(r.out, std::string(c.named) + " はZEFAﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\n")) << c.named;
-        EXPECT_FALSE(has(r.out, "Input file")) << c.named;
-        EXPECT_FALSE(file_exists(dir / c.output)) << c.named;
-    }
+    const char *refused = " はZEFAﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\n";
+    check({{.args = {"p.ZF", "again"}, .status = 1, .says = "p.ZF" + std::string(refused), .never = "Input file", .output = "again.ZF"},
+           {.args = {"q"}, .status = 1, .says = "q.RGB" + std::string(refused), .never = "Input file", .output = "q.ZF"},
+           {.args = {"pre", "-ex"}, .status = 1, .says = "pre.RGB" + std::string(refused), .never = "Input file", .output = "pre.ZF"},
+           {.args = {"old.bin", "-m1", "-2"}, .status = 1, .says = "old.bin" + std::string(refused), .never = "Input file",
+            .output = "old.ZF"}});
     EXPECT_EQ(read_file(dir / "p.ZF"), zefa);
     EXPECT_TRUE(file_exists(dir / "pre.RGB"));
     EXPECT_EQ(log(), "0004 x.ZF\n");
@@ -638,23 +613,20 @@ TEST_F(Zfenc, AZefaFileIsNotEncodedAsPixels)
     Bytes djp(768 + 1, 0);
     std::memcpy(&djp[128 - 12], "ZFDT", 4);
     write_file(dir / "d.DJP", djp_file(1, 1, 0, djp));
-    ASSERT_EQ(run({"d.DJP", "-b", "-m2", "-nh"}).status, 0);
+    check({{.args = {"d.DJP", "-b", "-m2", "-nh"}, .output = "d.ZF", .pixels = {0}}});
 }
 
-// "--" ends the options: absolute paths and names that begin with '-'.
+// "--" ends the options: absolute paths and names that begin with '-';
+// after it, "--help" is a name like any other, before it '/' still starts
+// an option.
 TEST_F(Zfenc, DoubleDashEndsTheOptions)
 {
     raw("p", 3, 2);
-    auto r = run({"-b", "-m1", "--", dir / "p.RGB", "-out", "-2"});
-    ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_STREQ(read_zf(dir / "-2.ZF").head.tag, "ZFBM");
-    ASSERT_EQ(run({"-nh", "--", dir / "p"}).status, 0);
-    EXPECT_EQ(read_zf(dir / "p.ZF").head.width, 3);
+    check({{.args = {"-b", "-m1", "--", dir / "p.RGB", "-out", "-2"}, .output = "-2.ZF", .tag = "ZFBM"},
+           {.args = {"-nh", "--", dir / "p"}, .output = "p.ZF", .width = 3},
+           {.args = {"--", "--help"}, .status = 1, .says = "指定されたﾌｧｲﾙが見つかりません"},
+           {.args = {"/tmp/x", "--", "p"}, .status = 1, .says = "ｵﾌﾟｼｮﾝ -tmp/x は間違った指定です\n"},
+           {.args = {"--help"}, .says = "  --  "}});
     EXPECT_FALSE(file_exists(dir / "-out.ZF"));
-    // after "--", "--help" is a name like any other; before it, '/' still starts an option
-    r = run({"--", "--help"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(has(r.out, "指定されたﾌｧｲﾙが見つかりません"));
-    EXPECT_TRUE(has(run({"/tmp/x", "--", "p"}).out, "ｵﾌﾟｼｮﾝ -tmp/x は間違った指定です\n"));
-    EXPECT_TRUE(has(run({"--help"}).out, "  --  "));
 }
+
