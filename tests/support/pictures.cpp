@@ -217,6 +217,8 @@ std::string fal_text(int w, int h, int x, int y)
 uint32_t colour_at(const Picture &img, int x, int y)
 {
     const size_t p = static_cast<size_t>(y * img.width + x);
+    if (img.kind == Kind::grey)
+        return img.pixels[p] * 0x010101u;
     const uint8_t *c = img.kind == Kind::rgb ? &img.pixels[3 * p] : &img.palette[3u * img.pixels[p]];
     return uint32_t{c[0]} << 16 | uint32_t{c[1]} << 8 | c[2];
 }

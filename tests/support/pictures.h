@@ -47,7 +47,7 @@ zfconv::Bytes bmp_of(const Picture &img, int bits);
 zfconv::Bytes djp_file(int w, int h, int type, const zfconv::Bytes &data);
 // The text of a FAL companion.
 std::string fal_text(int w, int h, int x = 0, int y = 0);
-// The pixel (x, y) of a palette or colour picture as 0xRRGGBB.
+// The pixel (x, y) of a picture as 0xRRGGBB.
 uint32_t colour_at(const Picture &img, int x, int y);
 
 } // namespace zt
