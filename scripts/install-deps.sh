@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
-          libtiff-dev libgif-dev libpng-dev libjpeg62-turbo-dev pkg-config man-db time gettext locales"
+          libtiff-dev libgif-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev nettle-dev pkg-config man-db time gettext locales"
 
 missing=""
 for p in $PACKAGES; do

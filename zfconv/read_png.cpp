@@ -1,13 +1,19 @@
 // PNG: palette pictures keep their palette (indices unpacked to bytes),
-// grey stays grey, everything else becomes 8-bit RGB; alpha is dropped and
-// 16-bit samples are reduced to 8.
+// grey stays grey, everything else becomes 8-bit RGB; alpha is dropped (or
+// kept as the mask, for the reader with metadata) and 16-bit samples are
+// reduced to 8.
 #include "memory_source.h"
+#include "png_meta.h"
 #include "readers.h"
+#include "sjis_text.h"
 
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 
 namespace zfconv {
 namespace {
@@ -35,9 +41,12 @@ void on_read(png_structp png, png_bytep out, png_size_t n)
         png_error(png, "the PNG file ends early");
 }
 
+void split_alpha(const Bytes &in, std::size_t channels, Image &img);
+
 // Everything that libpng may leave with a long jump happens here, on
 // objects that live outside this frame.
-bool decode(PngRead &r, Image &img, std::vector<png_bytep> &rows, std::string &error)
+bool decode(PngRead &r, Image &img, std::vector<png_bytep> &rows, Bytes &with_alpha, bool keep_alpha,
+            std::string &error)
 {
     if (setjmp(png_jmpbuf(r.png))) {
         error = r.message;
@@ -45,7 +54,12 @@ bool decode(PngRead &r, Image &img, std::vector<png_bytep> &rows, std::string &e
     }
     png_set_read_fn(r.png, &r, on_read);
     png_set_user_limits(r.png, 0x7FFFFFFF, 0x7FFFFFFF);
-    png_set_chunk_malloc_max(r.png, 64u << 20);
+    // no chunk is larger than the file; decompressed text may be
+    png_set_chunk_malloc_max(r.png, std::max<png_alloc_size_t>(64u << 20, r.src.size));
+    if (keep_alpha) {
+        const png_byte name[5] = {'z', 'f', 'A', 'c', 0};
+        png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_ALWAYS, name, 1);
+    }
     png_read_info(r.png, r.info);
     png_uint_32 w = 0, h = 0;
     int depth = 0, colour = 0, interlace = 0;
@@ -62,14 +76,16 @@ bool decode(PngRead &r, Image &img, std::vector<png_bytep> &rows, std::string &e
     }
     if (depth == 16)
         png_set_strip_16(r.png);
-    if (colour & PNG_COLOR_MASK_ALPHA)
+    const bool alpha = keep_alpha && (colour & PNG_COLOR_MASK_ALPHA) != 0;
+    if ((colour & PNG_COLOR_MASK_ALPHA) && !alpha)
         png_set_strip_alpha(r.png);
     png_set_interlace_handling(r.png);
     png_read_update_info(r.png, r.info);
 
     if (!allocate(img, w, h, kind, error))
         return false;
-    const std::size_t stride = static_cast<std::size_t>(img.width) * static_cast<std::size_t>(img.bytes_per_pixel());
+    const std::size_t channels = static_cast<std::size_t>(img.bytes_per_pixel()) + (alpha ? 1 : 0);
+    const std::size_t stride = static_cast<std::size_t>(img.width) * channels;
     if (png_get_rowbytes(r.png, r.info) != stride) {
         error = "unexpected PNG row layout";
         return false;
@@ -84,16 +100,88 @@ bool decode(PngRead &r, Image &img, std::vector<png_bytep> &rows, std::string &e
         for (int i = 0; i < n && i < 256; ++i)
             img.palette.insert(img.palette.end(), {pal[i].red, pal[i].green, pal[i].blue});
     }
+    uint8_t *target = img.pixels.data();
+    if (alpha) {
+        with_alpha.resize(stride * static_cast<std::size_t>(img.height));
+        target = with_alpha.data();
+    }
     rows.resize(static_cast<std::size_t>(img.height));
     for (std::size_t y = 0; y < rows.size(); ++y)
-        rows[y] = img.pixels.data() + y * stride;
+        rows[y] = target + y * stride;
     png_read_image(r.png, rows.data());
+    if (alpha)
+        split_alpha(with_alpha, channels, img);
     return true;
 }
 
-} // namespace
+// Colour to the pixels, alpha to the mask (kept only when some pixel is
+// fully transparent).
+void split_alpha(const Bytes &in, std::size_t channels, Image &img)
+{
+    const std::size_t n = img.pixels.size() / (channels - 1);
+    img.mask.assign(n, 1);
+    bool holes = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        std::copy_n(&in[i * channels], channels - 1, &img.pixels[i * (channels - 1)]);
+        if (in[i * channels + channels - 1] == 0) {
+            img.mask[i] = 0;
+            holes = true;
+        }
+    }
+    if (!holes)
+        img.mask.clear();
+}
 
-bool read_png(const uint8_t *data, std::size_t size, Image &img, std::string &error)
+// The chunks after the image data.  Damage there costs only what it holds:
+// the pixels are already read.
+void read_tail(PngRead &r)
+{
+    if (setjmp(png_jmpbuf(r.png)))
+        return;
+    png_read_end(r.png, r.info);
+}
+
+void take_meta(PngRead &r, PngMeta &meta)
+{
+    png_textp texts = nullptr;
+    int n = 0;
+    png_get_text(r.png, r.info, &texts, &n);
+    for (int i = 0; i < n; ++i) {
+        const png_text &t = texts[i];
+        const bool itxt = t.compression == PNG_ITXT_COMPRESSION_NONE || t.compression == PNG_ITXT_COMPRESSION_zTXt;
+        const std::string_view body(t.text ? t.text : "", t.text ? (itxt ? t.itxt_length : t.text_length) : 0);
+        meta.texts.push_back(PngText{t.key ? t.key : "", itxt ? std::string(body) : latin1_to_utf8(body)});
+    }
+    png_uint_32 px = 0, py = 0;
+    int unit = 0;
+    if (png_get_pHYs(r.png, r.info, &px, &py, &unit) == PNG_INFO_pHYs) {
+        meta.has_phys = true;
+        meta.ppu_x = px;
+        meta.ppu_y = py;
+        meta.phys_unit = unit == PNG_RESOLUTION_METER ? 1 : 0;
+    }
+    png_timep when = nullptr;
+    if (png_get_tIME(r.png, r.info, &when) == PNG_INFO_tIME && when) {
+        std::tm tm{};
+        tm.tm_year = when->year - 1900;
+        tm.tm_mon = when->month - 1;
+        tm.tm_mday = when->day;
+        tm.tm_hour = when->hour;
+        tm.tm_min = when->minute;
+        tm.tm_sec = when->second;
+        meta.has_time = true;
+        meta.time = static_cast<int64_t>(timegm(&tm));
+    }
+    png_unknown_chunkp chunks = nullptr;
+    const int count = png_get_unknown_chunks(r.png, r.info, &chunks);
+    for (int i = 0; i < count; ++i)
+        if (std::memcmp(chunks[i].name, kArchiveChunk, 4) == 0 && chunks[i].data) {
+            meta.archive.assign(chunks[i].data, chunks[i].data + chunks[i].size);
+            break;
+        }
+}
+
+bool read_any(const uint8_t *data, std::size_t size, Image &img, PngMeta *meta, std::string &error)
 {
     PngRead r;
     r.src = MemorySource{data, size};
@@ -109,9 +197,35 @@ bool read_png(const uint8_t *data, std::size_t size, Image &img, std::string &er
         return false;
     }
     std::vector<png_bytep> rows;
-    const bool ok = decode(r, img, rows, error);
+    Bytes with_alpha;
+    bool ok = decode(r, img, rows, with_alpha, meta != nullptr, error);
+    if (ok && meta) {
+        read_tail(r);
+        take_meta(r, *meta);
+    }
     png_destroy_read_struct(&r.png, &r.info, nullptr);
     return ok;
+}
+
+} // namespace
+
+bool read_png(const uint8_t *data, std::size_t size, Image &img, std::string &error)
+{
+    return read_any(data, size, img, nullptr, error);
+}
+
+bool read_png(const uint8_t *data, std::size_t size, Image &img, PngMeta &meta, std::string &error)
+{
+    meta = PngMeta{};
+    return read_any(data, size, img, &meta, error);
+}
+
+const std::string *PngMeta::text(const std::string &key) const
+{
+    for (const PngText &t : texts)
+        if (t.key == key)
+            return &t.text;
+    return nullptr;
 }
 
 } // namespace zfconv

@@ -1,5 +1,6 @@
 // PNG output, through libpng.
 #include "output_file.h"
+#include "png_meta.h"
 #include "writers.h"
 
 #include <png.h>
@@ -7,6 +8,8 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 
 namespace zfconv {
 namespace {
@@ -24,6 +27,61 @@ void on_error(png_structp png, png_const_charp text)
     png_longjmp(png, 1);
 }
 void on_warning(png_structp, png_const_charp) {}
+
+void on_write(png_structp png, png_bytep data, png_size_t n)
+{
+    auto *out = static_cast<Bytes *>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + n);
+}
+void on_flush(png_structp) {}
+
+// Long texts go compressed; short ones stay readable to any tool.
+constexpr std::size_t kCompressAbove = 512;
+
+// The chunks of `meta` handed to libpng, which copies them: texts, time
+// and pixel shape before the image data, the private chunk after it.
+void set_meta(png_structp png, png_infop info, const PngMeta &meta)
+{
+    std::vector<png_text> texts;
+    for (const PngText &t : meta.texts) {
+        png_text pt{};
+        pt.compression = t.text.size() > kCompressAbove ? PNG_ITXT_COMPRESSION_zTXt : PNG_ITXT_COMPRESSION_NONE;
+        pt.key = const_cast<png_charp>(t.key.c_str());
+        pt.text = const_cast<png_charp>(t.text.c_str());
+        pt.itxt_length = t.text.size();
+        pt.lang = const_cast<png_charp>("");
+        pt.lang_key = const_cast<png_charp>("");
+        texts.push_back(pt);
+    }
+    if (!texts.empty())
+        png_set_text(png, info, texts.data(), static_cast<int>(texts.size()));
+    if (meta.has_time) {
+        // gmtime_r: libpng's own conversion uses gmtime, which threads share
+        const auto t = static_cast<std::time_t>(meta.time);
+        std::tm tm{};
+        if (gmtime_r(&t, &tm)) {
+            png_time pt{};
+            pt.year = static_cast<png_uint_16>(tm.tm_year + 1900);
+            pt.month = static_cast<png_byte>(tm.tm_mon + 1);
+            pt.day = static_cast<png_byte>(tm.tm_mday);
+            pt.hour = static_cast<png_byte>(tm.tm_hour);
+            pt.minute = static_cast<png_byte>(tm.tm_min);
+            pt.second = static_cast<png_byte>(tm.tm_sec);
+            png_set_tIME(png, info, &pt);
+        }
+    }
+    if (meta.has_phys)
+        png_set_pHYs(png, info, meta.ppu_x, meta.ppu_y,
+                     meta.phys_unit == 1 ? PNG_RESOLUTION_METER : PNG_RESOLUTION_UNKNOWN);
+    if (!meta.archive.empty()) {
+        png_unknown_chunk chunk{};
+        std::memcpy(chunk.name, kArchiveChunk, 5);
+        chunk.data = const_cast<png_bytep>(meta.archive.data());
+        chunk.size = meta.archive.size();
+        chunk.location = PNG_AFTER_IDAT;
+        png_set_unknown_chunks(png, info, &chunk, 1);
+    }
+}
 
 // A picture with holes as RGBA rows: what was decoded is opaque, the rest
 // fully transparent, so that it cannot pass for black.
@@ -47,14 +105,17 @@ std::vector<uint8_t> with_alpha(const Image &img)
 
 // Everything libpng may leave with a long jump happens here, on objects
 // that live outside this frame.
-bool encode(PngWrite &w, FILE *f, const Image &img, std::vector<png_color> &palette, std::vector<png_bytep> &rows,
-            std::vector<uint8_t> &rgba, std::string &error)
+bool encode(PngWrite &w, FILE *f, Bytes *sink, const Image &img, const PngMeta *meta, std::vector<png_color> &palette,
+            std::vector<png_bytep> &rows, std::vector<uint8_t> &rgba, std::string &error)
 {
     if (setjmp(png_jmpbuf(w.png))) {
         error = w.message;
         return false;
     }
-    png_init_io(w.png, f);
+    if (sink)
+        png_set_write_fn(w.png, sink, on_write, on_flush);
+    else
+        png_init_io(w.png, f);
     const bool holes = img.has_holes();
     const int type = holes                      ? PNG_COLOR_TYPE_RGB_ALPHA
                      : img.kind == Kind::palette ? PNG_COLOR_TYPE_PALETTE
@@ -73,6 +134,8 @@ bool encode(PngWrite &w, FILE *f, const Image &img, std::vector<png_color> &pale
             palette[i] = png_color{img.palette[3 * i], img.palette[3 * i + 1], img.palette[3 * i + 2]};
         png_set_PLTE(w.png, w.info, palette.data(), static_cast<int>(palette.size()));
     }
+    if (meta)
+        set_meta(w.png, w.info, *meta);
     png_write_info(w.png, w.info);
     const uint8_t *pixels = img.pixels.data();
     std::size_t stride = static_cast<std::size_t>(img.width) * static_cast<std::size_t>(img.bytes_per_pixel());
@@ -89,9 +152,7 @@ bool encode(PngWrite &w, FILE *f, const Image &img, std::vector<png_color> &pale
     return true;
 }
 
-} // namespace
-
-bool encode_png(FILE *f, const Image &img, std::string &error)
+bool encode_any(FILE *f, Bytes *sink, const Image &img, const PngMeta *meta, std::string &error)
 {
     PngWrite w;
     w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &w, on_error, on_warning);
@@ -104,9 +165,19 @@ bool encode_png(FILE *f, const Image &img, std::string &error)
     std::vector<png_color> palette;
     std::vector<png_bytep> rows;
     std::vector<uint8_t> rgba;
-    const bool ok = encode(w, f, img, palette, rows, rgba, error);
+    const bool ok = encode(w, f, sink, img, meta, palette, rows, rgba, error);
     png_destroy_write_struct(&w.png, &w.info);
     return ok;
+}
+
+} // namespace
+
+bool encode_png(FILE *f, const Image &img, std::string &error) { return encode_any(f, nullptr, img, nullptr, error); }
+
+bool encode_png(const Image &img, const PngMeta &meta, Bytes &out, std::string &error)
+{
+    out.clear();
+    return encode_any(nullptr, &out, img, &meta, error);
 }
 
 bool write_png(const std::string &path, const Image &img, std::string &error)

@@ -1,0 +1,439 @@
+// zfconv's archive conversions: ZEFA -> PNG -> ZEFA gives the file back
+// byte for byte (every depth and coding, several blocks drawn over each
+// other, blocks of another coding, a foreign prefix, damage), the header's
+// texts, time and pixel shape read back with libpng, edited pixels under
+// the original header, foreign PNGs, square pixels and --verify.
+#include "codec_run.h"
+#include "convert.h"
+#include "harness.h"
+#include "pictures.h"
+#include "png_meta.h"
+#include "readers.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cstring>
+#include <map>
+
+namespace {
+
+using zfconv::Options;
+using zfconv::Outcome;
+using zfconv::Target;
+using Picture = zfconv::Image;
+
+zfconv::Bytes convert(const zt::Bytes &in, Target to, Options o = {}, Outcome *outcome = nullptr)
+{
+    o.verify = true; // every conversion here checks itself as well
+    Outcome out;
+    std::string error;
+    EXPECT_TRUE(zfconv::convert(in, "in", to, o, out, error)) << error;
+    if (outcome)
+        *outcome = out;
+    return out.output;
+}
+
+std::string failure(const zt::Bytes &in, Target to, const Options &o = {})
+{
+    Outcome out;
+    std::string error;
+    EXPECT_FALSE(zfconv::convert(in, "in", to, o, out, error));
+    return error;
+}
+
+// The blocks of a small picture: `n` lines of a pattern at a depth.
+zt::Block block(int depth, int x, int y, int w, int h, const char *tag, int seed = 0)
+{
+    return zt::Block{x, y, tag, zt::pattern(depth, w, h, seed)};
+}
+
+zt::Bytes zefa(const zt::TempDir &dir, int depth, const std::vector<zt::Block> &blocks, zt::Texts texts = {},
+               int rx = 1, int ry = 1)
+{
+    return zt::write_zefa(dir / "f.ZF", zt::params(depth, rx, ry), blocks, texts);
+}
+
+uint32_t u32(const uint8_t *p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
+
+// The bytes of a file from its first block on, each block's tag replaced.
+zt::Bytes retag(zt::Bytes f, std::size_t index, const char *tag)
+{
+    std::size_t pos = u32(&f[ZF_H_FIRST]);
+    for (std::size_t i = 0; i < index; ++i)
+        pos += u32(&f[pos + 4]);
+    std::memcpy(&f[pos], tag, 4);
+    return f;
+}
+
+// What libpng itself finds in a PNG besides the pixels.
+struct PngFacts {
+    std::map<std::string, std::string> itxt; // keyword -> text, iTXt only
+    bool text_before_idat = false;
+    png_uint_32 ppu_x = 0, ppu_y = 0;
+    int unit = -1;
+    png_time time{};
+    bool has_time = false, has_chunk = false;
+    png_uint_32 width = 0, height = 0;
+};
+
+PngFacts png_facts(const zt::TempDir &dir, const zt::Bytes &png)
+{
+    zt::write_file(dir / "facts.png", png);
+    PngFacts r;
+    FILE *f = std::fopen((dir / "facts.png").c_str(), "rb");
+    png_structp p = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(p);
+    png_infop end = png_create_info_struct(p);
+    png_init_io(p, f);
+    png_set_keep_unknown_chunks(p, PNG_HANDLE_CHUNK_ALWAYS, nullptr, 0);
+    png_read_info(p, info);
+    png_textp t = nullptr;
+    int n = 0;
+    png_get_text(p, info, &t, &n);
+    r.text_before_idat = n > 0;
+    for (int i = 0; i < n; ++i)
+        if (t[i].compression >= PNG_ITXT_COMPRESSION_NONE)
+            r.itxt[t[i].key] = std::string(t[i].text, t[i].itxt_length);
+    png_get_pHYs(p, info, &r.ppu_x, &r.ppu_y, &r.unit);
+    png_timep tm = nullptr;
+    if (png_get_tIME(p, info, &tm)) {
+        r.has_time = true;
+        r.time = *tm;
+    }
+    r.width = png_get_image_width(p, info);
+    r.height = png_get_image_height(p, info);
+    png_set_expand(p);
+    png_read_update_info(p, info);
+    std::vector<png_byte> row(png_get_rowbytes(p, info));
+    for (png_uint_32 y = 0; y < r.height; ++y)
+        png_read_row(p, row.data(), nullptr);
+    png_read_end(p, end);
+    png_unknown_chunkp u = nullptr;
+    const int count = png_get_unknown_chunks(p, end, &u);
+    for (int i = 0; i < count; ++i)
+        r.has_chunk = r.has_chunk || std::memcmp(u[i].name, zfconv::kArchiveChunk, 4) == 0;
+    png_destroy_read_struct(&p, &info, &end);
+    std::fclose(f);
+    return r;
+}
+
+Picture read_png(const zt::Bytes &png, zfconv::PngMeta &meta)
+{
+    Picture img;
+    std::string error;
+    EXPECT_TRUE(zfconv::read_png(png.data(), png.size(), img, meta, error)) << error;
+    return img;
+}
+
+zt::Bytes write_png(const Picture &img, const zfconv::PngMeta &meta)
+{
+    zt::Bytes out;
+    std::string error;
+    EXPECT_TRUE(zfconv::encode_png(img, meta, out, error)) << error;
+    return out;
+}
+
+class Archive : public ::testing::Test {
+protected:
+    zt::TempDir dir;
+};
+
+} // namespace
+
+// Every depth and coding, and files of several blocks: one drawn partly
+// over another, one reaching past the left edge, one of another coding,
+// 15-bit values with bit 0 set (no picture gives them back), a 128-byte
+// prefix and bytes after the end marker.  Each comes back byte for byte.
+TEST_F(Archive, EveryFileComesBackByteForByte)
+{
+    std::vector<std::pair<std::string, zt::Bytes>> files;
+    for (int depth : {8, 15, 24})
+        for (const char *tag : {"ZFBI", "ZFBM", "ZFSF", "ZFSS"})
+            files.emplace_back(std::to_string(depth) + tag, zefa(dir, depth, {block(depth, 0, 0, 37, 23, tag, depth)}));
+    for (int depth : {8, 15, 24}) {
+        zt::Bytes f = zefa(dir, depth,
+                           {block(depth, 0, 0, 40, 30, "ZFSS", 1), block(depth, 20, 10, 30, 25, "ZFSF", 2),
+                            block(depth, 5, 40, 8, 8, "ZFBI", 3), block(depth, -6, 45, 20, 5, "ZFBM", 4),
+                            block(depth, 60, 0, 10, 10, "ZFSF", 5)},
+                           {"multi", "two\r\nlines", "me", 42});
+        f = retag(f, 2, "ZFXX"); // a coding this library does not know
+        zt::Bytes prefixed(ZF_PREFIX_SIZE + f.size(), 0xA5);
+        std::copy(f.begin(), f.end(), prefixed.begin() + ZF_PREFIX_SIZE);
+        prefixed.insert(prefixed.end(), {'j', 'u', 'n', 'k'});
+        files.emplace_back("multi" + std::to_string(depth), prefixed);
+    }
+    zt::Image odd = zt::pattern(15, 16, 4);
+    for (auto &row : odd)
+        for (auto &v : row)
+            v |= 1;
+    files.emplace_back("15 with bit 0", zefa(dir, 15, {zt::Block{0, 0, "ZFBI", odd}}));
+
+    for (const auto &[name, original] : files) {
+        SCOPED_TRACE(name);
+        ASSERT_FALSE(original.empty());
+        Outcome to_png;
+        const zt::Bytes png = convert(original, Target::png, {}, &to_png);
+        EXPECT_TRUE(to_png.damage.empty());
+        Outcome back;
+        EXPECT_EQ(convert(png, Target::zefa, {}, &back), original);
+        EXPECT_TRUE(back.exact);
+        // straight from ZEFA to ZEFA too
+        EXPECT_EQ(convert(original, Target::zefa), original);
+    }
+}
+
+// The header's texts as iTXt before the image data, in UTF-8: kanji,
+// half-width katakana, and bytes that are no Shift-JIS written \xHH; the
+// time as tIME and Creation Time, the ratio as pHYs.  A new file made from
+// those texts alone (another depth) has the same fields, byte for byte.
+TEST_F(Archive, HeaderTextsReadBackWithLibpng)
+{
+    // 日本 ｱｲ, then a lead byte with no trail, an NEC code CP932 also has
+    // elsewhere, a control byte and a backslash that reads like an escape
+    const char title[] = "\x93\xfa\x96\x7b \xb1\xb2 \x81 \xed\x40\x01 \\x41";
+    const char comment[] = "\x88\xea\x8d\x73\r\n\x93\xf1\x8d\x73";   // 一行 CR LF 二行
+    const char artist[] = "\x8e\x52\x93\x63"; // 山田
+    const zt::Bytes original =
+        zefa(dir, 24, {block(24, 0, 0, 12, 6, "ZFSF")}, {title, comment, artist, -7}, 2, 1);
+    const zt::Bytes png = convert(original, Target::png);
+    const PngFacts facts = png_facts(dir, png);
+    EXPECT_TRUE(facts.text_before_idat);
+    EXPECT_EQ(facts.itxt.at("Title"), "日本 ｱｲ \\x81 \\xED@\\x01 \\x5Cx41");
+    EXPECT_EQ(facts.itxt.at("Author"), "山田");
+    EXPECT_EQ(facts.itxt.at("Comment"), "一行\n二行");
+    EXPECT_EQ(facts.itxt.at("Software"), "test");
+    EXPECT_EQ(facts.itxt.at("ZEFA Number"), "-7");
+    EXPECT_EQ(facts.itxt.at("ZEFA Subtitle"), "f");
+    const uint32_t stamped = u32(&original[ZF_H_TIME]);
+    const std::time_t t = stamped;
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char when[32];
+    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    EXPECT_EQ(facts.itxt.at("Creation Time"), when);
+    ASSERT_TRUE(facts.has_time);
+    EXPECT_EQ(facts.time.year, tm.tm_year + 1900);
+    EXPECT_EQ(facts.time.second, tm.tm_sec);
+    EXPECT_EQ(facts.unit, PNG_RESOLUTION_UNKNOWN);
+    EXPECT_EQ(facts.ppu_x, 1u); // a pixel twice as wide as tall
+    EXPECT_EQ(facts.ppu_y, 2u);
+    EXPECT_TRUE(facts.has_chunk);
+
+    // without the chunk's help: a new file from the texts
+    Options o;
+    o.depth = 15;
+    Outcome out;
+    const zt::Bytes fresh = convert(png, Target::zefa, o, &out);
+    EXPECT_FALSE(out.exact);
+    for (auto [at, n] : {std::pair{ZF_H_ARTIST, 18}, {ZF_H_SUBTITLE, 8}, {ZF_H_TITLE, 30}, {ZF_H_NUMBER, 2},
+                         {ZF_H_RATIO_X, 4}})
+        EXPECT_EQ(zt::Bytes(fresh.begin() + at, fresh.begin() + at + n),
+                  zt::Bytes(original.begin() + at, original.begin() + at + n))
+            << "header field at " << at;
+    EXPECT_EQ(zt::read_back(fresh).comment, comment);
+    // and a PNG stripped of its chunk gives the same texts
+    zfconv::PngMeta meta;
+    Picture pic = read_png(png, meta);
+    meta.archive.clear();
+    o.depth = 24;
+    const zt::Bytes plain = convert(write_png(pic, meta), Target::zefa, o);
+    EXPECT_EQ(zt::Bytes(plain.begin() + ZF_H_ARTIST, plain.begin() + ZF_H_TITLE + 30),
+              zt::Bytes(original.begin() + ZF_H_ARTIST, original.begin() + ZF_H_TITLE + 30));
+}
+
+// A 2:1 file: pHYs by default, twice the columns with --square (each
+// pixel doubled: the area filter adds nothing of its own), no private
+// chunk then, and pHYs 1:1.
+TEST_F(Archive, SquarePixelsOnRequestOnly)
+{
+    const zt::Bytes original = zefa(dir, 8, {block(8, 0, 0, 9, 4, "ZFSF")}, {}, 2, 1);
+    const PngFacts plain = png_facts(dir, convert(original, Target::png));
+    EXPECT_EQ(plain.width, 9u);
+    Options o;
+    o.square = true;
+    const zt::Bytes png = convert(original, Target::png, o);
+    const PngFacts sq = png_facts(dir, png);
+    EXPECT_EQ(sq.width, 18u);
+    EXPECT_EQ(sq.height, 4u);
+    EXPECT_EQ(sq.ppu_x, sq.ppu_y);
+    EXPECT_FALSE(sq.has_chunk);
+    zfconv::PngMeta meta;
+    const Picture wide = read_png(png, meta);
+    Picture narrow;
+    std::string error, damage;
+    ASSERT_TRUE(zfconv::read_zefa(original.data(), original.size(), narrow, error, damage));
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 18; ++x)
+            ASSERT_EQ(zt::colour_at(wide, x, y), zt::colour_at(narrow, x / 2, y)) << x << "," << y;
+
+    // 1:2 grows the rows; 3:2 mixes neighbours, never beyond their range
+    o.square = true;
+    const PngFacts tall = png_facts(dir, convert(zefa(dir, 24, {block(24, 0, 0, 5, 4, "ZFSF")}, {}, 1, 2), Target::png, o));
+    EXPECT_EQ(tall.width, 5u);
+    EXPECT_EQ(tall.height, 8u);
+    const PngFacts mixed = png_facts(dir, convert(zefa(dir, 24, {block(24, 0, 0, 4, 3, "ZFSF")}, {}, 3, 2), Target::png, o));
+    EXPECT_EQ(mixed.width, 6u);
+}
+
+// Edited pixels keep the header, palette and comment; the blocks they
+// touch are coded again, the others stay as they were; pixels no block
+// covered become a block of their own.  A colour the palette lacks is
+// refused.
+TEST_F(Archive, EditedPixelsKeepTheHeader)
+{
+    const zt::Bytes original =
+        zefa(dir, 8, {block(8, 0, 0, 20, 10, "ZFSS", 1), block(8, 0, 10, 20, 10, "ZFBI", 2)}, {"t", "c", "a", 5});
+    zt::Bytes widened = original;
+    // a header larger than its blocks: room no block covers
+    widened[ZF_H_MAX_WIDTH + 1] = 30;
+    const zt::Bytes png = convert(widened, Target::png);
+    zfconv::PngMeta meta;
+    Picture pic = read_png(png, meta);
+    ASSERT_EQ(pic.kind, zfconv::Kind::palette);
+    pic.pixels[2 * 30 + 3] = 77;   // in the first block
+    pic.pixels[15 * 30 + 25] = 9;  // outside both
+    Outcome out;
+    const zt::Bytes edited = convert(write_png(pic, meta), Target::zefa, {}, &out);
+    EXPECT_FALSE(out.exact);
+    const std::size_t first = u32(&widened[ZF_H_FIRST]);
+    EXPECT_EQ(zt::Bytes(edited.begin(), edited.begin() + ZF_H_TIME), zt::Bytes(widened.begin(), widened.begin() + ZF_H_TIME));
+    EXPECT_EQ(zt::Bytes(edited.begin() + ZF_H_TIME, edited.begin() + static_cast<long>(first)),
+              zt::Bytes(widened.begin() + ZF_H_TIME, widened.begin() + static_cast<long>(first)));
+    const zt::ReadBack r = zt::read_back(edited);
+    ASSERT_EQ(r.blocks.size(), 3u);
+    EXPECT_STREQ(r.blocks[0].head.tag, "ZFSS");
+    EXPECT_EQ(r.blocks[0].lines[2][3], 77u);
+    EXPECT_STREQ(r.blocks[1].head.tag, "ZFBI");
+    EXPECT_EQ(r.blocks[2].head.x, 25);
+    EXPECT_EQ(r.blocks[2].lines[0][0], 9u);
+    // the untouched block is the same bytes
+    const std::size_t second_old = first + u32(&widened[first + 4]);
+    const std::size_t second_new = first + u32(&edited[first + 4]);
+    const std::size_t len = u32(&widened[second_old + 4]);
+    EXPECT_EQ(zt::Bytes(edited.begin() + long(second_new), edited.begin() + long(second_new + len)),
+              zt::Bytes(widened.begin() + long(second_old), widened.begin() + long(second_old + len)));
+
+    // the same edit with another coding asked for: every block coded so
+    Options o;
+    o.coding = "none";
+    const zt::ReadBack recoded = zt::read_back(convert(write_png(pic, meta), Target::zefa, o));
+    for (const auto &b : recoded.blocks)
+        EXPECT_STREQ(b.head.tag, "ZFBI");
+
+    // as RGB, with a colour the palette has not
+    Picture rgb = read_png(convert(original, Target::png), meta);
+    rgb.kind = zfconv::Kind::rgb;
+    zfconv::Bytes px;
+    for (uint8_t i : rgb.pixels)
+        px.insert(px.end(), {uint8_t(255 - i), uint8_t(255 - i), uint8_t(255 - i)}); // the test palette: grey 255 - i
+    rgb.pixels = px;
+    rgb.palette.clear();
+    EXPECT_EQ(convert(write_png(rgb, meta), Target::zefa), original); // the same colours: the same file
+    rgb.pixels[0] = 1;
+    EXPECT_NE(failure(write_png(rgb, meta), Target::zefa).find("palette lacks"), std::string::npos);
+}
+
+// A damaged file: the lines that decode, the rest transparent, the damage
+// told; its PNG gives the damaged file back, and an edit inside the lines
+// of the block that broke is refused rather than dropped.
+TEST_F(Archive, DamagedFileComesBackAsItWas)
+{
+    zt::Bytes original = zefa(dir, 24, {block(24, 0, 0, 16, 8, "ZFSF", 1), block(24, 0, 8, 16, 8, "ZFBM", 2)});
+    original.resize(original.size() - 8 - 16 * 3 * 3); // the last three lines and the end marker gone
+    Outcome out;
+    const zt::Bytes png = convert(original, Target::png, {}, &out);
+    EXPECT_NE(out.damage.find("block 1"), std::string::npos) << out.damage;
+    zfconv::PngMeta meta;
+    Picture pic = read_png(png, meta);
+    ASSERT_FALSE(pic.mask.empty());
+    EXPECT_EQ(pic.mask[15 * 16], 0);
+    EXPECT_EQ(pic.mask[12 * 16], 1);
+    Outcome back;
+    EXPECT_EQ(convert(png, Target::zefa, {}, &back), original);
+    EXPECT_TRUE(back.exact);
+
+    pic.pixels[3 * (12 * 16)] ^= 0xFF;
+    EXPECT_NE(failure(write_png(pic, meta), Target::zefa).find("damaged"), std::string::npos);
+    // an edit in a sound block is written; the damage stays as it was
+    pic.pixels[3 * (12 * 16)] ^= 0xFF;
+    pic.pixels[0] ^= 0xFF;
+    const zt::Bytes edited = convert(write_png(pic, meta), Target::zefa);
+    const zt::ReadBack r = zt::read_back(edited);
+    ASSERT_GE(r.blocks.size(), 1u);
+    EXPECT_EQ(r.blocks[0].lines[0][0] >> 16, uint32_t{pic.pixels[0]});
+}
+
+// A PNG from elsewhere: title, author and comment from tEXt, zTXt and
+// iTXt, the ratio from pHYs; the depth it holds without loss, or the one
+// asked for; the options win over the chunks.
+TEST_F(Archive, ForeignPngTakesItsTexts)
+{
+    Picture pal = zt::test_picture(zfconv::Kind::palette, 7, 5);
+    zt::write_png(dir / "p.png", pal);
+    zt::Bytes png = zt::read_file(dir / "p.png");
+    zfconv::PngMeta meta;
+    Picture read = read_png(png, meta);
+    meta.texts = {{"Title", "Fuji-san \xe5\xaf\x8c\xe5\xa3\xab"}, {"Author", "Hokusai"}, {"Comment", "one\ntwo"}};
+    meta.has_phys = true;
+    meta.ppu_x = 3000; // 3:2 in metres
+    meta.ppu_y = 2000;
+    meta.phys_unit = 1;
+    png = write_png(read, meta);
+    zt::ReadBack r = zt::read_back(convert(png, Target::zefa));
+    EXPECT_EQ(r.info.depth, 8);
+    EXPECT_EQ(std::string(r.info.title), "Fuji-san \x95\x78\x8e\x6d" + std::string(17, ' '));
+    EXPECT_EQ(std::string(r.info.artist).substr(0, 7), "Hokusai");
+    EXPECT_EQ(r.comment, "one\r\ntwo");
+    EXPECT_EQ(r.info.ratio_x, 2);
+    EXPECT_EQ(r.info.ratio_y, 3);
+    ASSERT_EQ(r.blocks.size(), 1u);
+    EXPECT_STREQ(r.blocks[0].head.tag, "ZFSF");
+    EXPECT_EQ(r.blocks[0].lines[1][2], uint32_t{pal.pixels[7 + 2]});
+
+    Options o;
+    o.has_title = true;
+    o.title = "given";
+    o.ratio_x = o.ratio_y = 1;
+    o.depth = 15;
+    o.coding = "optimizing";
+    r = zt::read_back(convert(png, Target::zefa, o));
+    EXPECT_EQ(std::string(r.info.title).substr(0, 6), "given ");
+    EXPECT_EQ(r.info.ratio_x, 1);
+    EXPECT_EQ(r.info.depth, 15);
+    EXPECT_STREQ(r.blocks[0].head.tag, "ZFSS");
+
+    // grey becomes 8 bits with a grey palette; colour 24 bits, or 8 when
+    // it has few colours; more than 256 are refused at depth 8
+    Picture grey = zt::test_picture(zfconv::Kind::grey, 6, 4);
+    zt::write_png(dir / "g.png", grey);
+    r = zt::read_back(convert(zt::read_file(dir / "g.png"), Target::zefa));
+    EXPECT_EQ(r.info.depth, 8);
+    EXPECT_EQ(r.blocks[0].lines[0][1], uint32_t{grey.pixels[1]});
+    Picture rgb = zt::test_picture(zfconv::Kind::rgb, 60, 40);
+    const zt::Bytes rgb_png = write_png(rgb, {});
+    EXPECT_EQ(zt::read_back(convert(rgb_png, Target::zefa)).info.depth, 24);
+    o = Options{};
+    o.depth = 8;
+    EXPECT_NE(failure(rgb_png, Target::zefa, o).find("more than 256 colours"), std::string::npos);
+    const zt::Bytes few = write_png(zt::test_picture(zfconv::Kind::rgb, 10, 3), {});
+    r = zt::read_back(convert(few, Target::zefa, o));
+    EXPECT_EQ(r.info.depth, 8);
+    EXPECT_EQ(r.info.n_pal, 30);
+}
+
+// What the private chunk costs, for the report: a small photo-like file.
+TEST_F(Archive, PrivateChunkIsSmall)
+{
+    const zt::Bytes original =
+        zefa(dir, 24, {block(24, 0, 0, 320, 200, "ZFSS", 3)}, {"title", "a comment", "artist", 1});
+    Options o;
+    const zt::Bytes with = convert(original, Target::png, o);
+    zfconv::PngMeta meta;
+    const Picture pic = read_png(with, meta);
+    meta.archive.clear();
+    const zt::Bytes without = write_png(pic, meta);
+    RecordProperty("with_chunk", static_cast<int>(with.size()));
+    RecordProperty("without_chunk", static_cast<int>(without.size()));
+    EXPECT_LT(with.size() - without.size(), 400u) << with.size() << " against " << without.size();
+}

@@ -1,0 +1,735 @@
+#include "archive.h"
+
+#include "sjis_text.h"
+#include "zefa_build.h"
+
+#include "zefa.h"
+
+#include <nettle/sha2.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace zfconv {
+namespace {
+
+constexpr uint8_t kVersion = 1;
+constexpr uint32_t kMaxBody = 1u << 30; // no ZEFA file zfconv reads is larger
+enum Flags : uint8_t { kHoles = 1, kPartlyDrawn = 2, kSoundEnd = 4 };
+
+struct Closer {
+    void operator()(zf_file *f) const { zf_close(f); }
+};
+using Record = std::unique_ptr<zf_file, Closer>;
+
+uint32_t get_u32(const uint8_t *p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
+int get_s16(const uint8_t *p) { return static_cast<int16_t>(p[0] << 8 | p[1]); }
+void put_u32(uint8_t *p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+
+// ---- the chunk's body ----------------------------------------------------
+
+class Writer {
+public:
+    void u8(uint8_t v) { b.push_back(v); }
+    void u32(uint32_t v)
+    {
+        for (int s = 24; s >= 0; s -= 8)
+            b.push_back(static_cast<uint8_t>(v >> s));
+    }
+    void u64(uint64_t v)
+    {
+        u32(static_cast<uint32_t>(v >> 32));
+        u32(static_cast<uint32_t>(v));
+    }
+    void raw(const uint8_t *p, std::size_t n) { b.insert(b.end(), p, p + n); }
+    void bytes(const Bytes &v)
+    {
+        u32(static_cast<uint32_t>(v.size()));
+        raw(v.data(), v.size());
+    }
+    Bytes b;
+};
+
+class Reader {
+public:
+    explicit Reader(const Bytes &v) : b(v) {}
+    bool u8(uint8_t &v) { return take(1) && (v = b[pos - 1], true); }
+    bool u32(uint32_t &v) { return take(4) && (v = get_u32(&b[pos - 4]), true); }
+    bool u64(uint64_t &v)
+    {
+        uint32_t hi = 0, lo = 0;
+        return u32(hi) && u32(lo) && (v = uint64_t{hi} << 32 | lo, true);
+    }
+    bool raw(uint8_t *p, std::size_t n) { return take(n) && (std::memcpy(p, &b[pos - n], n), true); }
+    bool fixed(Bytes &v, std::size_t n) { return take(n) && (v.assign(b.begin() + long(pos - n), b.begin() + long(pos)), true); }
+    bool bytes(Bytes &v)
+    {
+        uint32_t n = 0;
+        return u32(n) && fixed(v, n);
+    }
+    bool done() const { return pos == b.size(); }
+
+private:
+    bool take(std::size_t n)
+    {
+        if (n > b.size() - pos)
+            return false;
+        pos += n;
+        return true;
+    }
+    const Bytes &b;
+    std::size_t pos = 0;
+};
+
+// ---- geometry ------------------------------------------------------------
+
+struct Rect {
+    long long x = 0, y = 0, w = 0, h = 0;
+    bool meets(const Rect &o) const { return x < o.x + o.w && o.x < x + w && y < o.y + o.h && o.y < y + h; }
+    bool holds(long long px, long long py) const { return px >= x && px < x + w && py >= y && py < y + h; }
+};
+
+Rect rect_of(const uint8_t *head)
+{
+    return Rect{get_s16(head + ZF_B_X), get_s16(head + ZF_B_Y), get_s16(head + ZF_B_WIDTH), get_s16(head + ZF_B_HEIGHT)};
+}
+
+// ---- reading blocks back -------------------------------------------------
+
+// A file of the lead, these bytes and an end marker, to read one block with.
+Bytes mini_file(const Bytes &lead, const Bytes &block_head, const Bytes &payload)
+{
+    Bytes f = lead;
+    f.insert(f.end(), block_head.begin(), block_head.end());
+    f.insert(f.end(), payload.begin(), payload.end());
+    f.insert(f.end(), 8, 0);
+    return f;
+}
+
+// The lines of the first block of `file`, as many as decode; -1 when not
+// even the block can be reached.
+int first_block_lines(const Bytes &file, std::vector<uint32_t> &values, int &width)
+{
+    Record f(zf_open_memory(file.data(), file.size()));
+    if (!f || zf_first_block(f.get()) != 1)
+        return -1;
+    zf_block b{};
+    zf_get_block(f.get(), &b);
+    width = b.width;
+    values.clear();
+    if (zf_begin_read(f.get()) != 0)
+        return 0;
+    int lines = 0;
+    uint32_t *line = nullptr;
+    while (zf_line(f.get(), &line) >= 0) {
+        values.insert(values.end(), line, line + b.width);
+        ++lines;
+    }
+    return lines;
+}
+
+// The header, palette and comment of a lead, read as the library reads them.
+struct LeadInfo {
+    int base = 0;
+    zf_info info{};
+    int n_pal = 0, n_bits = 0;
+    uint8_t palette[3 * ZF_PALETTE_MAX] = {};
+    std::string comment;
+};
+
+bool read_lead(const Bytes &lead, LeadInfo &out)
+{
+    Bytes file = lead;
+    file.insert(file.end(), 8, 0);
+    Record f(zf_open_memory(file.data(), file.size()));
+    if (!f)
+        return false;
+    out.base = std::memcmp(lead.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
+    zf_get_info(f.get(), &out.info);
+    out.n_pal = f->n_pal;
+    out.n_bits = f->n_bits;
+    std::memcpy(out.palette, f->palette, sizeof out.palette);
+    out.comment = f->comment ? f->comment : "";
+    return true;
+}
+
+zf_params params_of(const LeadInfo &l)
+{
+    zf_params p{};
+    p.depth = l.info.depth;
+    p.max_width = p.max_height = -1;
+    p.ratio_x = p.ratio_y = 1;
+    p.n_pal = l.n_pal;
+    p.n_bits = std::clamp(l.n_bits, 1, 256);
+    std::memcpy(p.palette, l.palette, sizeof p.palette);
+    return p;
+}
+
+// Codes the blocks; their headers and payloads in order.
+bool code_blocks(const zf_params &p, const std::vector<BlockSource> &blocks, std::vector<Bytes> &out,
+                 std::string &error)
+{
+    out.clear();
+    if (blocks.empty())
+        return true;
+    Bytes file;
+    FileParts parts;
+    if (!library_file(p, nullptr, nullptr, nullptr, 0, blocks, file, error))
+        return false;
+    if (!split_file(file, parts) || parts.blocks.size() != blocks.size()) {
+        error = "the library wrote an unexpected file";
+        return false;
+    }
+    out = std::move(parts.blocks);
+    return true;
+}
+
+bool picture_is_direct(const Image &pic, int depth, const uint8_t *palette)
+{
+    if (depth != 8 || pic.kind != Kind::palette)
+        return false;
+    Bytes padded(pic.palette);
+    padded.resize(3 * ZF_PALETTE_MAX, 0);
+    return std::memcmp(padded.data(), palette, padded.size()) == 0;
+}
+
+} // namespace
+
+// ---- chunk ----------------------------------------------------------------
+
+Bytes pack_archive(const Archive &a)
+{
+    Writer w;
+    w.u32(static_cast<uint32_t>(a.width));
+    w.u32(static_cast<uint32_t>(a.height));
+    w.u8(static_cast<uint8_t>((a.holes ? kHoles : 0) | (a.partly_drawn ? kPartlyDrawn : 0) | (a.sound_end ? kSoundEnd : 0)));
+    w.u64(a.file_size);
+    w.raw(a.file_digest.data(), a.file_digest.size());
+    w.raw(a.pixel_digest.data(), a.pixel_digest.size());
+    w.bytes(a.lead);
+    w.u32(static_cast<uint32_t>(a.blocks.size()));
+    for (const ArchiveBlock &b : a.blocks) {
+        w.u8(b.kind);
+        if (b.kind != ArchiveBlock::raw)
+            w.raw(b.head.data(), ZF_BLOCK_HEADER_SIZE);
+        if (b.kind != ArchiveBlock::rebuilt)
+            w.bytes(b.payload);
+    }
+    if (a.partly_drawn) {
+        w.raw(a.stopped_head.data(), ZF_BLOCK_HEADER_SIZE);
+        w.u32(static_cast<uint32_t>(a.stopped_lines));
+    }
+    w.bytes(a.tail);
+
+    uLongf packed = compressBound(static_cast<uLong>(w.b.size()));
+    Bytes out(5 + packed);
+    out[0] = kVersion;
+    put_u32(&out[1], static_cast<uint32_t>(w.b.size()));
+    compress2(&out[5], &packed, w.b.data(), static_cast<uLong>(w.b.size()), Z_BEST_COMPRESSION);
+    out.resize(5 + packed);
+    return out;
+}
+
+bool unpack_archive(const Bytes &data, Archive &a, std::string &error)
+{
+    a = Archive{};
+    error = "the private chunk is damaged";
+    if (data.size() < 5 || data[0] != kVersion) {
+        if (data.size() >= 1 && data[0] != kVersion)
+            error = "the private chunk is of a later version";
+        return false;
+    }
+    const uint32_t n = get_u32(&data[1]);
+    if (n > kMaxBody)
+        return false;
+    Bytes body(n);
+    uLongf got = n;
+    if (uncompress(body.data(), &got, &data[5], static_cast<uLong>(data.size() - 5)) != Z_OK || got != n)
+        return false;
+    Reader r(body);
+    uint32_t w = 0, h = 0, count = 0, lines = 0;
+    uint8_t flags = 0;
+    if (!r.u32(w) || !r.u32(h) || !r.u8(flags) || !r.u64(a.file_size) || !r.raw(a.file_digest.data(), 32) ||
+        !r.raw(a.pixel_digest.data(), 32) || !r.bytes(a.lead) || !r.u32(count))
+        return false;
+    if (w == 0 || h == 0 || w > 0xFFFF || h > 0xFFFF || a.lead.size() < ZF_HEADER_SIZE || count > n)
+        return false;
+    a.width = static_cast<int>(w);
+    a.height = static_cast<int>(h);
+    a.holes = flags & kHoles;
+    a.partly_drawn = flags & kPartlyDrawn;
+    a.sound_end = flags & kSoundEnd;
+    for (uint32_t i = 0; i < count; ++i) {
+        ArchiveBlock b;
+        uint8_t kind = 0;
+        if (!r.u8(kind) || kind > ArchiveBlock::raw)
+            return false;
+        b.kind = static_cast<ArchiveBlock::Kind>(kind);
+        if (b.kind != ArchiveBlock::raw && !r.fixed(b.head, ZF_BLOCK_HEADER_SIZE))
+            return false;
+        if (b.kind != ArchiveBlock::rebuilt && !r.bytes(b.payload))
+            return false;
+        a.blocks.push_back(std::move(b));
+    }
+    if (a.partly_drawn && (!r.fixed(a.stopped_head, ZF_BLOCK_HEADER_SIZE) || !r.u32(lines) || lines > 0x7FFF))
+        return false;
+    a.stopped_lines = static_cast<int>(lines);
+    if (!r.bytes(a.tail) || !r.done())
+        return false;
+    error.clear();
+    return true;
+}
+
+Digest sha256(const uint8_t *data, std::size_t size)
+{
+    sha256_ctx ctx;
+    sha256_init(&ctx);
+    sha256_update(&ctx, size, data);
+    Digest d{};
+    sha256_digest(&ctx, d.size(), d.data());
+    return d;
+}
+
+Image png_view(const Image &picture)
+{
+    if (!picture.has_holes()) {
+        Image v = picture;
+        v.mask.clear();
+        return v;
+    }
+    Image v;
+    v.width = picture.width;
+    v.height = picture.height;
+    v.kind = Kind::rgb;
+    v.mask = picture.mask;
+    const std::size_t n = picture.mask.size();
+    v.pixels.resize(3 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint32_t c = colour_at(picture, i);
+        v.pixels[3 * i] = static_cast<uint8_t>(c >> 16);
+        v.pixels[3 * i + 1] = static_cast<uint8_t>(c >> 8);
+        v.pixels[3 * i + 2] = static_cast<uint8_t>(c);
+    }
+    return v;
+}
+
+Digest pixel_digest(const Image &view)
+{
+    sha256_ctx ctx;
+    sha256_init(&ctx);
+    uint8_t head[9];
+    put_u32(head, static_cast<uint32_t>(view.width));
+    put_u32(head + 4, static_cast<uint32_t>(view.height));
+    head[8] = static_cast<uint8_t>(view.kind);
+    sha256_update(&ctx, sizeof head, head);
+    sha256_update(&ctx, view.pixels.size(), view.pixels.data());
+    if (view.kind == Kind::palette) // a changed palette is a change
+        sha256_update(&ctx, view.palette.size(), view.palette.data());
+    // a mask without holes reads back as none
+    if (view.has_holes())
+        for (uint8_t m : view.mask) {
+            const uint8_t bit = m ? 1 : 0;
+            sha256_update(&ctx, 1, &bit);
+        }
+    Digest d{};
+    sha256_digest(&ctx, d.size(), d.data());
+    return d;
+}
+
+// ---- making ---------------------------------------------------------------
+
+bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string &error)
+{
+    a = Archive{};
+    Record f(zf_open_memory(file.data(), file.size()));
+    if (!f) {
+        error = std::string("not a readable ZEFA file: ") + zf_strerror(zf_errno);
+        return false;
+    }
+    zf_set_pixel_limit(f.get(), kMaxPixels); // as the picture was drawn
+    const std::size_t base = std::memcmp(file.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
+    const std::size_t lead_end = base + get_u32(f->header + ZF_H_FIRST);
+    a.width = view.width;
+    a.height = view.height;
+    a.holes = view.has_holes();
+    a.file_size = file.size();
+    a.file_digest = sha256(file.data(), file.size());
+    a.pixel_digest = pixel_digest(view);
+    a.lead.assign(file.begin(), file.begin() + static_cast<long>(lead_end));
+
+    // The walk, with each block's place in the file beside it.
+    struct Sound {
+        std::size_t index; // in a.blocks
+        Rect rect;
+        Bytes payload;
+    };
+    std::vector<Sound> sound;
+    std::size_t pos = lead_end;
+    int r = zf_first_block(f.get());
+    for (;; r = zf_next_block(f.get())) {
+        if (r <= 0) {
+            a.sound_end = r == 0;
+            a.tail.assign(file.begin() + static_cast<long>(std::min(pos, file.size())), file.end());
+            break;
+        }
+        const std::size_t len = get_u32(f->block + ZF_B_LENGTH);
+        const std::size_t end = std::min(pos + len, file.size());
+        ArchiveBlock b;
+        if (r == 2) {
+            b.kind = ArchiveBlock::raw;
+            b.payload.assign(file.begin() + static_cast<long>(pos), file.begin() + static_cast<long>(end));
+        } else {
+            int lines = 0;
+            bool whole = false;
+            if (zf_begin_read(f.get()) == 0) {
+                uint32_t *line = nullptr;
+                int t;
+                while ((t = zf_line(f.get(), &line)) >= 0)
+                    ++lines;
+                whole = t == -2;
+            }
+            if (!whole) {
+                a.partly_drawn = true;
+                a.stopped_head.assign(f->block, f->block + ZF_BLOCK_HEADER_SIZE);
+                a.stopped_lines = lines;
+                a.tail.assign(file.begin() + static_cast<long>(pos), file.end());
+                break;
+            }
+            b.kind = ArchiveBlock::stored;
+            b.head.assign(f->block, f->block + ZF_BLOCK_HEADER_SIZE);
+            const std::size_t from = std::min(pos + ZF_BLOCK_HEADER_SIZE, end);
+            b.payload.assign(file.begin() + static_cast<long>(from), file.begin() + static_cast<long>(end));
+            sound.push_back(Sound{a.blocks.size(), rect_of(f->block), {}});
+        }
+        a.blocks.push_back(std::move(b));
+        pos += len;
+    }
+
+    // What was drawn over what: a block is rebuilt from the picture only
+    // when nothing was drawn over it and it lies inside the canvas.
+    std::vector<Rect> drawn;
+    for (const Sound &s : sound)
+        drawn.push_back(s.rect);
+    if (a.partly_drawn && a.stopped_lines > 0) {
+        Rect s = rect_of(a.stopped_head.data());
+        s.h = a.stopped_lines;
+        drawn.push_back(s);
+    }
+    LeadInfo lead;
+    if (!read_lead(a.lead, lead)) {
+        error = "the file's header cannot be read again";
+        return false;
+    }
+    const int depth = lead.info.depth;
+    const ValueMap map(depth, lead.palette, ZF_PALETTE_MAX);
+    const PictureValues values(view, map, picture_is_direct(view, depth, lead.palette));
+    std::vector<BlockSource> candidates;
+    std::vector<std::size_t> which;
+    for (std::size_t i = 0; i < sound.size(); ++i) {
+        const Rect &rc = sound[i].rect;
+        bool alone = rc.x >= 0 && rc.y >= 0 && rc.x + rc.w <= view.width && rc.y + rc.h <= view.height;
+        for (std::size_t j = i + 1; alone && j < drawn.size(); ++j)
+            alone = !rc.meets(drawn[j]);
+        if (!alone)
+            continue;
+        const uint8_t *head = a.blocks[sound[i].index].head.data();
+        BlockSource b;
+        std::copy_n(head, 4, b.tag.begin());
+        b.x = static_cast<int>(rc.x);
+        b.y = static_cast<int>(rc.y);
+        b.width = static_cast<int>(rc.w);
+        b.height = static_cast<int>(rc.h);
+        b.fill = [&values, rc](int row, uint32_t *line) {
+            for (int c = 0; c < rc.w; ++c)
+                if (!values.value(static_cast<int>(rc.x) + c, static_cast<int>(rc.y) + row, line[c]))
+                    return false;
+            return true;
+        };
+        candidates.push_back(std::move(b));
+        which.push_back(sound[i].index);
+    }
+    // Coded one by one: a block whose colours the depth lacks stays stored.
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+        std::vector<Bytes> coded;
+        std::string ignored;
+        if (!code_blocks(params_of(lead), {candidates[k]}, coded, ignored))
+            continue;
+        ArchiveBlock &b = a.blocks[which[k]];
+        if (coded[0].size() == ZF_BLOCK_HEADER_SIZE + b.payload.size() &&
+            std::equal(b.payload.begin(), b.payload.end(), coded[0].begin() + ZF_BLOCK_HEADER_SIZE)) {
+            b.kind = ArchiveBlock::rebuilt;
+            b.payload.clear();
+        }
+    }
+    return true;
+}
+
+// ---- restoring -------------------------------------------------------------
+
+bool restore_archive(const Archive &a, const Image &pic, const Options &options, Restored &out, std::string &error)
+{
+    out = Restored{};
+    LeadInfo lead;
+    if (!read_lead(a.lead, lead)) {
+        error = "the private chunk holds no readable ZEFA header";
+        return false;
+    }
+    const int depth = lead.info.depth;
+    const ValueMap map(depth, lead.palette, ZF_PALETTE_MAX);
+    const PictureValues values(pic, map, picture_is_direct(pic, depth, lead.palette));
+    const long long W = pic.width, H = pic.height;
+    out.pixels_match = pixel_digest(pic) == a.pixel_digest;
+
+    std::array<char, 4> override_tag{};
+    const bool override = !options.coding.empty();
+    if (override && !coding_tag(options.coding, depth, override_tag)) {
+        error = "unknown coding " + options.coding;
+        return false;
+    }
+
+    // Every block drawn, in order, and what covers the canvas.
+    std::vector<Rect> drawn;
+    std::vector<long> drawn_of(a.blocks.size(), -1);
+    for (std::size_t i = 0; i < a.blocks.size(); ++i)
+        if (a.blocks[i].kind != ArchiveBlock::raw) {
+            drawn_of[i] = static_cast<long>(drawn.size());
+            drawn.push_back(rect_of(a.blocks[i].head.data()));
+        }
+    if (a.partly_drawn && a.stopped_lines > 0) {
+        Rect s = rect_of(a.stopped_head.data());
+        s.h = a.stopped_lines;
+        drawn.push_back(s);
+    }
+    std::vector<uint8_t> covered(static_cast<std::size_t>(W * H), 0);
+    for (const Rect &rc : drawn)
+        for (long long y = std::max(0LL, rc.y); y < std::min(H, rc.y + rc.h); ++y)
+            for (long long x = std::max(0LL, rc.x); x < std::min(W, rc.x + rc.w); ++x)
+                covered[static_cast<std::size_t>(y * W + x)] = 1;
+    // A pixel of a drawn block shows when it is inside the canvas and no
+    // later block is drawn over it.
+    auto shows = [&](std::size_t d, long long x, long long y) {
+        if (x < 0 || y < 0 || x >= W || y >= H)
+            return false;
+        for (std::size_t j = d + 1; j < drawn.size(); ++j)
+            if (drawn[j].holds(x, y))
+                return false;
+        return true;
+    };
+    auto transparent = [&](std::size_t i) { return !pic.mask.empty() && pic.mask[i] == 0; };
+
+    // The block decoding stopped in keeps its bytes: its drawn lines must
+    // be as they were.
+    if (a.partly_drawn && a.stopped_lines > 0) {
+        std::vector<uint32_t> old;
+        int width = 0;
+        Bytes file = a.lead;
+        file.insert(file.end(), a.tail.begin(), a.tail.end());
+        const int lines = first_block_lines(file, old, width);
+        const Rect rc = drawn.back();
+        if (lines < a.stopped_lines) {
+            error = "the private chunk does not match its damaged block";
+            return false;
+        }
+        for (long long row = 0; row < rc.h; ++row)
+            for (long long c = 0; c < rc.w; ++c) {
+                const long long x = rc.x + c, y = rc.y + row;
+                if (!shows(drawn.size() - 1, x, y))
+                    continue;
+                const uint32_t was =
+                    shown_colour(depth, old[static_cast<std::size_t>(row * width + c)], lead.palette, ZF_PALETTE_MAX);
+                if (colour_at(pic, static_cast<std::size_t>(y * W + x)) != was) {
+                    error = "pixels the damaged file's last block drew were changed; they cannot be written back "
+                            "without dropping the rest of that block (give --depth to write a new file)";
+                    return false;
+                }
+            }
+    }
+
+    // Pixels no block covered: unchanged while they show the background
+    // (index 0, or black) or stay transparent.
+    const uint32_t background = shown_colour(depth, 0, lead.palette, ZF_PALETTE_MAX);
+    long long x0 = W, y0 = H, x1 = -1, y1 = -1;
+    for (long long y = 0; y < H; ++y)
+        for (long long x = 0; x < W; ++x) {
+            const auto i = static_cast<std::size_t>(y * W + x);
+            if (covered[i] || transparent(i) || colour_at(pic, i) == background)
+                continue;
+            x0 = std::min(x0, x);
+            y0 = std::min(y0, y);
+            x1 = std::max(x1, x);
+            y1 = std::max(y1, y);
+        }
+    if (x1 >= 0 && !a.sound_end) {
+        error = "pixels no block of the damaged file covered were changed; a block for them would come after "
+                "the damage, where nothing is read (give --depth to write a new file)";
+        return false;
+    }
+
+    // Each drawn block's new lines: the picture where it shows, what it
+    // held elsewhere.
+    const zf_params params = params_of(lead);
+    std::vector<BlockSource> to_code;
+    std::vector<std::size_t> coded_for; // block index, or SIZE_MAX for a new block
+    std::vector<std::vector<uint32_t>> kept_lines(a.blocks.size());
+    std::string fill_error;
+    for (std::size_t i = 0; i < a.blocks.size(); ++i) {
+        const ArchiveBlock &b = a.blocks[i];
+        if (b.kind == ArchiveBlock::raw)
+            continue;
+        const Rect rc = drawn[static_cast<std::size_t>(drawn_of[i])];
+        const auto d = static_cast<std::size_t>(drawn_of[i]);
+        BlockSource src;
+        std::copy_n(b.head.data(), 4, src.tag.begin());
+        if (override)
+            src.tag = override_tag;
+        src.x = static_cast<int>(rc.x);
+        src.y = static_cast<int>(rc.y);
+        src.width = static_cast<int>(rc.w);
+        src.height = static_cast<int>(rc.h);
+        if (b.kind == ArchiveBlock::rebuilt) {
+            for (long long y = rc.y; y < rc.y + rc.h; ++y)
+                for (long long x = rc.x; x < rc.x + rc.w; ++x)
+                    if (!shows(d, x, y)) {
+                        error = "the private chunk is damaged (a rebuilt block does not show whole)";
+                        return false;
+                    }
+            src.fill = [&values, rc](int row, uint32_t *line) {
+                for (int c = 0; c < rc.w; ++c)
+                    if (!values.value(static_cast<int>(rc.x) + c, static_cast<int>(rc.y) + row, line[c]))
+                        return false;
+                return true;
+            };
+        } else {
+            std::vector<uint32_t> old;
+            int width = 0;
+            if (first_block_lines(mini_file(a.lead, b.head, b.payload), old, width) != rc.h || width != rc.w) {
+                error = "a block the private chunk keeps cannot be read";
+                return false;
+            }
+            std::vector<uint32_t> now = old;
+            for (long long row = 0; row < rc.h; ++row)
+                for (long long c = 0; c < rc.w; ++c) {
+                    const long long x = rc.x + c, y = rc.y + row;
+                    if (!shows(d, x, y))
+                        continue;
+                    uint32_t &v = now[static_cast<std::size_t>(row * rc.w + c)];
+                    const uint32_t hint = v;
+                    if (!values.value(static_cast<int>(x), static_cast<int>(y), v, &hint)) {
+                        error = "the picture holds a colour the file's palette lacks (give --depth 15 or 24)";
+                        return false;
+                    }
+                }
+            if (now == old && !override)
+                continue; // its stored bytes stay
+            kept_lines[i] = std::move(now);
+            const std::vector<uint32_t> *lines = &kept_lines[i];
+            src.fill = [lines, rc](int row, uint32_t *line) {
+                std::copy_n(lines->data() + row * rc.w, rc.w, line);
+                return true;
+            };
+        }
+        to_code.push_back(std::move(src));
+        coded_for.push_back(i);
+    }
+    if (x1 >= 0) {
+        std::array<char, 4> tag{};
+        if (!override)
+            coding_tag("fast", depth, tag);
+        for (BlockSource &t : tiles(static_cast<int>(x1 - x0 + 1), static_cast<int>(y1 - y0 + 1), override ? override_tag : tag)) {
+            t.x += static_cast<int>(x0);
+            t.y += static_cast<int>(y0);
+            const int bx = t.x, by = t.y, bw = t.width;
+            t.fill = [&values, bx, by, bw](int row, uint32_t *line) {
+                for (int c = 0; c < bw; ++c)
+                    if (!values.value(bx + c, by + row, line[c]))
+                        return false;
+                return true;
+            };
+            to_code.push_back(std::move(t));
+            coded_for.push_back(SIZE_MAX);
+        }
+        out.notes.push_back("pixels no block covered were changed: written as a new block");
+    }
+    std::vector<Bytes> coded;
+    if (!code_blocks(params, to_code, coded, error)) {
+        if (error == "the picture holds a colour the file cannot")
+            error = "the picture holds a colour the file's palette lacks (give --depth 15 or 24)";
+        return false;
+    }
+
+    // The lead, with the texts and ratio the options give.
+    Bytes lead_bytes = a.lead;
+    uint8_t *h = lead_bytes.data() + lead.base;
+    auto put_field = [&](int at, std::size_t width, const std::string &utf8, const char *what) {
+        const std::string s = header_text(utf8, width, what, out.notes);
+        std::memset(h + at, ' ', width);
+        std::memcpy(h + at, s.data(), s.size());
+    };
+    if (options.has_title)
+        put_field(ZF_H_TITLE, 30, options.title, "title");
+    if (options.has_artist)
+        put_field(ZF_H_ARTIST, 18, options.artist, "artist");
+    if (options.ratio_x > 0 && options.ratio_y > 0) {
+        h[ZF_H_RATIO_X] = static_cast<uint8_t>(options.ratio_x >> 8);
+        h[ZF_H_RATIO_X + 1] = static_cast<uint8_t>(options.ratio_x);
+        h[ZF_H_RATIO_Y] = static_cast<uint8_t>(options.ratio_y >> 8);
+        h[ZF_H_RATIO_Y + 1] = static_cast<uint8_t>(options.ratio_y);
+    }
+    if (options.has_comment) {
+        // the library writes the comment section, line ends and all
+        zf_params none{};
+        none.depth = depth;
+        Bytes empty;
+        FileParts parts;
+        const std::string text = header_text(options.comment, 0, "comment", out.notes);
+        if (!library_file(none, nullptr, text.c_str(), nullptr, 0, {}, empty, error) || !split_file(empty, parts)) {
+            if (error.empty())
+                error = "the library wrote an unexpected file";
+            return false;
+        }
+        const std::size_t palette_end = static_cast<std::size_t>(lead.base) + ZF_HEADER_SIZE +
+                                        (lead.n_pal > 0 ? 3 + 3 * static_cast<std::size_t>(lead.n_pal) : 0);
+        lead_bytes.resize(palette_end);
+        lead_bytes.insert(lead_bytes.end(), parts.lead.begin() + ZF_HEADER_SIZE, parts.lead.end());
+        put_u32(lead_bytes.data() + lead.base + ZF_H_FIRST,
+                static_cast<uint32_t>(lead_bytes.size() - static_cast<std::size_t>(lead.base)));
+    }
+
+    // Everything in file order.
+    Bytes &file = out.file;
+    file = lead_bytes;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < a.blocks.size(); ++i) {
+        const ArchiveBlock &b = a.blocks[i];
+        if (next < coded_for.size() && coded_for[next] == i) {
+            Bytes block = b.head;
+            const Bytes &c = coded[next++];
+            std::copy_n(c.begin(), 4, block.begin()); // the tag it was coded with
+            put_u32(block.data() + ZF_B_LENGTH, static_cast<uint32_t>(c.size()));
+            file.insert(file.end(), block.begin(), block.end());
+            file.insert(file.end(), c.begin() + ZF_BLOCK_HEADER_SIZE, c.end());
+        } else if (b.kind == ArchiveBlock::raw) {
+            file.insert(file.end(), b.payload.begin(), b.payload.end());
+        } else {
+            file.insert(file.end(), b.head.begin(), b.head.end());
+            file.insert(file.end(), b.payload.begin(), b.payload.end());
+        }
+    }
+    for (; next < coded.size(); ++next)
+        file.insert(file.end(), coded[next].begin(), coded[next].end());
+    file.insert(file.end(), a.tail.begin(), a.tail.end());
+    out.exact = file.size() == a.file_size && sha256(file.data(), file.size()) == a.file_digest;
+    if (out.pixels_match && !out.exact && !options.has_title && !options.has_artist && !options.has_comment &&
+        options.ratio_x == 0 && !override)
+        out.notes.push_back("the picture is unchanged, but the file could not be rebuilt byte for byte: written "
+                            "with its header and the picture");
+    return true;
+}
+
+} // namespace zfconv

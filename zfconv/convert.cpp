@@ -1,0 +1,448 @@
+// One conversion: ZEFA files to PNG files that keep everything, and PNG
+// files (or any picture zfconv reads) to ZEFA files.
+#include "convert.h"
+
+#include "archive.h"
+#include "png_meta.h"
+#include "readers.h"
+#include "resample.h"
+#include "sjis_text.h"
+#include "zefa_build.h"
+
+#include "zefa.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <new>
+#include <numeric>
+
+#ifndef ZEFA_VERSION
+#define ZEFA_VERSION "1"
+#endif
+
+namespace zfconv {
+namespace {
+
+constexpr const char kSaver[] = "zfconv " ZEFA_VERSION;
+
+struct Closer {
+    void operator()(zf_file *f) const { zf_close(f); }
+};
+using Record = std::unique_ptr<zf_file, Closer>;
+
+int get_s16(const uint8_t *p) { return static_cast<int16_t>(p[0] << 8 | p[1]); }
+
+bool options_ok(const Options &o, std::string &error)
+{
+    if (o.depth != 0 && o.depth != 8 && o.depth != 15 && o.depth != 24) {
+        error = "the depth must be 8, 15 or 24, not " + std::to_string(o.depth);
+        return false;
+    }
+    if (!o.coding.empty() && o.coding != "none" && o.coding != "fast" && o.coding != "optimizing") {
+        error = "the coding must be none, fast or optimizing, not " + o.coding;
+        return false;
+    }
+    const bool none = o.ratio_x == 0 && o.ratio_y == 0;
+    if (!none && (o.ratio_x < 1 || o.ratio_y < 1 || o.ratio_x > 32767 || o.ratio_y > 32767)) {
+        error = "the pixel ratio must be two numbers from 1 to 32767";
+        return false;
+    }
+    return true;
+}
+
+// ---- ZEFA -> PNG -----------------------------------------------------------
+
+void add_text(PngMeta &meta, const char *key, std::string_view sjis)
+{
+    if (!sjis.empty())
+        meta.texts.push_back(PngText{key, sjis_to_utf8(sjis)});
+}
+
+// The header's texts, time and pixel shape as PNG chunks.
+void header_meta(const zf_file *f, PngMeta &meta)
+{
+    zf_info info{};
+    zf_get_info(f, &info);
+    add_text(meta, "Title", trim_padding(info.title));
+    add_text(meta, "Author", trim_padding(info.artist));
+    std::string comment = f->comment ? f->comment : "";
+    std::string lf;
+    for (std::size_t i = 0; i < comment.size(); ++i)
+        if (!(comment[i] == '\r' && i + 1 < comment.size() && comment[i + 1] == '\n'))
+            lf += comment[i];
+    add_text(meta, "Comment", lf);
+    add_text(meta, "Software", trim_padding(info.saver));
+    const auto t = static_cast<std::time_t>(info.time);
+    std::tm tm{};
+    char when[32];
+    if (gmtime_r(&t, &tm) && std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm) > 0)
+        meta.texts.push_back(PngText{"Creation Time", when});
+    meta.has_time = true;
+    meta.time = info.time;
+    add_text(meta, "ZEFA Subtitle", trim_padding(info.subtitle));
+    meta.texts.push_back(PngText{"ZEFA Number", std::to_string(info.number)});
+    // a pixel's width to its height, x:y, is y pixels per unit along x to x along y
+    if (info.ratio_x > 0 && info.ratio_y > 0) {
+        meta.has_phys = true;
+        meta.ppu_x = static_cast<uint32_t>(info.ratio_y);
+        meta.ppu_y = static_cast<uint32_t>(info.ratio_x);
+    }
+}
+
+bool verify_png(const Bytes &png, const Image &written, std::string &error)
+{
+    Image back;
+    PngMeta meta;
+    std::string why;
+    if (!read_png(png.data(), png.size(), back, meta, why)) {
+        error = "verification failed: the PNG made cannot be read: " + why;
+        return false;
+    }
+    bool same = back.width == written.width && back.height == written.height;
+    const std::size_t n = static_cast<std::size_t>(written.width) * static_cast<std::size_t>(written.height);
+    for (std::size_t i = 0; same && i < n; ++i) {
+        const bool hole = written.has_holes() && written.mask[i] == 0;
+        const bool back_hole = !back.mask.empty() && back.mask[i] == 0;
+        same = hole == back_hole && (hole || colour_at(back, i) == colour_at(written, i));
+    }
+    if (!same)
+        error = "verification failed: the PNG made does not show the picture";
+    return same;
+}
+
+bool zefa_to_png(const Bytes &input, const Options &o, Outcome &out, std::string &error)
+{
+    Image img;
+    if (!read_zefa(input.data(), input.size(), img, error, out.damage))
+        return false;
+    PngMeta meta;
+    {
+        Record f(zf_open_memory(input.data(), input.size()));
+        if (!f) {
+            error = std::string("not a readable ZEFA file: ") + zf_strerror(zf_errno);
+            return false;
+        }
+        header_meta(f.get(), meta);
+    }
+    const Image *written = &img;
+    Image square;
+    if (o.square && meta.has_phys && meta.ppu_x != meta.ppu_y) {
+        if (!make_square(img, static_cast<int>(meta.ppu_y), static_cast<int>(meta.ppu_x), square, error))
+            return false;
+        meta.ppu_x = meta.ppu_y = 1;
+        written = &square;
+    } else {
+        Archive a;
+        if (!make_archive(input, png_view(img), a, error))
+            return false;
+        meta.archive = pack_archive(a);
+    }
+    if (!encode_png(*written, meta, out.output, error))
+        return false;
+    return !o.verify || verify_png(out.output, *written, error);
+}
+
+// ---- to ZEFA ---------------------------------------------------------------
+
+// What a new file's header gets besides its pixels.
+struct NewHeader {
+    std::string title, artist, comment, subtitle; // Shift-JIS
+    int number = 0;
+    int ratio_x = 0, ratio_y = 0; // 0: 1:1
+    int depth = 0;                // 0: what the picture holds
+    Bytes prefix;
+    Bytes fields; // the original header, whose text fields are kept as stored
+};
+
+// A pixel ratio from pHYs: x:y is pixels per unit along y to along x,
+// reduced to numbers the header holds.
+void ratio_from_phys(uint32_t ppu_x, uint32_t ppu_y, int &rx, int &ry)
+{
+    uint64_t x = ppu_y, y = ppu_x;
+    if (x == 0 || y == 0)
+        return;
+    const uint64_t g = std::gcd(x, y);
+    x /= g;
+    y /= g;
+    while (x > 32767 || y > 32767) {
+        x = std::max<uint64_t>(1, (x + 1) / 2);
+        y = std::max<uint64_t>(1, (y + 1) / 2);
+    }
+    rx = static_cast<int>(x);
+    ry = static_cast<int>(y);
+}
+
+// From an original header kept in the private chunk.
+void header_from_lead(const Bytes &lead, NewHeader &h)
+{
+    Bytes file = lead;
+    file.insert(file.end(), 8, 0);
+    Record f(zf_open_memory(file.data(), file.size()));
+    if (!f)
+        return;
+    const std::size_t base = std::memcmp(lead.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
+    h.prefix.assign(lead.begin(), lead.begin() + static_cast<long>(base));
+    h.fields.assign(f->header, f->header + ZF_HEADER_SIZE);
+    h.comment = f->comment ? f->comment : "";
+    zf_info info{};
+    zf_get_info(f.get(), &info);
+    h.number = info.number;
+    h.ratio_x = info.ratio_x;
+    h.ratio_y = info.ratio_y;
+    h.depth = info.depth;
+}
+
+// From a PNG's text chunks and pHYs.
+void header_from_png(const PngMeta &meta, NewHeader &h, std::vector<std::string> &notes)
+{
+    if (const std::string *t = meta.text("Title"))
+        h.title = header_text(*t, 30, "title", notes);
+    if (const std::string *t = meta.text("Author"))
+        h.artist = header_text(*t, 18, "artist", notes);
+    if (const std::string *t = meta.text("Comment"))
+        h.comment = header_text(*t, 0, "comment", notes);
+    if (const std::string *t = meta.text("ZEFA Subtitle"))
+        h.subtitle = header_text(*t, 8, "subtitle", notes);
+    if (const std::string *t = meta.text("ZEFA Number")) {
+        char *end = nullptr;
+        const long n = std::strtol(t->c_str(), &end, 10);
+        if (end && *end == '\0' && !t->empty() && n >= -32768 && n <= 32767)
+            h.number = static_cast<int>(n);
+    }
+    if (meta.has_phys)
+        ratio_from_phys(meta.ppu_x, meta.ppu_y, h.ratio_x, h.ratio_y);
+}
+
+void put_field(Bytes &file, std::size_t at, std::size_t width, const std::string &sjis)
+{
+    std::memset(&file[at], ' ', width);
+    std::memcpy(&file[at], sjis.data(), std::min(width, sjis.size()));
+}
+
+bool write_new(const Image &pic, const NewHeader &h, const Options &o, Outcome &out, std::string &error)
+{
+    int depth = o.depth ? o.depth : h.depth ? h.depth : pic.kind == Kind::rgb ? 24 : 8;
+    zf_params p{};
+    p.saver = kSaver;
+    p.depth = depth;
+    p.max_width = pic.width;
+    p.max_height = pic.height;
+    p.ratio_x = o.ratio_x ? o.ratio_x : h.ratio_x > 0 && h.ratio_y > 0 ? h.ratio_x : 1;
+    p.ratio_y = o.ratio_y ? o.ratio_y : h.ratio_x > 0 && h.ratio_y > 0 ? h.ratio_y : 1;
+    if (pic.width > 32767 || pic.height > 32767) {
+        error = "a ZEFA file holds at most 32767 x 32767 pixels, the picture has " + std::to_string(pic.width) +
+                " x " + std::to_string(pic.height);
+        return false;
+    }
+    bool direct = false;
+    if (depth == 8) {
+        p.n_bits = 8;
+        if (pic.kind == Kind::palette) {
+            p.n_pal = std::clamp(static_cast<int>(pic.palette.size() / 3), 1, ZF_PALETTE_MAX);
+            std::copy_n(pic.palette.begin(), std::min<std::size_t>(pic.palette.size(), 3 * ZF_PALETTE_MAX), p.palette);
+            direct = true;
+        } else if (pic.kind == Kind::grey) {
+            p.n_pal = ZF_PALETTE_MAX;
+            for (int i = 0; i < ZF_PALETTE_MAX; ++i)
+                std::fill_n(p.palette + 3 * i, 3, static_cast<unsigned char>(i));
+            direct = true;
+        } else {
+            std::vector<uint32_t> seen;
+            const std::size_t n = pic.pixels.size() / 3;
+            std::vector<uint32_t> sorted;
+            for (std::size_t i = 0; i < n; ++i) {
+                const uint32_t c = colour_at(pic, i);
+                const auto it = std::lower_bound(sorted.begin(), sorted.end(), c);
+                if (it != sorted.end() && *it == c)
+                    continue;
+                if (seen.size() == ZF_PALETTE_MAX) {
+                    error = "the picture has more than 256 colours; depth 8 holds 256 (give --depth 15 or 24)";
+                    return false;
+                }
+                sorted.insert(it, c);
+                seen.push_back(c);
+            }
+            p.n_pal = std::max<int>(1, static_cast<int>(seen.size()));
+            for (std::size_t i = 0; i < seen.size(); ++i) {
+                p.palette[3 * i] = static_cast<unsigned char>(seen[i] >> 16);
+                p.palette[3 * i + 1] = static_cast<unsigned char>(seen[i] >> 8);
+                p.palette[3 * i + 2] = static_cast<unsigned char>(seen[i]);
+            }
+        }
+    }
+    const ValueMap map(depth, p.palette, depth == 8 ? p.n_pal : 0);
+    const PictureValues values(pic, map, direct);
+    std::array<char, 4> tag{};
+    coding_tag(o.coding.empty() ? "fast" : o.coding, depth, tag);
+    std::vector<BlockSource> blocks = tiles(pic.width, pic.height, tag);
+    for (BlockSource &b : blocks) {
+        const int bx = b.x, by = b.y, bw = b.width;
+        b.fill = [&values, bx, by, bw](int row, uint32_t *line) {
+            for (int c = 0; c < bw; ++c)
+                if (!values.value(bx + c, by + row, line[c]))
+                    return false;
+            return true;
+        };
+    }
+    const std::string title = o.has_title ? header_text(o.title, 30, "title", out.notes) : h.title;
+    const std::string artist = o.has_artist ? header_text(o.artist, 18, "artist", out.notes) : h.artist;
+    const std::string comment = o.has_comment ? header_text(o.comment, 0, "comment", out.notes) : h.comment;
+    Bytes file;
+    if (!library_file(p, title.c_str(), comment.c_str(), artist.c_str(), h.number, blocks, file, error))
+        return false;
+    // what the library's arguments cannot carry: the original fields as
+    // stored, and the subtitle (a descriptor has no name to take it from)
+    if (!h.fields.empty()) {
+        if (!o.has_artist)
+            std::copy_n(h.fields.begin() + ZF_H_ARTIST, 18, file.begin() + ZF_H_ARTIST);
+        if (!o.has_title)
+            std::copy_n(h.fields.begin() + ZF_H_TITLE, 30, file.begin() + ZF_H_TITLE);
+        std::copy_n(h.fields.begin() + ZF_H_SUBTITLE, 8, file.begin() + ZF_H_SUBTITLE);
+    } else if (!h.subtitle.empty()) {
+        put_field(file, ZF_H_SUBTITLE, 8, h.subtitle);
+    }
+    file.insert(file.begin(), h.prefix.begin(), h.prefix.end());
+    out.output = std::move(file);
+    return true;
+}
+
+// The file made shows the picture: every pixel in the colour its depth
+// gives it, and a pixel no block gives only where the picture has a hole
+// or shows what such a pixel shows.
+bool verify_zefa(const Bytes &file, const Image &pic, std::string &error)
+{
+    Image dec;
+    std::string why, damage;
+    if (!read_zefa(file.data(), file.size(), dec, why, damage)) {
+        error = "verification failed: the ZEFA file made cannot be read: " + why;
+        return false;
+    }
+    const std::size_t base = std::memcmp(file.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
+    const int depth = get_s16(file.data() + base + ZF_H_DEPTH);
+    bool same = dec.width == pic.width && dec.height == pic.height;
+    const std::size_t n = static_cast<std::size_t>(pic.width) * static_cast<std::size_t>(pic.height);
+    for (std::size_t i = 0; same && i < n; ++i) {
+        const bool hole = !pic.mask.empty() && pic.mask[i] == 0;
+        const uint32_t got = colour_at(dec, i);
+        uint32_t want = colour_at(pic, i);
+        if (!dec.mask.empty() && dec.mask[i] == 0) {
+            same = hole || want == got;
+            continue;
+        }
+        if (depth == 15) {
+            uint32_t v = 0;
+            ValueMap(15, nullptr, 0).value(want, v);
+            want = shown_colour(15, v, nullptr, 0);
+        }
+        same = want == got;
+    }
+    if (!same)
+        error = "verification failed: the ZEFA file made does not show the picture";
+    return same;
+}
+
+bool to_zefa(const Bytes &input, const std::string &name, const Options &o, Outcome &out, std::string &error)
+{
+    Image pic;
+    PngMeta meta;
+    Archive a;
+    bool archived = false;
+    switch (sniff(input.data(), input.size())) {
+    case Format::zefa: {
+        Image img;
+        std::string damage;
+        if (!read_zefa(input.data(), input.size(), img, error, damage) ||
+            !make_archive(input, png_view(img), a, error))
+            return false;
+        pic = png_view(img);
+        archived = true;
+        break;
+    }
+    case Format::png:
+        if (!read_png(input.data(), input.size(), pic, meta, error))
+            return false;
+        if (!meta.archive.empty()) {
+            std::string why;
+            archived = unpack_archive(meta.archive, a, why);
+            if (!archived)
+                out.notes.push_back(why + "; the PNG is taken as any other");
+        }
+        break;
+    case Format::unknown:
+        if (!read_raw_rgb(name, input, pic, error))
+            return false;
+        break;
+    default:
+        if (!read_image(input.data(), input.size(), pic, error))
+            return false;
+        break;
+    }
+
+    NewHeader h;
+    if (archived) {
+        const std::size_t base = std::memcmp(a.lead.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
+        const int depth = a.lead.size() >= base + ZF_HEADER_SIZE ? get_s16(a.lead.data() + base + ZF_H_DEPTH) : 0;
+        if ((o.depth == 0 || o.depth == depth) && pic.width == a.width && pic.height == a.height) {
+            Restored r;
+            if (!restore_archive(a, pic, o, r, error))
+                return false;
+            out.output = std::move(r.file);
+            out.exact = r.exact;
+            out.notes.insert(out.notes.end(), r.notes.begin(), r.notes.end());
+            if (o.verify && !r.exact && !verify_zefa(out.output, pic, error))
+                return false;
+            if (r.exact && a.holes)
+                out.notes.push_back("the original file was damaged, and so is this copy of it");
+            return true;
+        }
+        header_from_lead(a.lead, h);
+        out.notes.push_back(pic.width != a.width || pic.height != a.height
+                                ? "the picture's size changed: written as a new file with the original header's texts"
+                                : "written as a new file of the depth asked for, with the original header's texts");
+    } else {
+        header_from_png(meta, h, out.notes);
+    }
+    if (!write_new(pic, h, o, out, error))
+        return false;
+    return !o.verify || verify_zefa(out.output, pic, error);
+}
+
+// ---- other pictures to PNG --------------------------------------------------
+
+bool picture_to_png(const Bytes &input, const std::string &name, const Options &o, Outcome &out,
+                    std::string &error)
+{
+    Image img;
+    const bool ok = sniff(input.data(), input.size()) == Format::unknown
+                        ? read_raw_rgb(name, input, img, error)
+                        : read_image(input.data(), input.size(), img, error);
+    if (!ok || !encode_png(img, PngMeta{}, out.output, error))
+        return false;
+    return !o.verify || verify_png(out.output, img, error);
+}
+
+} // namespace
+
+bool convert(const Bytes &input, const std::string &input_name, Target to, const Options &options, Outcome &out,
+             std::string &error)
+{
+    out = Outcome{};
+    error.clear();
+    if (!options_ok(options, error))
+        return false;
+    try {
+        if (to == Target::zefa)
+            return to_zefa(input, input_name, options, out, error);
+        if (sniff(input.data(), input.size()) == Format::zefa)
+            return zefa_to_png(input, options, out, error);
+        return picture_to_png(input, input_name, options, out, error);
+    } catch (const std::bad_alloc &) {
+        out = Outcome{};
+        error = "out of memory";
+        return false;
+    }
+}
+
+} // namespace zfconv
