@@ -422,6 +422,25 @@ TEST_F(Archive, ForeignPngTakesItsTexts)
     EXPECT_EQ(r.info.n_pal, 30);
 }
 
+// A private chunk that is damaged, or claims more than it holds, leaves a
+// PNG like any other, and says so.
+TEST_F(Archive, DamagedChunkIsIgnored)
+{
+    const zt::Bytes png = convert(zefa(dir, 24, {block(24, 0, 0, 8, 8, "ZFSF")}, {"kept", nullptr, "a", 1}), Target::png);
+    zfconv::PngMeta meta;
+    const Picture pic = read_png(png, meta);
+    for (auto spoil : {+[](zfconv::Bytes &c) { c[c.size() / 2] ^= 0x55; }, +[](zfconv::Bytes &c) { c[1] = 0x7F; },
+                       +[](zfconv::Bytes &c) { c.resize(7); }}) {
+        zfconv::PngMeta bad = meta;
+        spoil(bad.archive);
+        Outcome out;
+        const zt::ReadBack r = zt::read_back(convert(write_png(pic, bad), Target::zefa, {}, &out));
+        ASSERT_FALSE(out.notes.empty());
+        EXPECT_NE(out.notes[0].find("private chunk"), std::string::npos) << out.notes[0];
+        EXPECT_EQ(std::string(r.info.title).substr(0, 5), "kept ");
+    }
+}
+
 // What the private chunk costs, for the report: a small photo-like file.
 TEST_F(Archive, PrivateChunkIsSmall)
 {

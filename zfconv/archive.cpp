@@ -246,7 +246,9 @@ bool unpack_archive(const Bytes &data, Archive &a, std::string &error)
         return false;
     }
     const uint32_t n = get_u32(&data[1]);
-    if (n > kMaxBody)
+    // zlib expands at most about a thousandfold: a larger claim is no chunk
+    // this program wrote, and is not worth the memory
+    if (n > kMaxBody || n / 1100 > data.size())
         return false;
     Bytes body(n);
     uLongf got = n;
@@ -532,7 +534,7 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
         file.insert(file.end(), a.tail.begin(), a.tail.end());
         const int lines = first_block_lines(file, old, width);
         const Rect rc = drawn.back();
-        if (lines < a.stopped_lines) {
+        if (lines < a.stopped_lines || width != rc.w) {
             error = "the private chunk does not match its damaged block";
             return false;
         }
