@@ -1,5 +1,7 @@
 #include "output_file.h"
 
+#include "temporaries.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +17,7 @@ OutputFile::~OutputFile()
     if (file_)
         std::fclose(file_);
     if (!committed_ && !temp_.empty())
-        std::remove(temp_.c_str());
+        remove_temporary(temp_);
 }
 
 FILE *OutputFile::open(std::string &error)
@@ -35,16 +37,12 @@ FILE *OutputFile::open(std::string &error)
         return file_;
     }
     temp_ = path_ + ".XXXXXX";
-    const int fd = mkstemp(temp_.data());
+    const int fd = create_temporary(temp_);
     if (fd < 0) {
         error = "cannot create " + path_ + ": " + std::strerror(errno);
         temp_.clear();
         return nullptr;
     }
-    // mkstemp makes the file private; the output gets the usual mode
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
     file_ = fdopen(fd, "wb");
     if (!file_) {
         error = "cannot create " + path_ + ": " + std::strerror(errno);
@@ -68,7 +66,7 @@ bool OutputFile::commit(std::string &error)
         committed_ = true;
         return true;
     }
-    if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
+    if (!commit_temporary(temp_, path_)) {
         error = "cannot write " + path_ + ": " + std::strerror(errno);
         return false;
     }

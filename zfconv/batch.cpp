@@ -1,0 +1,226 @@
+#include "batch.h"
+
+#include "files.h"
+#include "progress_line.h"
+#include "readers.h"
+
+#include "names.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <unistd.h>
+
+namespace zfconv {
+namespace {
+
+namespace fs = std::filesystem;
+
+void tell(const std::string &name, const std::string &message)
+{
+    std::fprintf(stderr, "zfconv: %s: %s\n", name.c_str(), message.c_str());
+}
+
+// What a failure leaves when the output holds what could be read.
+std::string damage_message(const std::string &damage, const std::string &output, Target to)
+{
+    return damage + "; " + shown_output(output) +
+           (to == Target::png ? " holds every line before it, the rest transparent" : " holds what could be read");
+}
+
+struct Result {
+    bool ok = false;
+    std::string message;            // why it failed
+    std::vector<std::string> notes; // worth telling
+};
+
+// Reads, converts and writes one file.
+Result convert_file(const std::string &input, const std::string &output, Target to, const Options &options)
+{
+    Result r;
+    try {
+        Bytes data;
+        Outcome out;
+        if (!read_input(input, data, r.message) ||
+            !convert(data, input == "-" ? std::string() : input, to, options, out, r.message))
+            return r;
+        data = Bytes{};
+        if (!write_output(output, out.output, r.message))
+            return r;
+        r.notes = std::move(out.notes);
+        if (!out.damage.empty()) {
+            r.message = damage_message(out.damage, output, to);
+            return r;
+        }
+        r.ok = true;
+    } catch (const std::bad_alloc &) {
+        r.message = "out of memory";
+    } catch (const std::exception &e) {
+        r.message = e.what();
+    }
+    return r;
+}
+
+// -d: a job per input.
+struct Job {
+    std::string input, output; // output empty: refused before converting
+    Target to = Target::png;
+    Result result;
+};
+
+// Where an input's output goes in the folder, and its format: --to, else
+// PNG for a ZEFA file and ZEFA for anything else.
+bool place(const Command &cmd, Job &job)
+{
+    job.to = cmd.to;
+    if (!cmd.has_to) {
+        Bytes start;
+        if (!read_start(job.input, 132, start, job.result.message))
+            return false;
+        job.to = sniff(start.data(), start.size()) == Format::zefa ? Target::png : Target::zefa;
+    }
+    std::string stem = fs::path(job.input).stem().string();
+    job.output = (fs::path(cmd.folder) / (stem + (job.to == Target::png ? ".png" : ".ZF"))).string();
+    return true;
+}
+
+unsigned online_processors()
+{
+    const long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? static_cast<unsigned>(n) : 1;
+}
+
+// Runs the jobs that have an output on `threads` threads; draws the
+// progress meanwhile.
+void run_jobs(std::vector<Job> &jobs, const Options &options, unsigned threads, ProgressLine &progress)
+{
+    std::vector<Job *> pending;
+    for (Job &j : jobs)
+        if (!j.output.empty())
+            pending.push_back(&j);
+    std::size_t done = jobs.size() - pending.size();
+    std::atomic<std::size_t> next{0};
+    std::mutex lock;
+    std::condition_variable finished;
+    const auto work = [&] {
+        for (std::size_t i; (i = next++) < pending.size();) {
+            Job &j = *pending[i];
+            j.result = convert_file(j.input, j.output, j.to, options); // each worker its own job
+            std::lock_guard<std::mutex> hold(lock);
+            ++done;
+            finished.notify_one();
+        }
+    };
+    std::vector<std::thread> pool;
+    threads = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(pending.size())));
+    for (unsigned t = 0; t < threads; ++t)
+        pool.emplace_back(work);
+    std::unique_lock<std::mutex> hold(lock);
+    for (;;) {
+        progress.update(done);
+        if (done == jobs.size())
+            break;
+        finished.wait_for(hold, std::chrono::milliseconds(100));
+    }
+    hold.unlock();
+    for (std::thread &t : pool)
+        t.join();
+}
+
+} // namespace
+
+int convert_single(const Command &cmd)
+{
+    Target to;
+    std::string error;
+    single_target(cmd, to, error); // checked with the command line
+    const std::string &in = cmd.inputs[0];
+    if (in != "-" && cmd.output != "-" && same_file(in.c_str(), cmd.output.c_str())) {
+        tell(in, "the output " + cmd.output + " is the input file");
+        return 1;
+    }
+    const Result r = convert_file(in, cmd.output, to, cmd.options);
+    if (!cmd.quiet)
+        for (const std::string &note : r.notes)
+            tell(shown_input(in), note);
+    if (!r.ok) {
+        tell(shown_input(in), r.message);
+        return 1;
+    }
+    return 0;
+}
+
+int convert_batch(const Command &cmd)
+{
+    std::vector<Job> jobs(cmd.inputs.size());
+    std::map<std::string, std::size_t> outputs;
+    bool clash = false;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        jobs[i].input = cmd.inputs[i];
+        if (!place(cmd, jobs[i]))
+            continue;
+        const auto [at, fresh] = outputs.emplace(jobs[i].output, i);
+        if (!fresh) {
+            std::fprintf(stderr, "zfconv: %s and %s would both be written as %s\n", jobs[at->second].input.c_str(),
+                         jobs[i].input.c_str(), jobs[i].output.c_str());
+            clash = true;
+        }
+    }
+    if (clash) {
+        std::fputs("zfconv: nothing was written\n", stderr);
+        return 2;
+    }
+    std::error_code ec;
+    fs::create_directories(cmd.folder, ec);
+    if (ec || !fs::is_directory(cmd.folder)) {
+        tell(cmd.folder, ec ? "cannot make the folder: " + ec.message() : "not a folder");
+        return 1;
+    }
+    // An output that is an input (its own, or another's) is never written.
+    FileSet inputs;
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        inputs.add(jobs[i].input, static_cast<int>(i));
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        Job &j = jobs[i];
+        const int other = j.output.empty() ? -1 : inputs.find(j.output);
+        if (other >= 0) {
+            j.result.message = "the output " + j.output + " is the input file" +
+                               (static_cast<std::size_t>(other) == i ? "" : " " + jobs[other].input);
+            j.output.clear();
+        }
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    ProgressLine progress(jobs.size(), !cmd.quiet && isatty(STDERR_FILENO));
+    run_jobs(jobs, cmd.options, cmd.jobs > 0 ? static_cast<unsigned>(cmd.jobs) : online_processors(), progress);
+    progress.clear();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    std::size_t failed = 0;
+    for (const Job &j : jobs) {
+        failed += j.result.ok ? 0 : 1;
+        if (!cmd.quiet)
+            for (const std::string &note : j.result.notes)
+                tell(j.input, note);
+    }
+    if (!cmd.quiet) {
+        if (failed == 0)
+            std::fprintf(stderr, "zfconv: %zu file%s converted in %.1f s\n", jobs.size(), jobs.size() == 1 ? "" : "s",
+                         seconds);
+        else
+            std::fprintf(stderr, "zfconv: %zu of %zu files converted in %.1f s; %zu failed:\n", jobs.size() - failed,
+                         jobs.size(), seconds, failed);
+    }
+    for (const Job &j : jobs)
+        if (!j.result.ok)
+            tell(j.input, j.result.message);
+    return failed == 0 ? 0 : 1;
+}
+
+} // namespace zfconv

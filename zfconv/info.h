@@ -1,0 +1,17 @@
+// info.h - what a ZEFA file holds, for people (--info) and as JSON
+// (--json): header fields, and each block with whether it decodes.
+#ifndef ZEFA_ZFCONV_INFO_H
+#define ZEFA_ZFCONV_INFO_H
+
+#include <string>
+#include <vector>
+
+namespace zfconv {
+
+// Prints every file on standard output, damage told on standard error
+// too.  The exit status: 0 when every file read and decoded whole, else 1.
+int print_info(const std::vector<std::string> &files, bool json);
+
+} // namespace zfconv
+
+#endif
