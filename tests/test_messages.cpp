@@ -10,10 +10,8 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 
 namespace {
 
@@ -21,14 +19,6 @@ zt::RunResult run(const std::string &program, std::vector<std::string> args, std
 {
     zt::TempDir dir;
     return zt::run(program, args, zt::RunOptions{dir.path(), "", env, {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}});
-}
-
-std::string read_text(const std::string &path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 } // namespace
@@ -56,7 +46,7 @@ TEST(Messages, JapaneseByDefaultEnglishOnRequest)
 // Every Japanese text of the programs and the library has an English one.
 TEST(Messages, TheCatalogIsComplete)
 {
-    const std::string po = read_text(zt::source_dir() + "/po/en.po");
+    const std::string po = zt::read_text(zt::source_dir() + "/po/en.po");
     std::set<std::string> ids;
     const std::regex msgid(R"re(msgid "((?:[^"\\]|\\.)*)")re");
     for (std::sregex_iterator it(po.begin(), po.end(), msgid), end; it != end; ++it)
@@ -69,7 +59,7 @@ TEST(Messages, TheCatalogIsComplete)
         for (const auto &entry : std::filesystem::recursive_directory_iterator(path)) {
             if (!entry.is_regular_file())
                 continue;
-            const std::string code = read_text(entry.path());
+            const std::string code = zt::read_text(entry.path());
             for (std::sregex_iterator it(code.begin(), code.end(), literal), end; it != end; ++it) {
                 const std::string text = (*it)[1];
                 if (text == "(作者不明)") // stored in files, never shown as a message

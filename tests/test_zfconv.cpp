@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <sys/stat.h>
 
 namespace {
 
@@ -49,12 +48,6 @@ protected:
     }
     TempDir dir;
 };
-
-bool is_device(const char *path)
-{
-    struct stat st {};
-    return stat(path, &st) == 0 && S_ISCHR(st.st_mode);
-}
 
 } // namespace
 

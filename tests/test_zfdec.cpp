@@ -10,7 +10,6 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <sys/stat.h>
 
 namespace {
 
@@ -48,19 +47,9 @@ protected:
         EXPECT_FALSE(write_zefa(dir / name, params(depth, ratio_x), blocks).empty());
         return blocks;
     }
-    std::string text(const std::string &name) const
-    {
-        const Bytes b = read_file(dir / name);
-        return {b.begin(), b.end()};
-    }
+    std::string text(const std::string &name) const { return read_text(dir / name); }
     TempDir dir;
 };
-
-bool is_device(const char *path)
-{
-    struct stat st {};
-    return stat(path, &st) == 0 && S_ISCHR(st.st_mode);
-}
 
 } // namespace
 

@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <optional>
 #include <regex>
-#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -55,12 +54,6 @@ Bytes rgb_image(int w, int h)
 
 uint32_t to15(const uint8_t *p) { return uint32_t(p[0] >> 3) << 6 | uint32_t(p[1] >> 3) << 11 | uint32_t(p[2] >> 3) << 1; }
 uint32_t to24(const uint8_t *p) { return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]; }
-
-bool is_device(const char *path)
-{
-    struct stat st {};
-    return stat(path, &st) == 0 && S_ISCHR(st.st_mode);
-}
 
 std::vector<std::string> temporaries(const TempDir &dir)
 {
@@ -132,13 +125,7 @@ protected:
         write_file(dir / (name + ".RGB"), rgb_image(w, h));
         write_file(dir / (name + ".FAL"), fal_text(w, h, x, y));
     }
-    std::string text(const std::string &name) const
-    {
-        if (!file_exists(dir / name))
-            return {};
-        const Bytes b = read_file(dir / name);
-        return {b.begin(), b.end()};
-    }
+    std::string text(const std::string &name) const { return read_text(dir / name); }
     std::string log() const { return text("ZFENC.LOG"); }
     TempDir dir;
 };

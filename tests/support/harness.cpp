@@ -230,6 +230,14 @@ void write_file(const std::string &path, const std::string &text)
 
 bool file_exists(const std::string &path) { return std::filesystem::exists(path); }
 
+std::string read_text(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool is_device(const std::string &path) { return std::filesystem::is_character_file(path); }
+
 testing::AssertionResult has(const std::string &text, const std::string &part)
 {
     if (text.find(part) != std::string::npos)

@@ -55,6 +55,10 @@ private:
 testing::AssertionResult has(const std::string &text, const std::string &part);
 
 std::vector<uint8_t> read_file(const std::string &path);
+// A file's bytes as text; empty when there is no such file.
+std::string read_text(const std::string &path);
+// Whether the path is a character device (as /dev/full must stay after a run).
+bool is_device(const std::string &path);
 void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
 void write_file(const std::string &path, const std::string &text);
 bool file_exists(const std::string &path);
