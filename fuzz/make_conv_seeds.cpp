@@ -1,13 +1,16 @@
 // make_conv_seeds DIR - writes small pictures of every format zfconv
 // reads, and the companion files the encoder reads, as fuzz seeds: the
 // tests' picture writers (the picture libraries' own) and zfconv's.
+#include "convert.h"
 #include "pictures.h"
 #include "writers.h"
 
 #include <tiffio.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -42,12 +45,27 @@ int main(int argc, char **argv)
     zt::write_jpeg(dir + "grey.jpg", grey, true);
     put(dir + "pal.bmp", zt::bmp_of(pal, 8));
     put(dir + "rgb.bmp", zt::bmp_of(rgb, 24));
-    zt::Bmp rle{40, 4, 2, 8, 1};
+    zt::Bmp rle{40, 4, 2, 8, 1, {2, 5, 0, 3, 1, 2, 3, 0, 0, 0, 0, 2, 1, 0, 1, 7, 0, 1}};
     rle.palette.assign(3 * 8, 7);
-    rle.pixels = {2, 5, 0, 3, 1, 2, 3, 0, 0, 0, 0, 2, 1, 0, 1, 7, 0, 1};
     put(dir + "rle.bmp", rle.file());
     put(dir + "a.FAL", zt::fal_text(9, 5));
     put(dir + "a.IPR", std::string("9 5 0 0\n"));
     put(dir + "a.GLM", std::string("GR65\0\0\0\0\0\0\0\0\0\x09\0\x05", 16));
+
+    // The way back to ZEFA starts from PNGs zfconv made of the ZEFA seeds
+    // (make_seeds writes them first): their private chunk included.
+    const std::string back = dir + "fuzz_zfconv_zefa";
+    std::filesystem::create_directories(back);
+    for (const auto &entry : std::filesystem::directory_iterator(dir)) {
+        if (!entry.is_regular_file() || entry.path().extension() != ".ZF")
+            continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const zfconv::Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        zfconv::Outcome png;
+        if (zfconv::convert(file, entry.path().string(), zfconv::Target::png, zfconv::Options{}, png, error))
+            put(back + "/" + entry.path().stem().string() + ".png", png.output);
+    }
+    for (const char *name : {"pal.png", "grey.png", "rgb.png", "plain.png", "a.gif", "rgb.jpg"})
+        std::filesystem::copy_file(dir + name, back + "/" + name, std::filesystem::copy_options::overwrite_existing);
     return 0;
 }

@@ -31,60 +31,44 @@ Image read(const Bytes &file, bool expect_ok = true)
 TEST(BmpReader, RowOrdersAndColourDepths)
 {
     // 24 bits, 2 x 2, bottom-up rows padded to 8 bytes: BGR in the file.
-    Bmp b{40, 2, 2, 24};
-    b.pixels = {3, 2, 1, 6, 5, 4, 0, 0, /* top: */ 9, 8, 7, 12, 11, 10, 0, 0};
+    Bmp b{40, 2, 2, 24, 0, {3, 2, 1, 6, 5, 4, 0, 0, /* top: */ 9, 8, 7, 12, 11, 10, 0, 0}};
     EXPECT_EQ(read(b.file()).pixels, (Bytes{7, 8, 9, 10, 11, 12, 1, 2, 3, 4, 5, 6}));
     b.height = -2; // top-down: the first row is the top
     EXPECT_EQ(read(b.file()).pixels, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
 
-    // 32 bits without masks: BGRX
-    Bmp c{40, 1, 1, 32};
-    c.pixels = {0x30, 0x20, 0x10, 0xFF};
-    EXPECT_EQ(read(c.file()).pixels, (Bytes{0x10, 0x20, 0x30}));
-    // 16 bits without masks: 5-5-5, 31 widens to 255
-    Bmp d{40, 2, 1, 16};
-    d.pixels = {0x00, 0x7C, 0x1F, 0x00};
-    EXPECT_EQ(read(d.file()).pixels, (Bytes{255, 0, 0, 0, 0, 255}));
-    // 16-bit bit fields 5-6-5 after the 40-byte header
-    Bmp e{40, 1, 1, 16, 3};
-    e.masks = {0xF800, 0x07E0, 0x001F};
-    e.pixels = {0xE0, 0x07, 0, 0}; // green all ones
-    EXPECT_EQ(read(e.file()).pixels, (Bytes{0, 255, 0}));
-    // 32-bit bit fields inside a 108-byte header, an unusual order
-    Bmp f{108, 1, 1, 32, 3};
-    f.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
-    f.pixels = {0x11, 0x22, 0x33, 0};
-    EXPECT_EQ(read(f.file()).pixels, (Bytes{0x11, 0x22, 0x33}));
-    Bmp g = f;
-    g.masks = {0x0F0F, 0, 0}; // not one run of bits
-    read(g.file(), false);
+    // 32 bits without masks: BGRX; 16 bits without masks: 5-5-5, 31
+    // widens to 255; 5-6-5 bit fields after the 40-byte header (green all
+    // ones); 32-bit bit fields inside a 108-byte header, in an unusual order
+    EXPECT_EQ(read(Bmp{40, 1, 1, 32, 0, {0x30, 0x20, 0x10, 0xFF}}.file()).pixels, (Bytes{0x10, 0x20, 0x30}));
+    EXPECT_EQ(read(Bmp{40, 2, 1, 16, 0, {0x00, 0x7C, 0x1F, 0x00}}.file()).pixels, (Bytes{255, 0, 0, 0, 0, 255}));
+    EXPECT_EQ(read(Bmp{40, 1, 1, 16, 3, {0xE0, 0x07, 0, 0}, {0xF800, 0x07E0, 0x001F}}.file()).pixels, (Bytes{0, 255, 0}));
+    EXPECT_EQ(read(Bmp{108, 1, 1, 32, 3, {0x11, 0x22, 0x33, 0}, {0xFF, 0xFF00, 0xFF0000}}.file()).pixels,
+              (Bytes{0x11, 0x22, 0x33}));
+    read(Bmp{108, 1, 1, 32, 3, {0x11, 0x22, 0x33, 0}, {0x0F0F, 0, 0}}.file(), false); // not one run of bits
 }
 
 TEST(BmpReader, PalettePictures)
 {
     // 1 bit, 10 pixels in a row of 4 bytes
-    Bmp one{40, 10, 1, 1};
+    Bmp one{40, 10, 1, 1, 0, {0xA5, 0xC0, 0, 0}};
     one.palette = {0, 0, 0, 255, 255, 255};
-    one.pixels = {0xA5, 0xC0, 0, 0};
     Image img = read(one.file());
     EXPECT_EQ(img.kind, Kind::palette);
     EXPECT_EQ(img.pixels, (Bytes{1, 0, 1, 0, 0, 1, 0, 1, 1, 1}));
     EXPECT_EQ(img.palette, one.palette);
 
     // 4 bits, 3 pixels; colours used = 3 (a short palette)
-    Bmp four{40, 3, 1, 4};
+    Bmp four{40, 3, 1, 4, 0, {0x21, 0x70, 0, 0}}; // index 7 lies beyond the palette: kept
     four.colours = 3;
     four.palette = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-    four.pixels = {0x21, 0x70, 0, 0}; // index 7 lies beyond the palette: kept
     img = read(four.file());
     EXPECT_EQ(img.pixels, (Bytes{2, 1, 7}));
     EXPECT_EQ(img.palette.size(), 9u);
 
     // the 12-byte core header with 3-byte palette entries
-    Bmp core{12, 2, 1, 8};
+    Bmp core{12, 2, 1, 8, 0, {200, 3, 0, 0}};
     for (int i = 0; i < 256; ++i)
         core.palette.insert(core.palette.end(), {uint8_t(i), uint8_t(255 - i), 7});
-    core.pixels = {200, 3, 0, 0};
     img = read(core.file());
     EXPECT_EQ(img.pixels, (Bytes{200, 3}));
     EXPECT_EQ(img.palette[3 * 200 + 1], 55);
@@ -94,16 +78,14 @@ TEST(BmpReader, RunLengthCodings)
 {
     // RLE8, 4 x 2, bottom row first: a run of two 5s, an absolute run of
     // three (cut at the row's end), end of line, a delta of one, one 7, end.
-    Bmp r8{40, 4, 2, 8, 1};
+    Bmp r8{40, 4, 2, 8, 1, {2, 5, 0, 3, 1, 2, 3, 0, 0, 0, 0, 2, 1, 0, 1, 7, 0, 1}};
     r8.palette.assign(3 * 8, 0);
-    r8.pixels = {2, 5, 0, 3, 1, 2, 3, 0, 0, 0, 0, 2, 1, 0, 1, 7, 0, 1};
     EXPECT_EQ(read(r8.file()).pixels, (Bytes{0, 7, 0, 0, /* bottom: */ 5, 5, 1, 2}));
 
     // RLE4: a run alternates the two nibbles; an absolute run of 3 nibbles
     // takes 2 bytes, padded to a word.
-    Bmp r4{40, 8, 1, 4, 2};
+    Bmp r4{40, 8, 1, 4, 2, {5, 0x12, 0, 3, 0xAB, 0xC0, 0, 1}};
     r4.palette.assign(3 * 16, 0);
-    r4.pixels = {5, 0x12, 0, 3, 0xAB, 0xC0, 0, 1};
     EXPECT_EQ(read(r4.file()).pixels, (Bytes{1, 2, 1, 2, 1, 10, 11, 12}));
 
     // Data that stops without its end mark keeps what was decoded.

@@ -7,6 +7,8 @@
 #include "image.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zt {
 
@@ -29,8 +31,10 @@ bool write_jpeg(const std::string &path, const Picture &img, bool progressive = 
 // A BMP file: file header, an info header of `header` bytes (12 is the
 // core form), bit-field masks, palette and the pixel bytes as stored.
 struct Bmp {
-    Bmp(int header_size, int w, int h, int bit_count, uint32_t coding = 0)
-        : header(header_size), width(w), height(h), bits(bit_count), compression(coding)
+    Bmp(int header_size, int w, int h, int bit_count, uint32_t coding = 0, zfconv::Bytes stored = {},
+        std::vector<uint32_t> bit_masks = {})
+        : header(header_size), width(w), height(h), bits(bit_count), compression(coding), masks(std::move(bit_masks)),
+          pixels(std::move(stored))
     {
     }
     int header, width, height, bits;
