@@ -117,6 +117,7 @@ void run_jobs(std::vector<Job> &jobs, const Options &options, unsigned threads, 
             finished.notify_one();
         }
     };
+    progress.update(done);
     std::vector<std::thread> pool;
     threads = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(pending.size())));
     for (unsigned t = 0; t < threads; ++t)

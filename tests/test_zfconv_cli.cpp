@@ -1,0 +1,323 @@
+// zfconv's command line run for real: batches into a folder (damage in
+// the middle, mixed inputs, --to, refusals, -j), -o, standard input and
+// output, --info and --json (read back by python3's json module), the
+// progress line on a pseudo-terminal, and a batch stopped by a signal.
+#include "codec_run.h"
+#include "harness.h"
+#include "pictures.h"
+#include "readers.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <random>
+
+namespace {
+
+using namespace zt;
+namespace fs = std::filesystem;
+
+bool starts_with(const Bytes &b, const std::string &magic)
+{
+    return b.size() >= magic.size() && std::string(b.begin(), b.begin() + static_cast<long>(magic.size())) == magic;
+}
+const std::string kPng = "\x89PNG", kZefa = "ZFDT";
+
+// The names in a folder, sorted.
+std::vector<std::string> names_in(const std::string &folder)
+{
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class ZfconvCli : public ::testing::Test {
+protected:
+    RunResult conv(const std::vector<std::string> &args, const std::string &input = "")
+    {
+        return run(zfconv_path(), args, RunOptions{dir.path(), input, {"LC_ALL=C.UTF-8", "TZ=UTC"}, {}});
+    }
+    // A ZEFA file of one 24-bit block, different for each seed.
+    Bytes zefa(const std::string &name, int seed, const Texts &texts = {})
+    {
+        return write_zefa(dir / name, params(24), {{0, 0, "ZFSF", pattern(24, 24, 16, seed)}}, texts);
+    }
+    TempDir dir;
+};
+
+} // namespace
+
+// One damaged file and one missing file among good ones: the others are
+// converted, the damaged one keeps what decodes, and the end tells both.
+TEST_F(ZfconvCli, BatchGoesOnPastBadFilesAndSumsUp)
+{
+    for (const char *name : {"a.ZF", "b.ZF", "d.ZF", "e.ZF"})
+        zefa(name, name[0]);
+    const Bytes whole = write_zefa(dir / "c.ZF", params(24), {{0, 0, "ZFSF", pattern(24, 24, 16)}, {0, 16, "ZFSF", pattern(24, 24, 16, 1)}});
+    write_file(dir / "c.ZF", Bytes(whole.begin(), whole.end() - 40));
+    const auto r = conv({"-d", "png/", "a.ZF", "b.ZF", "c.ZF", "missing.ZF", "d.ZF", "e.ZF"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(names_in(dir / "png"), (std::vector<std::string>{"a.png", "b.png", "c.png", "d.png", "e.png"}));
+    for (const char *name : {"a", "b", "d", "e"})
+        EXPECT_TRUE(starts_with(read_file(dir / ("png/" + std::string(name) + ".png")), kPng)) << name;
+    EXPECT_TRUE(has(r.err, "zfconv: 4 of 6 files converted in "));
+    EXPECT_TRUE(has(r.err, "2 failed:\nzfconv: c.ZF: "));
+    EXPECT_TRUE(has(r.err, "ends too early; png/c.png holds every line before it, the rest transparent\n"));
+    EXPECT_TRUE(has(r.err, "zfconv: missing.ZF: No such file or directory\n"));
+    EXPECT_EQ(r.err.find('\r'), std::string::npos); // no progress line off a terminal
+
+    const auto quiet = conv({"-q", "-d", "png", "a.ZF", "c.ZF"});
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(std::count(quiet.err.begin(), quiet.err.end(), '\n'), 1) << quiet.err;
+    const auto good = conv({"-d", "png", "a.ZF", "b.ZF"});
+    EXPECT_EQ(good.status, 0);
+    EXPECT_TRUE(has(good.err, "zfconv: 2 files converted in "));
+}
+
+// Without --to a folder gets PNG files of ZEFA files and ZEFA files of
+// pictures, told by content; --to makes them all one format; and the PNG
+// files made of ZEFA files give those files back.
+TEST_F(ZfconvCli, FolderOfMixedInputs)
+{
+    const Bytes a = zefa("a.ZF", 1), b = zefa("misnamed.png", 2);
+    ASSERT_TRUE(write_png(dir / "c.png", test_picture(Kind::rgb, 20, 10)) &&
+                write_gif(dir / "d.gif", test_picture(Kind::palette, 9, 9)));
+    const std::vector<std::string> inputs = {"a.ZF", "misnamed.png", "c.png", "d.gif"};
+    const auto args = [&](std::vector<std::string> options) {
+        options.insert(options.end(), inputs.begin(), inputs.end());
+        return options;
+    };
+    ASSERT_EQ(conv(args({"-d", "mixed"})).status, 0);
+    EXPECT_EQ(names_in(dir / "mixed"), (std::vector<std::string>{"a.png", "c.ZF", "d.ZF", "misnamed.png"}));
+    EXPECT_TRUE(starts_with(read_file(dir / "mixed/c.ZF"), kZefa));
+    EXPECT_TRUE(starts_with(read_file(dir / "mixed/misnamed.png"), kPng));
+
+    ASSERT_EQ(conv(args({"--to", "png", "-d", "png"})).status, 0);
+    EXPECT_EQ(names_in(dir / "png"), (std::vector<std::string>{"a.png", "c.png", "d.png", "misnamed.png"}));
+    ASSERT_EQ(conv(args({"--to=zf", "-d", "zf"})).status, 0);
+    EXPECT_EQ(names_in(dir / "zf"), (std::vector<std::string>{"a.ZF", "c.ZF", "d.ZF", "misnamed.ZF"}));
+    EXPECT_EQ(read_file(dir / "zf/a.ZF"), a); // a ZEFA file made into a ZEFA file stays itself
+
+    ASSERT_EQ(conv({"-d", "back", "png/a.png", "png/misnamed.png"}).status, 0);
+    EXPECT_EQ(read_file(dir / "back/a.ZF"), a);
+    EXPECT_EQ(read_file(dir / "back/misnamed.ZF"), b);
+}
+
+// The output's format comes from --to or its extension (PNG when it has
+// neither), and the two disagreeing, or -o with many inputs, is a wrong
+// command line.
+TEST_F(ZfconvCli, OneOutput)
+{
+    zefa("a.ZF", 1);
+    ASSERT_TRUE(write_png(dir / "p.png", test_picture(Kind::grey, 8, 8)));
+    const std::tuple<std::vector<std::string>, const char *, std::string> cases[] = {
+        {{"-o", "x.png", "a.ZF"}, "x.png", kPng},       {{"a.ZF", "-o", "noext"}, "noext", kPng},
+        {{"p.png", "-o", "y.zf"}, "y.zf", kZefa},       {{"--to", "zf", "p.png", "-o", "z"}, "z", kZefa},
+        {{"-q", "p.png", "two.ZF"}, "two.ZF", kZefa},   {{"--to", "png", "p.png", "p2"}, "p2", kPng}};
+    for (const auto &[args, out, magic] : cases) {
+        const auto r = conv(args);
+        EXPECT_EQ(r.status, 0) << out << r.err;
+        EXPECT_TRUE(starts_with(read_file(dir / out), magic)) << out;
+    }
+    const std::pair<std::vector<std::string>, const char *> wrong[] = {
+        {{"--to", "png", "-o", "q.ZF", "p.png"}, "disagree"}, {{"-o", "q.png", "a.ZF", "p.png"}, "use -d"},
+        {{"-o", "q.png", "-d", "f", "a.ZF"}, "give one of them"}, {{"a.ZF"}, "no output given"},
+        {{"--jobs=0", "-d", "f", "a.ZF"}, "--jobs takes"}, {{"--depth", "9", "p.png", "q.ZF"}, "8, 15 or 24"},
+        {{"--nonsense", "a.ZF", "q.png"}, "unknown option --nonsense"}, {{"-d", "f", "-"}, "standard input"}};
+    for (const auto &[args, message] : wrong) {
+        const auto r = conv(args);
+        EXPECT_EQ(r.status, 2) << message;
+        EXPECT_TRUE(has(r.err, message));
+        EXPECT_TRUE(has(r.err, "zfconv --help"));
+    }
+    EXPECT_FALSE(file_exists(dir / "q.ZF") || file_exists(dir / "q.png") || file_exists(dir / "f"));
+}
+
+// Two inputs for one output stop the batch before anything is written; an
+// output that is an input (its own or another's) is refused for that file.
+TEST_F(ZfconvCli, OutputsThatCollideOrAreInputs)
+{
+    fs::create_directories(dir / "one");
+    fs::create_directories(dir / "two");
+    zefa("one/x.ZF", 1);
+    zefa("two/x.ZF", 2);
+    ASSERT_TRUE(write_png(dir / "x.png", test_picture(Kind::rgb, 4, 4)) &&
+                write_gif(dir / "x.gif", test_picture(Kind::palette, 4, 4)));
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"-d", "out", "one/x.ZF", "two/x.ZF"}, {"-d", "out", "x.png", "x.gif"}, {"-d", "out", "one/x.ZF", "./one/x.ZF"}}) {
+        const auto r = conv(args);
+        EXPECT_EQ(r.status, 2) << args[3];
+        EXPECT_TRUE(has(r.err, "would both be written as out/x."));
+        EXPECT_TRUE(has(r.err, "nothing was written"));
+        EXPECT_FALSE(file_exists(dir / "out"));
+    }
+
+    // p.png -> ./p.ZF and p.ZF -> ./p.png: each output is the other input
+    const Bytes p_zf = zefa("p.ZF", 3);
+    ASSERT_TRUE(write_png(dir / "p.png", test_picture(Kind::rgb, 5, 5)));
+    const Bytes p_png = read_file(dir / "p.png");
+    zefa("q.ZF", 4);
+    const auto r = conv({"-d", ".", "p.png", "p.ZF", "q.ZF"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, "zfconv: p.png: the output ./p.ZF is the input file p.ZF\n"));
+    EXPECT_TRUE(has(r.err, "zfconv: p.ZF: the output ./p.png is the input file p.png\n"));
+    EXPECT_EQ(read_file(dir / "p.png"), p_png);
+    EXPECT_EQ(read_file(dir / "p.ZF"), p_zf);
+    EXPECT_TRUE(starts_with(read_file(dir / "q.png"), kPng));
+    const auto own = conv({"--to", "zf", "-d", "one", "one/x.ZF"});
+    EXPECT_TRUE(has(own.err, "zfconv: one/x.ZF: the output one/x.ZF is the input file\n"));
+}
+
+// "-" reads standard input and writes standard output, the input's format
+// told from its content.
+TEST_F(ZfconvCli, StandardInputAndOutput)
+{
+    const Bytes zf = zefa("a.ZF", 5);
+    const std::string zf_text(zf.begin(), zf.end());
+    const auto png = conv({"-", "-"}, zf_text);
+    ASSERT_EQ(png.status, 0) << png.err;
+    EXPECT_EQ(png.out.substr(0, 4), kPng);
+    EXPECT_EQ(png.err, "");
+    const auto back = conv({"--to", "zf", "-", "-"}, png.out);
+    ASSERT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(back.out, zf_text);
+    EXPECT_EQ(conv({"-o", "-", "a.ZF"}).out, png.out);
+    ASSERT_EQ(conv({"-", "from_stdin.ZF"}, png.out).status, 0);
+    EXPECT_EQ(read_file(dir / "from_stdin.ZF"), zf);
+    const auto junk = conv({"-", "-"}, "no picture");
+    EXPECT_EQ(junk.status, 1);
+    EXPECT_TRUE(has(junk.err, "zfconv: standard input: "));
+    EXPECT_EQ(junk.out, "");
+}
+
+// --info for people and --json for programs: header texts from Shift-JIS
+// (bytes that are not shown as \xNN), every block and whether it decodes;
+// a damaged or foreign file is described as far as it reads, status 1.
+TEST_F(ZfconvCli, InfoAndJson)
+{
+    Texts texts;
+    texts.title = "\x93\xfa\x96\x7b \x80 end"; // 日本, then a byte that is no character
+    texts.comment = "first\r\nsecond \"quoted\"\ttab";
+    texts.artist = "artist";
+    texts.number = 42;
+    const Bytes good = write_zefa(dir / "good.ZF", params(24, 2, 3),
+                                  {{0, 0, "ZFSF", pattern(24, 8, 4)}, {8, 0, "ZFSS", pattern(24, 8, 4, 1)}}, texts);
+    const Bytes two = write_zefa(dir / "two.ZF", params(24), {{0, 0, "ZFBM", pattern(24, 30, 20)}, {0, 20, "ZFSF", pattern(24, 30, 20, 1)}});
+    write_file(dir / "cut.ZF", Bytes(two.begin(), two.end() - 30));
+    ASSERT_TRUE(write_png(dir / "pic.png", test_picture(Kind::grey, 2, 2)));
+    const std::string odd_name = "tab\there \xff.ZF"; // a control character and a byte that is not UTF-8
+    write_file(dir / odd_name, good);
+
+    const auto info = conv({"--info", "good.ZF", "cut.ZF"});
+    EXPECT_EQ(info.status, 1);
+    for (const char *line : {"good.ZF\n", "  title:        日本 \\x80 end\n", "  artist:       artist\n", "  number:       42\n",
+                             "  pixel ratio:  2:3\n", "  image size:   16 x 4\n", "  comment:      first\n                second",
+                             "  block 0:      ZFSF at 0,0, 8 x 4, decodes\n", "  block 1:      ZFSS at 8,0, 8 x 4, decodes\n",
+                             "\ncut.ZF\n", "  block 0:      ZFBM at 0,0, 30 x 20, decodes\n", "  block 1:      ZFSF at 0,20, 30 x 20, stops after "})
+        EXPECT_TRUE(has(info.out, line));
+    EXPECT_TRUE(has(info.err, "zfconv: cut.ZF: block 1 stops after "));
+    EXPECT_EQ(std::count(info.err.begin(), info.err.end(), '\n'), 1) << info.err;
+
+    const auto json = conv({"--json", "good.ZF", "cut.ZF", "pic.png", odd_name, "missing.ZF"});
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 5);
+    // strict UTF-8 and strict JSON, one document a line
+    const char *script = R"(import json, sys
+for line in sys.stdin.buffer.read().decode('utf-8').splitlines():
+    d = json.loads(line)
+    keep = [d['file'], d['ok'], d.get('error')]
+    if 'title' in d:
+        keep += [d['title'], d['comment'], d['number'], d['depth'], d['ratio_x'], d['ratio_y'], d['width'],
+                 d['height'], d['complete'], [[b['tag'], b['x'], b['width'], b['decodes'], b.get('error_code')] for b in d['blocks']]]
+    print(json.dumps(keep, ensure_ascii=False)))";
+    const auto parsed = run("/usr/bin/python3", {"-c", script}, RunOptions{dir.path(), json.out, {"LC_ALL=C.UTF-8"}, {}});
+    ASSERT_EQ(parsed.status, 0) << parsed.err << json.out;
+    const std::string good_doc = R"(, true, null, "日本 \\x80 end", "first\nsecond \"quoted\"\ttab", 42, 24, 2, 3, 16, 4, true, )"
+                                 R"([["ZFSF", 0, 8, true, null], ["ZFSS", 8, 8, true, null]]])";
+    for (const std::string &line : {R"(["good.ZF")" + good_doc, R"(["tab\there \\xFF.ZF")" + good_doc,
+                                     std::string(R"(["cut.ZF", false, "the file ends too early", )"),
+                                     std::string(R"([["ZFBM", 0, 30, true, null], ["ZFSF", 0, 30, false, 257]]])"),
+                                     std::string(R"(["pic.png", false, "a PNG picture, not a ZEFA file"])"),
+                                     std::string(R"(["missing.ZF", false, "No such file or directory"])")})
+        EXPECT_TRUE(has(parsed.out, line));
+}
+
+// A batch on a terminal rewrites one progress line in place; off a
+// terminal, or with -q, there is none.
+TEST_F(ZfconvCli, ProgressLineOnlyOnATerminal)
+{
+    std::vector<std::string> args = {"-d", "out"};
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".ZF";
+        zefa(name, i);
+        args.push_back(name);
+    }
+    const RunOptions opts{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}};
+    const auto tty = run_pty(zfconv_path(), args, "", 0, opts);
+    EXPECT_EQ(tty.status, 0) << tty.out;
+    EXPECT_TRUE(has(tty.out, "\rzfconv: 0/12 files\033[K"));
+    EXPECT_TRUE(has(tty.out, "\rzfconv: 12/12 files, "));
+    EXPECT_TRUE(has(tty.out, "\r\033[Kzfconv: 12 files converted in "));
+
+    args.insert(args.begin(), "-q");
+    const auto quiet = run_pty(zfconv_path(), args, "", 0, opts);
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.out, "");
+    // standard output on a terminal is no place for a picture
+    const auto to_tty = run_pty(zfconv_path(), {"f0.ZF", "-"}, "", 0, opts);
+    EXPECT_EQ(to_tty.status, 2);
+    EXPECT_TRUE(has(to_tty.out, "standard output is a terminal"));
+}
+
+// One thread or four, every conversion is its own: the same bytes come out.
+TEST_F(ZfconvCli, ThreadsDoNotChangeTheOutputs)
+{
+    std::vector<std::string> inputs;
+    for (int i = 0; i < 6; ++i) {
+        inputs.push_back("z" + std::to_string(i) + ".ZF");
+        zefa(inputs.back(), i);
+        inputs.push_back("p" + std::to_string(i) + ".png");
+        ASSERT_TRUE(write_png(dir / inputs.back(), test_picture(i % 2 ? Kind::rgb : Kind::palette, 30 + i, 20)));
+    }
+    for (const char *jobs : {"1", "4"}) {
+        std::vector<std::string> args = {"-j", jobs, "-d", std::string("j") + jobs, "--coding=optimizing"};
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        ASSERT_EQ(conv(args).status, 0) << jobs;
+    }
+    const auto names = names_in(dir / "j1");
+    ASSERT_EQ(names.size(), inputs.size());
+    EXPECT_EQ(names, names_in(dir / "j4"));
+    for (const std::string &name : names)
+        EXPECT_EQ(read_file(dir / ("j1/" + name)), read_file(dir / ("j4/" + name))) << name;
+}
+
+// A batch stopped by SIGTERM leaves complete outputs only: no temporary.
+TEST_F(ZfconvCli, ASignalLeavesNoTemporary)
+{
+    std::mt19937 rng(7);
+    Picture noise = test_picture(Kind::rgb, 700, 700);
+    for (uint8_t &v : noise.pixels)
+        v = static_cast<uint8_t>(rng());
+    ASSERT_TRUE(write_png(dir / "n.png", noise));
+    const Bytes png = read_file(dir / "n.png");
+    std::vector<std::string> args = {"-j", "2", "-d", "out", "--coding=optimizing"};
+    for (int i = 0; i < 40; ++i) {
+        args.push_back("n" + std::to_string(i) + ".png");
+        write_file(dir / args.back(), png);
+    }
+    RunOptions opts{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}};
+    opts.signal = SIGTERM;
+    opts.signal_after_ms = 700;
+    const auto r = run(zfconv_path(), args, opts);
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+    const auto names = names_in(dir / "out");
+    EXPECT_LT(names.size(), 40u);
+    for (const std::string &name : names) {
+        ASSERT_EQ(fs::path(name).extension(), ".ZF") << name;
+        EXPECT_EQ(read_back(read_file(dir / ("out/" + name))).close, 0) << name;
+    }
+}
