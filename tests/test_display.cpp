@@ -59,19 +59,16 @@ TEST(Display, FullHeaderInBothCharacterSets)
     EXPECT_TRUE(has(s.out, "Title            : A " + kSjisTitle + std::string(24, ' ') + "\n"));
 }
 
-TEST(Display, BriefHeaderAndEmptyComment)
+// The brief header, and comments of up to 16 lines before a notice or a pause.
+TEST(Display, BriefHeaderAndSixteenLineRule)
 {
     zt::TempDir dir;
     auto r = zt::run(kTool, {make_file(dir, nullptr), "1"}, kUtf8);
     EXPECT_FALSE(has(r.out, "Date Time"));
     EXPECT_TRUE(has(r.out, "User comment     : no comment string\n"));
-}
 
-TEST(Display, SixteenLineRule)
-{
-    zt::TempDir dir;
     // Exactly 16 lines: no notice in any mode.
-    auto r = zt::run(kTool, {make_file(dir, lines(16).c_str()), "1"}, kUtf8);
+    r = zt::run(kTool, {make_file(dir, lines(16).c_str()), "1"}, kUtf8);
     EXPECT_TRUE(has(r.out, "line 16\n"));
     EXPECT_EQ(r.err, "");
 

@@ -138,22 +138,15 @@ TEST(Messages, EnglishRunsShowNoJapanese)
     const std::string d = dir.path();
     using Bytes = std::vector<uint8_t>;
     // zfenc's inputs
-    Bytes rgb;
-    for (int i = 0; i < 5 * 4 * 3; ++i)
-        rgb.push_back(static_cast<uint8_t>(i * 5));
-    zt::write_file(dir / "p.RGB", rgb);
-    zt::write_file(dir / "p.FAL", zt::fal_text(5, 4));
-    zt::write_file(dir / "short.RGB", Bytes(30, 9));
-    zt::write_file(dir / "short.FAL", zt::fal_text(4, 4));
-    zt::write_file(dir / "huge.RGB", Bytes(3, 0));
-    zt::write_file(dir / "huge.FAL", zt::fal_text(40000, 1));
-    zt::write_file(dir / "x.RGB", Bytes(640 * 400 * 3, 7));
-    zt::write_file(dir / "c.DJP", zt::djp_file(1, 1, 24, {1, 2, 3}));
-    zt::write_file(dir / "big.DOC", std::string(65533, 'x'));
+    const auto text = [](const std::string &s) { return Bytes(s.begin(), s.end()); };
+    const std::pair<const char *, Bytes> files[] = {
+        {"p.RGB", Bytes(5 * 4 * 3, 77)}, {"p.FAL", text(zt::fal_text(5, 4))}, {"short.RGB", Bytes(30, 9)},
+        {"short.FAL", text(zt::fal_text(4, 4))}, {"huge.RGB", Bytes(3, 0)}, {"huge.FAL", text(zt::fal_text(40000, 1))},
+        {"x.RGB", Bytes(640 * 400 * 3, 7)}, {"c.DJP", zt::djp_file(1, 1, 24, {1, 2, 3})}, {"big.DOC", Bytes(65533, 'x')},
+        {"fail.gif", text("fail")}, {"junk.gif", text("junk")}, {"b.tif", text("x")}, {"notzefa.ZF", Bytes(200, 'n')}};
+    for (const auto &[name, bytes] : files)
+        zt::write_file(dir / name, bytes);
     std::filesystem::copy_file(zt::tools_dir() + "/fake_conv", dir / "GIF_CONV.EXE");
-    zt::write_file(dir / "fail.gif", std::string("fail"));
-    zt::write_file(dir / "junk.gif", std::string("junk"));
-    zt::write_file(dir / "b.tif", std::string("x"));
     std::filesystem::create_symlink("/dev/full", dir / "dev.ZF");
     std::filesystem::create_directory(dir / "L");
     std::filesystem::create_directory(dir / "L/ZFENC.LOG");
@@ -180,7 +173,6 @@ TEST(Messages, EnglishRunsShowNoJapanese)
         b.resize(b.size() - 30);
         zt::write_file(dir / "cut.ZF", b);
     }
-    zt::write_file(dir / "notzefa.ZF", std::string(200, 'n'));
     std::filesystem::create_symlink("/dev/full", dir / "full.RGB");
     write_zefa(dir / "bigdec.ZF", {{0, 0, 1000, 2000}}, "");
     Bytes big;

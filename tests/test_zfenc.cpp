@@ -508,20 +508,17 @@ TEST_F(Zfenc, FaultsItMustNotCommit)
     EXPECT_EQ(d.pixels[15], 0u);
 
     // Geometry the format cannot hold is refused before any output; so is
-    // an output folder that does not exist.
-    for (auto [name, w, h] : {std::tuple{"huge", 40000, 1}, std::tuple{"none", 0, 5}}) {
-        write_file(dir / (std::string(name) + ".FAL"), fal_text(w, h));
-        write_file(dir / (std::string(name) + ".RGB"), Bytes(3, 0));
-        EXPECT_EQ(run({name, "-b"}).status, 1) << name;
-        EXPECT_FALSE(file_exists(dir / (std::string(name) + ".ZF"))) << name;
-    }
-    r = run({"p", "nodir/out", "-b"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(has(r.err, "nodir/out.ZF")) << r.out;
+    // an output folder that does not exist.  -ex deletes the input only
+    // after a complete output.
+    write_file(dir / "huge.FAL", fal_text(40000, 1));
+    write_file(dir / "none.FAL", fal_text(0, 5));
+    write_file(dir / "huge.RGB", Bytes(3, 0));
+    write_file(dir / "none.RGB", Bytes(3, 0));
+    check({{.args = {"huge", "-b"}, .status = 1, .output = "huge.ZF"},
+           {.args = {"none", "-b"}, .status = 1, .output = "none.ZF"},
+           {.args = {"p", "nodir/out", "-b"}, .status = 1, .says = "nodir/out.ZF"},
+           {.args = {"huge", "-ex"}, .status = 1, .output = "huge.ZF"}});
     EXPECT_FALSE(has(log(), "out.ZF"));
-
-    // -ex deletes the input only after a complete output.
-    run({"huge", "-ex"});
     EXPECT_TRUE(file_exists(dir / "huge.RGB"));
     ASSERT_EQ(run({"p", "-ex", "-b"}).status, 0);
     EXPECT_FALSE(file_exists(dir / "p.RGB"));

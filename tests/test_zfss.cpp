@@ -140,26 +140,6 @@ TEST_F(Zfss, CacheHitsAndExchanges)
     EXPECT_EQ(prob(c, 19), 0u);           // only index 3 gets this far
 }
 
-TEST_F(Zfss, OtherLinesInThePassThatCodes)
-{
-    // The decoder follows the probabilities as written, so a second pass
-    // with other lines still decodes, to those lines.
-    std::mt19937 rng(6);
-    const Image first = random_image(rng, 24, 30, 8, 20), second = random_image(rng, 24, 30, 8, 200);
-    const zf_params p = params(24);
-    zf_file *f = zf_create_with(path.c_str(), "", nullptr, "", 0, &p);
-    ASSERT_NE(f, nullptr);
-    uint32_t *line = nullptr;
-    ASSERT_EQ(zf_begin_write(f, &line, 0, 0, 30, 8, "ZFSS", -1), 0);
-    for (const Image *img : {&first, &second})
-        for (const auto &row : *img) {
-            std::copy(row.begin(), row.end(), line);
-            zf_line(f, &line);
-        }
-    EXPECT_EQ(zf_close(f), 0);
-    EXPECT_EQ(decode(path), second);
-}
-
 TEST_F(Zfss, OtherDepthsAreRefused)
 {
     zf_params p = params(24);
