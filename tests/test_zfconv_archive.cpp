@@ -441,6 +441,29 @@ TEST_F(Archive, DamagedChunkIsIgnored)
     }
 }
 
+// A chunk that claims more than the file holds (2 GB in a few hundred
+// bytes) is refused before anything is allocated for it: under a 512 MB
+// address-space limit the refusal must be the reason, not a failed
+// allocation.
+TEST_F(Archive, ChunkLongerThanTheFileIsRefusedCheaply)
+{
+    zt::Bytes png = convert(zefa(dir, 24, {block(24, 0, 0, 5, 3, "ZFBI")}, {"t", nullptr, "a", 1}), Target::png);
+    std::size_t at = 8;
+    while (std::memcmp(&png[at + 4], "iTXt", 4) != 0)
+        at += 12 + (std::size_t{png[at]} << 24 | std::size_t{png[at + 1]} << 16 | std::size_t{png[at + 2]} << 8 | png[at + 3]);
+    png[at] = 0x74, png[at + 1] = 0, png[at + 2] = 0, png[at + 3] = 0; // 1.9 GB
+    zt::write_file(dir / "claim.png", png);
+#if defined(__SANITIZE_ADDRESS__)
+    const char *limit = ""; // the sanitizer reserves far more address space than any limit allows
+#else
+    const char *limit = "ulimit -v 524288; ";
+#endif
+    const auto r = zt::run("/bin/sh", {"-c", std::string(limit) + "exec \"$0\" claim.png claim.ZF", zt::zfconv_path()},
+                           zt::RunOptions{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("claims more than the file holds"), std::string::npos) << r.err;
+}
+
 // What the private chunk costs, for the report: a small photo-like file.
 TEST_F(Archive, PrivateChunkIsSmall)
 {

@@ -43,6 +43,25 @@ void on_read(png_structp png, png_bytep out, png_size_t n)
 
 void split_alpha(const Bytes &in, std::size_t channels, Image &img);
 
+// Whether every chunk fits in the file.  libpng allocates a text chunk's
+// whole length before reading it, so a few hundred bytes that claim a
+// chunk of 2 GB would cost 2 GB: such a file has ended early, and is
+// refused before libpng sees it.
+bool chunks_fit(const uint8_t *data, std::size_t size)
+{
+    std::size_t at = 8; // the signature
+    while (at + 12 <= size) {
+        const std::size_t length = std::size_t{data[at]} << 24 | std::size_t{data[at + 1]} << 16 |
+                                   std::size_t{data[at + 2]} << 8 | data[at + 3];
+        if (length > size - at - 12)
+            return false;
+        if (std::memcmp(data + at + 4, "IEND", 4) == 0)
+            return true;
+        at += 12 + length;
+    }
+    return true; // the end is libpng's to judge
+}
+
 // Everything that libpng may leave with a long jump happens here, on
 // objects that live outside this frame.
 bool decode(PngRead &r, Image &img, std::vector<png_bytep> &rows, Bytes &with_alpha, bool keep_alpha,
@@ -50,6 +69,10 @@ bool decode(PngRead &r, Image &img, std::vector<png_bytep> &rows, Bytes &with_al
 {
     if (setjmp(png_jmpbuf(r.png))) {
         error = r.message;
+        return false;
+    }
+    if (!chunks_fit(r.src.data, r.src.size)) {
+        error = "the PNG file ends early: a chunk claims more than the file holds";
         return false;
     }
     png_set_read_fn(r.png, &r, on_read);
