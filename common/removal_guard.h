@@ -5,7 +5,7 @@
 // private folder of its own, that folder.  remove_now() removes both (the
 // run failed or was stopped); release() keeps them (the file is complete,
 // or was moved into place).  Until one of them is called, a signal that
-// ends the program (SIGINT, SIGTERM, SIGHUP, SIGQUIT) removes them too,
+// ends the program (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE) removes them too,
 // through the console's signal hook, once the terminal is restored.
 //
 // The signal handler reads the guards, so they live in static storage for

@@ -49,7 +49,8 @@ void install_handlers()
     if (handlers_installed)
         return;
     handlers_installed = true;
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    // SIGPIPE too: a program piped into `head` must not leave half a file
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
         struct sigaction old{};
         sigaction(s, nullptr, &old);
         if (old.sa_handler == SIG_IGN) // keep a signal ignored as the caller set it

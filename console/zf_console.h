@@ -82,7 +82,7 @@ int zf_wait_key(void);
 /* Puts the terminal back as it was; harmless when nothing was changed. */
 void zf_console_restore(void);
 /* A function called (from the signal handler, so async-signal-safe only)
- * when SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the program, after the
+ * when SIGINT, SIGTERM, SIGHUP, SIGQUIT or SIGPIPE ends the program, after the
  * terminal was restored and before the signal takes its default course. */
 void zf_console_on_signal(void (*hook)(int signo));
 

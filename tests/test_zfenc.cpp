@@ -524,8 +524,8 @@ TEST_F(Zfenc, FaultsItMustNotCommit)
     EXPECT_FALSE(file_exists(dir / "p.RGB"));
 }
 
-// ESC during the first pass on a terminal, and SIGINT, SIGTERM and SIGHUP
-// while coding: no output, no log line, the input kept; a signal ends the
+// ESC during the first pass on a terminal, and SIGINT, SIGTERM, SIGHUP and
+// SIGPIPE while coding: no output, no log line, the input kept; a signal ends the
 // program with it.
 TEST_F(Zfenc, InterruptionsRemoveThePartialOutput)
 {
@@ -547,6 +547,15 @@ TEST_F(Zfenc, InterruptionsRemoveThePartialOutput)
         EXPECT_EQ(log(), "");
         EXPECT_TRUE(file_exists(dir / "big.RGB"));
     }
+    // Its messages piped into a reader that stops early (SIGPIPE): an
+    // earlier output stays as it was, and nothing of the run is left.
+    zt::write_file(dir / "big.ZF", std::string("earlier"));
+    o.signal = 0;
+    r = zt::run("/bin/sh", {"-c", "\"$0\" big -2 2>&1 | head -c 1 >/dev/null", zfenc_path()}, o);
+    EXPECT_EQ(zt::read_file(dir / "big.ZF"), (Bytes{'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
+    for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_FALSE(has(entry.path().filename().string(), ".zfenc")) << entry.path();
+    EXPECT_EQ(log(), "");
 }
 
 // The header's subtitle is the output's base name in Shift-JIS, cut at a

@@ -299,14 +299,6 @@ public:
         pending_ = 0;
     }
 
-    void set_output_state(bool held_zero, uint32_t pending)
-    {
-        held_zero_ = held_zero;
-        pending_ = pending;
-    }
-    uint32_t pending_ones() const { return pending_; }
-    bool held_zero() const { return held_zero_; }
-
 private:
     void shift_low()
     {
