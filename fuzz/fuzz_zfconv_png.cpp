@@ -42,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     const zfconv::Bytes input(data, data + size);
     zfconv::Options options;
+    options.max_pixels = zfuzz::kPixelLimit;
     zfconv::Outcome png, back;
     std::string error;
     if (!zfconv::convert(input, "fuzz.ZF", zfconv::Target::png, options, png, error))

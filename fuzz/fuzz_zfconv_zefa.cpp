@@ -10,6 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const zfconv::Bytes input(data, data + size);
     zfconv::Options options;
     options.verify = true; // what is made is decoded and compared
+    options.max_pixels = zfuzz::kPixelLimit;
     zfconv::Outcome out;
     std::string error;
     if (zfconv::convert(input, "fuzz.png", zfconv::Target::zefa, options, out, error) && out.output.size() < 124 + 8)

@@ -432,6 +432,7 @@ bool convert(const Bytes &input, const std::string &input_name, Target to, const
     error.clear();
     if (!options_ok(options, error))
         return false;
+    const PixelLimit limit(options.max_pixels);
     try {
         if (to == Target::zefa)
             return to_zefa(input, input_name, options, out, error);

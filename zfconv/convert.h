@@ -37,6 +37,7 @@ struct Options {
     int ratio_x = 0, ratio_y = 0;  // 0: from the picture (its header, pHYs), else 1:1
     // both
     bool verify = false;           // decode what was made and compare
+    long long max_pixels = kMaxPixels; // the largest picture read
 };
 
 struct Outcome {

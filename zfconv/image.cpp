@@ -1,5 +1,7 @@
 #include "image.h"
 
+#include <algorithm>
+
 namespace zfconv {
 
 bool Image::has_holes() const
@@ -10,8 +12,20 @@ bool Image::has_holes() const
     return false;
 }
 
+namespace {
+thread_local long long thread_limit = kMaxPixels;
+} // namespace
+
+PixelLimit::PixelLimit(long long max_pixels) : previous_(thread_limit)
+{
+    thread_limit = std::min(thread_limit, max_pixels);
+}
+
+PixelLimit::~PixelLimit() { thread_limit = previous_; }
+
 bool allocate(Image &img, long long width, long long height, Kind kind, std::string &error, long long max_pixels)
 {
+    max_pixels = std::min(max_pixels, thread_limit);
     if (width < 1 || height < 1) {
         error = "the picture has no pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")";
         return false;

@@ -31,10 +31,24 @@ struct Image {
 // make the program allocate without bound: 2^27 pixels (384 MiB as RGB).
 inline constexpr long long kMaxPixels = 1LL << 27;
 
-// Checks a header's size against max_pixels and sizes `pixels`; false with
-// `error` set when the size is empty or too large.
+// Checks a header's size against max_pixels (and the calling thread's
+// limit) and sizes `pixels`; false with `error` set when the size is empty
+// or too large.
 bool allocate(Image &img, long long width, long long height, Kind kind, std::string &error,
               long long max_pixels = kMaxPixels);
+
+// Lowers the largest picture the readers of the calling thread accept for
+// as long as it lives (the fuzz targets keep every input quick with it).
+class PixelLimit {
+public:
+    explicit PixelLimit(long long max_pixels);
+    ~PixelLimit();
+    PixelLimit(const PixelLimit &) = delete;
+    PixelLimit &operator=(const PixelLimit &) = delete;
+
+private:
+    long long previous_;
+};
 
 // A read file in memory.
 using Bytes = std::vector<uint8_t>;
