@@ -608,14 +608,14 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
                 return true;
             };
         } else {
+            // An unchanged picture keeps every stored block's bytes as they
+            // are, without decoding them again: a damaged payload may decode
+            // differently on its own than with the bytes that followed it.
+            if (out.pixels_match && !override)
+                continue;
             std::vector<uint32_t> old;
             int width = 0;
             if (first_block_lines(mini_file(a.lead, b.head, b.payload), old, width) != rc.h || width != rc.w) {
-                // A damaged payload may decode differently on its own than
-                // with the bytes that followed it in the file: unchanged
-                // pixels keep its bytes all the same.
-                if (out.pixels_match && !override)
-                    continue;
                 error = "a block the private chunk keeps cannot be read";
                 return false;
             }
