@@ -286,13 +286,21 @@ TEST_F(ZfconvCli, ThreadsDoNotChangeTheOutputs)
     for (const char *jobs : {"1", "4"}) {
         std::vector<std::string> args = {"-j", jobs, "-d", std::string("j") + jobs, "--coding=optimizing"};
         args.insert(args.end(), inputs.begin(), inputs.end());
-        ASSERT_EQ(conv(args).status, 0) << jobs;
+        const auto r = conv(args);
+        ASSERT_EQ(r.status, 0) << jobs << r.err;
     }
     const auto names = names_in(dir / "j1");
     ASSERT_EQ(names.size(), inputs.size());
     EXPECT_EQ(names, names_in(dir / "j4"));
+    // a new ZEFA file takes the time it was written
+    const auto timeless = [&](const std::string &path) {
+        Bytes b = read_file(path);
+        if (starts_with(b, kZefa))
+            std::fill_n(b.begin() + ZF_H_TIME, 4, 0);
+        return b;
+    };
     for (const std::string &name : names)
-        EXPECT_EQ(read_file(dir / ("j1/" + name)), read_file(dir / ("j4/" + name))) << name;
+        EXPECT_EQ(timeless(dir / ("j1/" + name)), timeless(dir / ("j4/" + name))) << name;
 }
 
 // A batch stopped by SIGTERM leaves complete outputs only: no temporary.

@@ -163,6 +163,8 @@ bool option_value(int c, int index, const char *arg, Command &cmd, std::string &
         error = "option " + spelled(c, index) + " takes " + want + ", not '" + arg + "'";
         return false;
     };
+    if (*arg == '\0' && (c == 'o' || c == 'd'))
+        return wrong("a name");
     switch (c) {
     case 'o': cmd.output = arg; break;
     case 'd': cmd.folder = arg; break;
@@ -184,9 +186,18 @@ bool option_value(int c, int index, const char *arg, Command &cmd, std::string &
             return wrong("none, fast or optimizing");
         o.coding = arg;
         break;
-    case kTitle: o.has_title = true, o.title = arg; break;
-    case kArtist: o.has_artist = true, o.artist = arg; break;
-    case kComment: o.has_comment = true, o.comment = arg; break;
+    case kTitle:
+        o.has_title = true;
+        o.title = arg;
+        break;
+    case kArtist:
+        o.has_artist = true;
+        o.artist = arg;
+        break;
+    case kComment:
+        o.has_comment = true;
+        o.comment = arg;
+        break;
     case kRatio: {
         const char *colon = std::strchr(arg, ':');
         if (!colon || !number(std::string(arg, colon).c_str(), 1, 32767, o.ratio_x) ||
