@@ -5,6 +5,7 @@
 #include "readers.h"
 
 #include "names.h"
+#include "zefa.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -78,14 +79,13 @@ struct Job {
 // PNG for a ZEFA file and ZEFA for anything else.
 bool place(const Command &cmd, Job &job)
 {
-    job.to = cmd.to;
-    if (!cmd.has_to) {
-        Bytes start;
-        if (!read_start(job.input, 132, start, job.result.message))
-            return false;
-        job.to = sniff(start.data(), start.size()) == Format::zefa ? Target::png : Target::zefa;
-    }
-    std::string stem = fs::path(job.input).stem().string();
+    // enough for the magic, also behind the foreign prefix; a folder or a
+    // missing file is told here, before it could take a name
+    Bytes start;
+    if (!read_start(job.input, ZF_PREFIX_SIZE + 4, start, job.result.message))
+        return false;
+    job.to = cmd.has_to ? cmd.to : sniff(start.data(), start.size()) == Format::zefa ? Target::png : Target::zefa;
+    const std::string stem = fs::path(job.input).stem().string();
     job.output = (fs::path(cmd.folder) / (stem + (job.to == Target::png ? ".png" : ".ZF"))).string();
     return true;
 }
