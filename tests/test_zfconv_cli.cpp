@@ -211,6 +211,10 @@ TEST_F(ZfconvCli, InfoAndJson)
     ASSERT_TRUE(write_png(dir / "pic.png", test_picture(Kind::grey, 2, 2)));
     const std::string odd_name = "tab\there \xff.ZF"; // a control character and a byte that is not UTF-8
     write_file(dir / odd_name, good);
+    // the first block under a tag of another coding: skipped, not damage
+    Bytes other = good;
+    std::copy_n("QOIF", 4, other.begin() + (other[ZF_H_FIRST + 2] << 8 | other[ZF_H_FIRST + 3]));
+    write_file(dir / "other.ZF", other);
 
     const auto info = conv({"--info", "good.ZF", "cut.ZF"});
     EXPECT_EQ(info.status, 1);
@@ -222,9 +226,9 @@ TEST_F(ZfconvCli, InfoAndJson)
     EXPECT_TRUE(has(info.err, "zfconv: cut.ZF: block 1 stops after "));
     EXPECT_EQ(std::count(info.err.begin(), info.err.end(), '\n'), 1) << info.err;
 
-    const auto json = conv({"--json", "good.ZF", "cut.ZF", "pic.png", odd_name, "missing.ZF"});
+    const auto json = conv({"--json", "good.ZF", "cut.ZF", "pic.png", odd_name, "missing.ZF", "other.ZF"});
     EXPECT_EQ(json.status, 1);
-    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 5);
+    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 6);
     // strict UTF-8 and strict JSON, one document a line
     const char *script = R"(import json, sys
 for line in sys.stdin.buffer.read().decode('utf-8').splitlines():
@@ -232,7 +236,7 @@ for line in sys.stdin.buffer.read().decode('utf-8').splitlines():
     keep = [d['file'], d['ok'], d.get('error')]
     if 'title' in d:
         keep += [d['title'], d['comment'], d['number'], d['depth'], d['ratio_x'], d['ratio_y'], d['width'],
-                 d['height'], d['complete'], [[b['tag'], b['x'], b['width'], b['decodes'], b.get('error_code')] for b in d['blocks']]]
+                 d['height'], d['complete'], [[b['tag'], b.get('x'), b.get('width'), b['decodes'], b.get('error_code')] for b in d['blocks']]]
     print(json.dumps(keep, ensure_ascii=False)))";
     const auto parsed = run("/usr/bin/python3", {"-c", script}, RunOptions{dir.path(), json.out, {"LC_ALL=C.UTF-8"}, {}});
     ASSERT_EQ(parsed.status, 0) << parsed.err << json.out;
@@ -242,7 +246,9 @@ for line in sys.stdin.buffer.read().decode('utf-8').splitlines():
                                      std::string(R"(["cut.ZF", false, "the file ends too early", )"),
                                      std::string(R"([["ZFBM", 0, 30, true, null], ["ZFSF", 0, 30, false, 257]]])"),
                                      std::string(R"(["pic.png", false, "a PNG picture, not a ZEFA file"])"),
-                                     std::string(R"(["missing.ZF", false, "No such file or directory"])")})
+                                     std::string(R"(["missing.ZF", false, "No such file or directory"])"),
+                                     std::string(R"(["other.ZF", true, null, )"),
+                                     std::string(R"([["QOIF", null, null, false, null], ["ZFSS", 8, 8, true, null]]])")})
         EXPECT_TRUE(has(parsed.out, line));
 }
 
