@@ -262,6 +262,11 @@ std::string as_json(const std::string &name, const FileInfo &info)
 
 } // namespace
 
+std::string info_json(const std::string &name, const std::vector<uint8_t> &data)
+{
+    return as_json(name, describe(data));
+}
+
 int print_info(const std::vector<std::string> &files, bool json)
 {
     int status = 0;
