@@ -25,16 +25,6 @@ bool starts_with(const Bytes &b, const std::string &magic)
 }
 const std::string kPng = "\x89PNG", kZefa = "ZFDT";
 
-// The names in a folder, sorted.
-std::vector<std::string> names_in(const std::string &folder)
-{
-    std::vector<std::string> names;
-    for (const auto &e : fs::directory_iterator(folder))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class ZfconvCli : public ::testing::Test {
 protected:
     RunResult conv(const std::vector<std::string> &args, const std::string &input = "")

@@ -40,7 +40,6 @@ ReadBack read_all(zf_file *f, ReadBack r = {})
     int kind = zf_first_block(f);
     for (; kind > 0 && r.blocks.size() < 1000; kind = zf_next_block(f)) {
         ReadBlock &b = r.blocks.emplace_back();
-        b.kind = kind;
         zf_get_block(f, &b.head);
         if (kind != 1)
             continue;

@@ -63,7 +63,6 @@ Bytes write_zefa(const std::string &path, const zf_params &p, const std::vector<
 // All that a file gives back: the header, each block the walk reaches with
 // the lines it delivers, and the first failure.
 struct ReadBlock {
-    int kind = 0;             // 1: decodable, 2: another coding
     zf_block head{};
     Image lines;
     std::vector<int> returns; // every zf_line result (-1 ends them, and one more call follows it)

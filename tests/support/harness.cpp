@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <chrono>
@@ -39,9 +40,9 @@ std::vector<std::string> make_env(const RunOptions &opts)
     return env;
 }
 
-std::vector<std::string> argv_of(const std::string &program, const std::vector<std::string> &args, const RunOptions &opts)
+std::vector<std::string> argv_of(const std::string &program, const std::vector<std::string> &args)
 {
-    std::vector<std::string> argv{opts.argv0_empty ? std::string() : program};
+    std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;
 }
@@ -97,7 +98,7 @@ RunResult run(const std::string &program, const std::vector<std::string> &args,
     posix_spawn_file_actions_adddup2(&fa, err[1], 2);
     if (!opts.cwd.empty())
         posix_spawn_file_actions_addchdir_np(&fa, opts.cwd.c_str());
-    auto argv_s = argv_of(program, args, opts);
+    auto argv_s = argv_of(program, args);
     auto env_s = make_env(opts);
     auto argv = c_strings(argv_s);
     auto envp = c_strings(env_s);
@@ -146,7 +147,7 @@ RunResult run(const std::string &program, const std::vector<std::string> &args,
 RunResult run_pty(const std::string &program, const std::vector<std::string> &args,
                   const std::string &keys, int delay_ms, const RunOptions &opts)
 {
-    auto argv_s = argv_of(program, args, opts);
+    auto argv_s = argv_of(program, args);
     auto env_s = make_env(opts);
     int master = -1;
     pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
@@ -229,6 +230,15 @@ void write_file(const std::string &path, const std::string &text)
 }
 
 bool file_exists(const std::string &path) { return std::filesystem::exists(path); }
+
+std::vector<std::string> names_in(const std::string &folder)
+{
+    std::vector<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 std::string read_text(const std::string &path)
 {

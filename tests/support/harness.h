@@ -21,7 +21,6 @@ struct RunOptions {
     std::string input;                  // fed to standard input (a pipe)
     std::vector<std::string> env;       // NAME=value entries added / replaced
     std::vector<std::string> unset;     // names removed from the environment
-    bool argv0_empty = false;           // start with an empty argument 0
     int repeat_keys_ms = 0;             // run_pty: send the keys again at this interval
     int signal = 0;                     // run: send this signal ...
     int signal_after_ms = 0;            // ... this long after the start
@@ -62,6 +61,8 @@ bool is_device(const std::string &path);
 void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
 void write_file(const std::string &path, const std::string &text);
 bool file_exists(const std::string &path);
+// The names in a folder, sorted.
+std::vector<std::string> names_in(const std::string &folder);
 
 // Paths of the built programs (empty when the program is not built).
 std::string zfdec_path();
