@@ -1,6 +1,7 @@
 // The command line, parsed with getopt_long: options may come before,
 // between or after the names, and "--" ends them.
 #include "cli.h"
+#include "files.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -49,7 +50,7 @@ const char kHelp[] =
     "      --coding=none|fast|optimizing\n"
     "                        block coding (default: fast; a PNG made from a ZEFA\n"
     "                        file: each block's own)\n"
-    "      --title=TEXT, --artist=TEXT, --comment=TEXT\n"
+    "      --title=TEXT, --artist=TEXT, --comment=FILE\n"
     "                        header texts (default: the PNG's texts)\n"
     "      --ratio=X:Y       pixel ratio, a pixel's width to its height (default:\n"
     "                        the PNG's pixel shape, else 1:1)\n"
@@ -194,10 +195,17 @@ bool option_value(int c, int index, const char *arg, Command &cmd, std::string &
         o.has_artist = true;
         o.artist = arg;
         break;
-    case kComment:
+    case kComment: { // a comment has lines: it comes from a file
+        Bytes text;
+        std::string why;
+        if (!read_input(arg, text, why)) {
+            error = "option --comment: " + std::string(arg) + ": " + why;
+            return false;
+        }
         o.has_comment = true;
-        o.comment = arg;
+        o.comment.assign(text.begin(), text.end());
         break;
+    }
     case kRatio: {
         const char *colon = std::strchr(arg, ':');
         if (!colon || !number(std::string(arg, colon).c_str(), 1, 32767, o.ratio_x) ||
