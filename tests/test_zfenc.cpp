@@ -206,7 +206,6 @@ TEST_F(Zfenc, OptionsAndTheirMessages)
     check({{.args = {}, .status = 1, .says = "usage : ZFENC {-opt} filename[.RGB|.Q0] {outfile[.ZF]} {-opt}\n"},
            {.args = {"p", "-m3"}, .status = 1, .says = "ｵﾌﾟｼｮﾝ -m3 は間違った指定です\n", .output = "p.ZF"},
            {.args = {"p", "-n0"}, .status = 1, .says = "ｵﾌﾟｼｮﾝ -n0 は間違った指定です\n", .output = "p.ZF"},
-           {.args = {"p", "/tmp/x"}, .status = 1, .says = "ｵﾌﾟｼｮﾝ -tmp/x は間違った指定です\n", .output = "p.ZF"},
            {.args = {"p", "-ey"}, .status = 1, .says = "ｵﾌﾟｼｮﾝ -ey は間違った指定です\n", .output = "p.ZF"},
            {.args = {"p", "-q"}, .status = 1, .says = "ｵﾌﾟｼｮﾝ -q は間違った指定です\n", .output = "p.ZF"},
            {.args = {"p", "-a1234567890123456789"}, .status = 1, .says = "作成者名は18文字までしか指定できません\n", .output = "p.ZF"},
@@ -372,8 +371,7 @@ TEST_F(Zfenc, ConverterContractThroughAStandIn)
         write_file(dir / "c.gif", std::string(what));
         r = run({*what ? "c.gif" : "b.tif", "-b"});
         EXPECT_EQ(r.status, 1) << what;
-        EXPECT_TRUE(has(r.out, message)) << what;
-        EXPECT_FALSE(r.out.empty());
+        EXPECT_FALSE(r.out.empty() || !has(r.out, message)) << what;
         EXPECT_FALSE(file_exists(dir / "c.ZF") || file_exists(dir / "b.ZF")) << what;
         EXPECT_EQ(leftovers(dir), std::vector<std::string>{}) << what;
     }
