@@ -125,6 +125,16 @@ TEST_F(ZfconvCli, OneOutput)
         EXPECT_TRUE(has(r.err, "zfconv --help"));
     }
     EXPECT_FALSE(file_exists(dir / "q.ZF") || file_exists(dir / "q.png") || file_exists(dir / "f"));
+
+    // The header's comment comes from a file, every line of it.
+    write_file(dir / "c.txt", std::string("first line\nsecond line\n"));
+    ASSERT_EQ(conv({"--comment=c.txt", "--title=T", "p.png", "c.ZF"}).status, 0);
+    const ReadBack back = read_back(read_file(dir / "c.ZF"));
+    EXPECT_EQ(back.comment, "first line\r\nsecond line\r\n");
+    EXPECT_EQ(std::string(back.info.title).substr(0, 2), "T ");
+    const auto missing = conv({"--comment=nowhere.txt", "p.png", "d.ZF"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_TRUE(has(missing.err, "nowhere.txt"));
 }
 
 // Two inputs for one output stop the batch before anything is written; an
