@@ -29,4 +29,35 @@ ProbTable zfss_estimate(const uint32_t *zeros, const uint32_t *totals)
     return prob;
 }
 
+Decoder::Window Decoder::more_bits(zf::Record *f, uint64_t x, int32_t avail)
+{
+    Regs &r = regs(f);
+    unsigned char *buf = zf::stream_buffer(f);
+    while (avail < 0) {
+        if (r.in_left == 0) {
+            const int got = zf_read_some(f, buf, zf::kStreamSize);
+            if (got == 0) {
+                zf::set_error(f, ZF_ERR_EOF);
+                throw CoderAbort{};
+            }
+            if (got < 0) {
+                // recorded, and it surfaces at close; decoding goes on with
+                // the buffer's first byte, as if read, and the next byte
+                // tries another read
+                x |= static_cast<uint64_t>(buf[0]) << (40 - avail);
+                avail += 8;
+                continue;
+            }
+            r.in_pos = 0;
+            r.in_left = got;
+        }
+        while (r.in_left > 0 && avail <= 40) {
+            x |= static_cast<uint64_t>(buf[r.in_pos++]) << (40 - avail);
+            --r.in_left;
+            avail += 8;
+        }
+    }
+    return Window{x, avail};
+}
+
 } // namespace zfss

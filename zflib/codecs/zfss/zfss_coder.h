@@ -69,6 +69,8 @@ void zfss_build_intervals(zf::Record *f, const ProbTable &prob);
 // context included).
 ProbTable zfss_estimate(const uint32_t *zeros, const uint32_t *totals);
 
+#define ZFSS_INLINE inline __attribute__((always_inline))
+
 inline unsigned interval_index(unsigned context, uint32_t range)
 {
     return context + ((range >> 1) & 0x3F80);
@@ -76,17 +78,21 @@ inline unsigned interval_index(unsigned context, uint32_t range)
 
 // ---- decoding ------------------------------------------------------------
 
+// The decoder keeps the code in the top 16 bits of a 64-bit window whose
+// lower bits are the next bits of the stream, `avail` of them valid.  A
+// decision is a lookup, a comparison and conditional moves; renormalising
+// shifts range and window by the range's leading zeros at once.  The window
+// is refilled from the stream buffer only when the code itself runs short,
+// in a function of its own that takes and gives back the window by value,
+// so that a decoder held in a local variable lives in registers.
 class Decoder {
 public:
-    explicit Decoder(zf::Record *f)
-        : f_(f), table_(interval_table(f)), buf_(zf::stream_buffer(f))
+    explicit Decoder(zf::Record *f) : f_(f), table_(interval_table(f))
     {
         const Regs &r = regs(f);
         range_ = r.range;
         x_ = r.in_window;
         avail_ = r.in_avail;
-        pos_ = r.in_pos;
-        left_ = r.in_left;
     }
 
     // Keeps the working copy for the next line call.
@@ -96,92 +102,61 @@ public:
         r.range = range_;
         r.in_window = x_;
         r.in_avail = avail_;
-        r.in_pos = pos_;
-        r.in_left = left_;
     }
 
     // The start of the stream: range 0xFFFF, code = its first 16 bits.
     void start()
     {
-        x_ = 0;
-        avail_ = -16; // the code's own 16 bits are still to come
-        pos_ = 0;
-        left_ = 0;
+        Regs &r = regs(f_);
+        r.in_pos = 0;
+        r.in_left = 0;
         range_ = 0xFFFF;
-        ensure(0);
+        const Window w = more_bits(f_, 0, -16); // the code's own 16 bits
+        x_ = w.x;
+        avail_ = w.avail;
     }
 
-    // The code is the top 16 bits of x_; the bits below it are the next
-    // bits of the stream, avail_ of them valid, so a renormalisation is one
-    // shift of x_.
-    int zfss_decode_bit(unsigned context)
+    ZFSS_INLINE int zfss_decode_bit(unsigned context)
     {
         const uint32_t t = table_[interval_index(context, range_)];
-        int bit;
-        if (static_cast<uint32_t>(x_ >> 48) < t) {
-            range_ = t;
-            bit = 0;
-        } else {
-            x_ -= static_cast<uint64_t>(t) << 48;
-            range_ -= t;
-            bit = 1;
+        const uint64_t top = static_cast<uint64_t>(t) << 48;
+        // without a branch: the outcome is left to the model to branch on
+        const uint32_t one = x_ >= top;
+        const uint32_t keep = 0u - one; // all ones for a 1
+        range_ = ((range_ - t) & keep) | (t & ~keep);
+        x_ -= top & (0ull - one);
+        // as many doublings as bring the range back to 0x8000 or more, the
+        // code taking one stream bit for each (none when it is there
+        // already): the range is 1 to 0xFFFF, so its leading zeros are 16
+        // to 31 and the count is theirs less 16
+        const int n = __builtin_clz(range_) ^ 16;
+        range_ <<= n;
+        x_ <<= n;
+        avail_ -= n;
+        if (__builtin_expect(avail_ < 0, 0)) {
+            const Window w = more_bits(f_, x_, avail_);
+            x_ = w.x;
+            avail_ = w.avail;
         }
-        if (range_ < 0x8000) {
-            // as many doublings as bring the range back to 0x8000 or more,
-            // the code taking one stream bit for each
-            const int n = __builtin_clz(range_) - 16;
-            if (avail_ < n)
-                ensure(n);
-            range_ <<= n;
-            x_ <<= n;
-            avail_ -= n;
-        }
-        return bit;
+        return static_cast<int>(one);
     }
 
 private:
-    // Makes at least n stream bits follow the code.  Bytes already in the
-    // stream buffer are moved in ahead of need; the file is read only when
-    // a bit is needed that no byte read so far holds.
-    void ensure(int n)
-    {
-        while (avail_ < n) {
-            if (left_ == 0 && !zfss_refill())
-                continue; // a failed read handed out one byte
-            while (left_ > 0 && avail_ <= 40) {
-                x_ |= static_cast<uint64_t>(buf_[pos_++]) << (40 - avail_);
-                --left_;
-                avail_ += 8;
-            }
-        }
-    }
+    struct Window {
+        uint64_t x;
+        int32_t avail;
+    };
 
-    // Refills the stream buffer; false after a failed read, which is
-    // recorded (it surfaces at close) while decoding goes on with the
-    // buffer's first byte, as if read, and the next refill tries again.
-    bool zfss_refill()
-    {
-        const int got = zf_read_some(f_, buf_, zf::kStreamSize);
-        if (got == 0) {
-            zf::set_error(f_, ZF_ERR_EOF);
-            throw CoderAbort{};
-        }
-        if (got < 0) {
-            x_ |= static_cast<uint64_t>(buf_[0]) << (40 - avail_);
-            avail_ += 8;
-            return false;
-        }
-        pos_ = 0;
-        left_ = got;
-        return true;
-    }
+    // Brings the code's missing bits (avail < 0) in, and with them whatever
+    // the stream buffer holds up to 40 bits ahead; the file is read only
+    // when a bit is needed that no byte read so far holds.
+    static Window more_bits(zf::Record *f, uint64_t x, int32_t avail);
 
     zf::Record *f_;
     const uint16_t *table_;
-    unsigned char *buf_;
     uint32_t range_;
     uint64_t x_;
-    int32_t avail_, pos_, left_;
+    int32_t avail_;
 };
 
 // ---- encoding -------------------------------------------------------------

@@ -57,7 +57,7 @@ inline unsigned link_base(signed char flag)
 
 // One change point at i adds to the counts of the two positions after it
 // and of the three around it on each of the next two lines.
-inline void add_counts(unsigned char *current, unsigned char *next, unsigned char *after_next, int i)
+ZFSS_INLINE void add_counts(unsigned char *current, unsigned char *next, unsigned char *after_next, int i)
 {
     ++current[i + 1];
     ++current[i + 2];
@@ -144,7 +144,7 @@ inline int zfss_unfold_number(int t, int p, int max)
 
 // The number code for 0 to 255: a unary class under base .. base + 7, then
 // the class's bits, least significant first, under base + 8 onwards.
-template <class Sink> void zfss_put_number(Sink &out, int v, unsigned base)
+template <class Sink> ZFSS_INLINE void zfss_put_number(Sink &out, int v, unsigned base)
 {
     // the class m: 2^m - 1 <= v <= 2^(m+1) - 2, or 8 for 255
     const int m = 31 - __builtin_clz(static_cast<unsigned>(v) + 1);
@@ -158,7 +158,7 @@ template <class Sink> void zfss_put_number(Sink &out, int v, unsigned base)
         out.zfss_encode_bit((bits >> k) & 1, base + 8 + static_cast<unsigned>(k));
 }
 
-template <class Source> int zfss_get_number(Source &in, unsigned base)
+template <class Source> ZFSS_INLINE int zfss_get_number(Source &in, unsigned base)
 {
     int m = 0;
     while (m < 8 && !in.zfss_decode_bit(base + static_cast<unsigned>(m)))

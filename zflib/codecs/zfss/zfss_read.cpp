@@ -1,5 +1,10 @@
 // ZFSS decoding: runs the image model over the arithmetic decoder, one
 // line per call.
+//
+// A line call is one function with everything inlined into it, so that the
+// decoder's range and window, the hit context and the row pointers stay in
+// registers from the first decision of the line to the last; they go back
+// to the record when the line is done.
 #include "zfss_model.h"
 
 #include <cstring>
@@ -9,23 +14,25 @@ namespace {
 
 struct LineState {
     zf::Record *f;
-    Decoder &in;
-    Rows &r;
-    Regs &regs;
+    Decoder in;
+    Rows r;
+    uint32_t *cache;
+    unsigned hit_context;
 };
 
 // Hit or miss under the hit context; a hit is an index into the bucket.
-inline bool decode_hit(LineState &s, int &index)
+ZFSS_INLINE bool decode_hit(LineState &s, int &index)
 {
-    const int miss = s.in.zfss_decode_bit(static_cast<unsigned>(s.regs.hit_context));
-    s.regs.hit_context = static_cast<int32_t>(miss ? kHitAfterMiss : kHitAfterHit);
+    const int miss = s.in.zfss_decode_bit(s.hit_context);
+    // 15 after a hit, 16 after a miss
+    s.hit_context = kHitAfterHit + static_cast<unsigned>(miss);
     if (!miss)
         index = zfss_get_number(s.in, kIndexBase);
     return !miss;
 }
 
 // Entry j goes to the front, entry j/2 takes entry 0, entry j takes j/2.
-template <class Slot> inline uint32_t take_hit(uint32_t *entries, int j, Slot slot)
+template <class Slot> ZFSS_INLINE uint32_t take_hit(uint32_t *entries, int j, Slot slot)
 {
     const uint32_t v = entries[slot(j)];
     entries[slot(j)] = entries[slot(j / 2)];
@@ -34,7 +41,7 @@ template <class Slot> inline uint32_t take_hit(uint32_t *entries, int j, Slot sl
     return v;
 }
 
-unsigned char zfss_get_mtf(LineState &s)
+ZFSS_INLINE unsigned char zfss_get_mtf(LineState &s)
 {
     unsigned char *list = mtf_list(s.f);
     const int j = zfss_get_number(s.in, kGreenBase);
@@ -47,10 +54,10 @@ unsigned char zfss_get_mtf(LineState &s)
 // Depth 8: the bucket is the right pixel of the pair to the left; its 32
 // entries are consecutive.  An index above 30 (never sent) still lies
 // inside the cache: k * 32 + j is at most 8415.
-uint32_t zfss_get_pixel8(LineState &s, int i)
+ZFSS_INLINE uint32_t zfss_get_pixel8(LineState &s, int i)
 {
-    uint32_t *bucket = cache(s.f) + (s.r.current[i - 1] & 0xFF) * kBucketSize;
-    int j;
+    uint32_t *bucket = s.cache + (s.r.current[i - 1] & 0xFF) * kBucketSize;
+    int j = 0;
     if (decode_hit(s, j))
         return take_hit(bucket, j, [](int k) { return k; });
     const uint32_t high = zfss_get_mtf(s);
@@ -60,20 +67,20 @@ uint32_t zfss_get_pixel8(LineState &s, int i)
     return v;
 }
 
-template <class D> int unfold(LineState &s, unsigned base, int p)
+template <class D> ZFSS_INLINE int unfold(LineState &s, unsigned base, int p)
 {
     return zfss_unfold_number(zfss_get_number(s.in, base), p, D::max);
 }
 
 // Depths 15 and 24: the bucket comes from the pixel above and is a ring of
 // 32 slots behind a head, so a miss stores one entry.
-template <class D> uint32_t get_pixel_rgb(LineState &s, int i)
+template <class D> ZFSS_INLINE uint32_t get_pixel_rgb(LineState &s, int i)
 {
     const uint32_t above = s.r.above[i];
     const unsigned k = D::bucket(above);
-    uint32_t *ring = cache(s.f) + k * kBucketSize;
+    uint32_t *ring = s.cache + k * kBucketSize;
     uint16_t &head = ring_heads(s.f)[k];
-    int j;
+    int j = 0;
     if (decode_hit(s, j)) {
         const unsigned h = head;
         return take_hit(ring, j, [h](int m) { return (h + static_cast<unsigned>(m)) & 31; });
@@ -95,7 +102,7 @@ uint32_t zfss_get_pixel24(LineState &s, int i) { return get_pixel_rgb<Depth24>(s
 
 // The link of a change point: kind 0 (none) to 5 as that many 0s and a
 // closing 1 (none after five).  The target gets the value and the mark.
-void zfss_get_link(LineState &s, int i, uint32_t v)
+ZFSS_INLINE void zfss_get_link(LineState &s, int i, uint32_t v)
 {
     const unsigned base = link_base(s.r.flags[i]);
     int kind = 0;
@@ -108,30 +115,58 @@ void zfss_get_link(LineState &s, int i, uint32_t v)
     s.r.next_flags[p] = static_cast<signed char>(-kind);
 }
 
-template <uint32_t (*GetPixel)(LineState &, int)> void decode_units(LineState &s, int n, bool last_line)
+template <int Depth> ZFSS_INLINE uint32_t get_pixel(LineState &s, int i)
 {
-    Rows &r = s.r;
+    if constexpr (Depth == 8)
+        return zfss_get_pixel8(s, i);
+    else if constexpr (Depth == 15)
+        return get_pixel_rgb<Depth15>(s, i);
+    else
+        return get_pixel_rgb<Depth24>(s, i);
+}
+
+// The positions of one line.  A repetition costs one decision and a store;
+// a linked change point takes the value the link placed.
+template <int Depth, bool LastLine> ZFSS_INLINE void decode_units(LineState &s, int n)
+{
+    const Rows r = s.r;
     uint32_t run = r.current[-1];
     for (int i = 0; i < n; ++i) {
         if (r.flags[i] < 0) {
             run = r.current[i];
-            if (!last_line)
-                zfss_get_link(s, i, run);
         } else if (s.in.zfss_decode_bit(r.counts[i])) {
             add_counts(r.counts, r.next_counts, r.after_counts, i);
-            run = GetPixel(s, i);
+            run = get_pixel<Depth>(s, i);
             r.current[i] = run;
-            if (!last_line)
-                zfss_get_link(s, i, run);
         } else {
             r.current[i] = run;
+            continue;
         }
+        if (!LastLine)
+            zfss_get_link(s, i, run);
     }
+}
+
+template <int Depth> bool decode_line(zf::Record *f, const Rows &r, int n, bool last_line)
+{
+    Regs &regs = zfss::regs(f);
+    try {
+        LineState s{f, Decoder(f), r, cache(f), static_cast<unsigned>(regs.hit_context)};
+        if (last_line)
+            decode_units<Depth, true>(s, n);
+        else
+            decode_units<Depth, false>(s, n);
+        s.in.store();
+        regs.hit_context = static_cast<int32_t>(s.hit_context);
+    } catch (const CoderAbort &) {
+        return false; // the block is abandoned; nothing of it is used again
+    }
+    return true;
 }
 
 int zfss_read_line(zf::Record *f, uint32_t **line)
 {
-    Regs &regs = zfss::regs(f);
+    const Regs &regs = zfss::regs(f);
     const int last = zf::block_height(f) - 1;
     if (f->line_no > last)
         return -2;
@@ -146,19 +181,12 @@ int zfss_read_line(zf::Record *f, uint32_t **line)
     std::memset(r.next_flags, 0, static_cast<std::size_t>(n));
     std::memset(r.after_counts, 0, static_cast<std::size_t>(n));
 
-    try {
-        Decoder in(f);
-        LineState s{f, in, r, regs};
-        const bool last_line = f->line_no == last;
-        switch (regs.depth) {
-        case 8: decode_units<zfss_get_pixel8>(s, n, last_line); break;
-        case 15: decode_units<zfss_get_pixel15>(s, n, last_line); break;
-        default: decode_units<zfss_get_pixel24>(s, n, last_line); break;
-        }
-        in.store();
-    } catch (const CoderAbort &) {
-        return -1; // the block is abandoned; nothing of it is used again
-    }
+    const bool last_line = f->line_no == last;
+    const bool done = regs.depth == 8    ? decode_line<8>(f, r, n, last_line)
+                      : regs.depth == 15 ? decode_line<15>(f, r, n, last_line)
+                                         : decode_line<24>(f, r, n, last_line);
+    if (!done)
+        return -1;
 
     if (regs.depth == 8)
         for (int k = n - 1; k >= 0; --k) {
@@ -172,6 +200,8 @@ int zfss_read_line(zf::Record *f, uint32_t **line)
     return f->line_no - 1;
 }
 
+uint32_t zfss_get_pixel8_fn(LineState &s, int i) { return zfss_get_pixel8(s, i); }
+
 } // namespace
 } // namespace zfss
 
@@ -184,7 +214,7 @@ int zf::zfss_read_setup(zf::Record *f)
         zf::set_error(f, ZF_ERR_FORMAT);
         return -1;
     }
-    f->pixel_fn = reinterpret_cast<zf::PixelFn>(depth == 8 ? zfss_get_pixel8 : depth == 15 ? zfss_get_pixel15 : zfss_get_pixel24);
+    f->pixel_fn = reinterpret_cast<zf::PixelFn>(depth == 8 ? zfss_get_pixel8_fn : depth == 15 ? zfss_get_pixel15 : zfss_get_pixel24);
     f->line_fn = zfss_read_line;
     zf_errno = 0;
     zf_seek(f, f->block_pos + ZF_BLOCK_HEADER_SIZE);
