@@ -1,6 +1,6 @@
 // The block codings.  Every tag at every depth: round trips over shapes and
-// colour counts, every cut of a file that holds them all, seeded damage to
-// it, and header fields made invalid on purpose.  Then the stored bytes of
+// colour counts, every cut of a file that holds them all, and header fields
+// made invalid on purpose (random damage is the fuzz targets' part).  Then the stored bytes of
 // the uncompressed and fast codings and their edge cases.  Under the
 // sanitizers any access outside a buffer fails here too.
 #include "codec_run.h"
@@ -117,41 +117,6 @@ TEST(Codings, EveryCutGivesTheLinesBeforeItThenEndOfFile)
             before = lines;
         }
         EXPECT_EQ(before, 8u * 7u);
-    }
-}
-
-// Seeded damage anywhere in the file, in one block's payload, or in a
-// probability table of the optimising coding: reading stays harmless, and
-// the compressed codings give only values in the pixel form of the depth.
-TEST(Codings, SeededDamageIsHarmless)
-{
-    TempDir dir;
-    std::mt19937 rng(20261207);
-    for (int depth : kDepths) {
-        const Sound s = sound_file(dir, depth);
-        for (int round = 0; round < 3000; ++round) {
-            Bytes b = s.bytes;
-            size_t from = 0, span = b.size();
-            const size_t k = round % 3 == 2 ? 6 + rng() % 2 : rng() % s.blocks.size(); // 6, 7: the ZFSS blocks
-            if (round % 3) {
-                from = s.starts[k] + ZF_BLOCK_HEADER_SIZE;
-                span = round % 3 == 2 ? 256 : s.starts[k + 1] - from;
-            }
-            for (int flips = 1 + static_cast<int>(rng() % 6); flips > 0; --flips) {
-                uint8_t &at = b[from + rng() % span];
-                switch (rng() % 3) {
-                case 0: at = static_cast<uint8_t>(rng()); break;
-                case 1: at ^= static_cast<uint8_t>(1u << (rng() % 8)); break;
-                default: at = (rng() & 1) ? 0xFF : 0x00; break;
-                }
-            }
-            const ReadBack r = read_back(b);
-            ASSERT_LT(r.blocks.size(), 1000u) << "a walk that does not end";
-            for (const ReadBlock &blk : r.blocks)
-                for (const auto &row : compressed(blk.head.tag) ? blk.lines : Image{})
-                    for (uint32_t v : row)
-                        ASSERT_EQ(v, masked(r.info.depth, v)) << depth << " round " << round;
-        }
     }
 }
 

@@ -439,16 +439,3 @@ TEST_F(Archive, ChunkLongerThanTheFileIsRefusedCheaply)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("claims more than the file holds"), std::string::npos) << r.err;
 }
-
-// What the private chunk costs, for the report: a small photo-like file.
-TEST_F(Archive, PrivateChunkIsSmall)
-{
-    const zt::Bytes original =
-        zefa(dir, 24, {block(24, 0, 0, 320, 200, "ZFSS", 3)}, {"title", "a comment", "artist", 1});
-    const zt::Bytes with = convert(original, Target::png);
-    zfconv::PngMeta meta;
-    const Picture pic = read_png(with, meta);
-    meta.archive.clear();
-    const zt::Bytes without = write_png(pic, meta);
-    EXPECT_LT(with.size() - without.size(), 400u) << with.size() << " against " << without.size();
-}

@@ -1,7 +1,7 @@
 // codec_run.h - ZEFA files for the tests, written and read back through the
 // library's per-record calls: one block coded with a tag (every pass the
 // coding asks for), files of several blocks, and all that a file gives back.
-// No test framework here: the fuzz seed writer uses it too.
+// No test framework here: the fuzz targets use it too.
 #ifndef ZEFA_TESTS_CODEC_RUN_H
 #define ZEFA_TESTS_CODEC_RUN_H
 

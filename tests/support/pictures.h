@@ -1,6 +1,5 @@
 // pictures.h - picture files of the formats zfconv and zfenc read, for the
-// tests and the fuzz seeds: GIF, PNG, TIFF and JPEG written by their own
-// libraries; BMP, DJP and FAL files laid out here.
+// tests: GIF, PNG, TIFF and JPEG written by their own libraries; BMP, DJP and FAL files laid out here.
 #ifndef ZEFA_TESTS_PICTURES_H
 #define ZEFA_TESTS_PICTURES_H
 
