@@ -60,4 +60,10 @@ Decoder::Window Decoder::more_bits(zf::Record *f, uint64_t x, int32_t avail)
     return Window{x, avail};
 }
 
+void Encoder::flush(zf::Record *f, unsigned char *buf)
+{
+    if (zf_write(f, buf, zf::kStreamSize) != zf::kStreamSize)
+        throw CoderAbort{};
+}
+
 } // namespace zfss

@@ -40,7 +40,8 @@ struct Regs {
     int32_t in_pos;     // next byte of the buffer
     int32_t in_left;    // bytes of the last refill not yet taken
     // encoder
-    uint32_t low;
+    uint64_t low_window; // low in bits 0 to 15, the bits that left it above
+    uint32_t window_bits;
     uint32_t held_zero;
     uint32_t pending_ones;
     uint32_t acc;
@@ -168,7 +169,7 @@ public:
     void store() const {}
     void start() {}
     void zfss_finish() {}
-    void zfss_encode_bit(int bit, unsigned context)
+    ZFSS_INLINE void zfss_encode_bit(int bit, unsigned context)
     {
         ++totals_[context];
         zeros_[context] += bit == 0;
@@ -181,6 +182,16 @@ private:
 
 // Pass 2: codes decisions into the stream buffer, written to the file in
 // 8192-byte pieces.
+//
+// Low is the bottom 16 bits of a 64-bit window; above it are the last bits
+// that left low, up to 47 of them, so an addition carries into them by
+// itself and a renormalisation is one shift.  The bits that leave the
+// window are final up to the last 0 among them: a carry can only reach
+// back to that 0 (the held zero) through the 1s after it (the pending
+// ones).  A carry out of the window lands in the bit just above it, and is
+// taken into the held zero when the window is emptied; the interval only
+// shrinks, so once the window holds a bit, at most one carry can still
+// pass all of it.
 class Encoder {
 public:
     explicit Encoder(zf::Record *f)
@@ -188,8 +199,9 @@ public:
     {
         const Regs &r = regs(f);
         range_ = r.range;
-        low_ = r.low;
-        held_zero_ = r.held_zero != 0;
+        window_ = r.low_window;
+        window_bits_ = r.window_bits;
+        held_zero_ = r.held_zero;
         pending_ = r.pending_ones;
         acc_ = r.acc;
         acc_bits_ = r.acc_bits;
@@ -200,10 +212,11 @@ public:
     {
         Regs &r = regs(f_);
         r.range = range_;
-        r.low = low_;
+        r.low_window = window_;
+        r.window_bits = window_bits_;
         r.held_zero = held_zero_;
         r.pending_ones = pending_;
-        r.acc = acc_;
+        r.acc = static_cast<uint32_t>(acc_ & 0xFF);
         r.acc_bits = acc_bits_;
         r.out_pos = pos_;
     }
@@ -211,39 +224,39 @@ public:
     void start()
     {
         range_ = 0xFFFF;
-        low_ = 0;
+        window_ = 0;
+        window_bits_ = 0;
         pending_ = 0;
-        held_zero_ = false;
+        held_zero_ = 0;
         acc_ = 0;
         acc_bits_ = 0;
         pos_ = 0;
     }
 
-    void zfss_encode_bit(int bit, unsigned context)
+    ZFSS_INLINE void zfss_encode_bit(int bit, unsigned context)
     {
         const uint32_t t = table_[interval_index(context, range_)];
-        if (bit) {
-            if (low_ + t >= 0x10000)
-                zfss_carry();
-            low_ = (low_ + t) & 0xFFFF;
-            range_ -= t;
-        } else {
-            range_ = t;
-        }
-        while (range_ < 0x8000) {
-            shift_low();
-            range_ <<= 1;
-        }
+        const uint32_t keep = 0u - static_cast<uint32_t>(bit != 0); // all ones for a 1
+        window_ += t & keep;
+        range_ = ((range_ - t) & keep) | (t & ~keep);
+        const int n = __builtin_clz(range_) ^ 16; // the range is 1 to 0xFFFF
+        range_ <<= n;
+        window_ <<= n;
+        window_bits_ += static_cast<uint32_t>(n);
+        if (__builtin_expect(window_bits_ >= 32, 0))
+            empty_window();
     }
 
     // Sends the 16 bits of low, the held zero and the pending ones, the
     // last partial byte (0x00 when there is none) and the buffer.
     void zfss_finish()
     {
-        for (int k = 0; k < 16; ++k)
-            shift_low();
+        empty_window();
+        window_ <<= 16;
+        window_bits_ = 16;
+        empty_window();
         zfss_shift_zero();
-        zfss_put_byte((acc_ << (8 - acc_bits_)) & 0xFF);
+        zfss_put_byte(static_cast<uint32_t>(acc_ << (8 - acc_bits_)) & 0xFF);
         if (pos_ > 0 && zf_write(f_, buf_, pos_) != pos_)
             throw CoderAbort{};
         pos_ = 0;
@@ -255,8 +268,8 @@ public:
     {
         if (held_zero_)
             put_bits(0, 1);
-        put_bits(1, pending_);
-        held_zero_ = true;
+        put_ones(pending_);
+        held_zero_ = 1;
         pending_ = 0;
     }
 
@@ -266,58 +279,84 @@ public:
     {
         put_bits(1, 1);
         if (pending_ == 0) {
-            held_zero_ = false;
+            held_zero_ = 0;
         } else {
-            put_bits(0, pending_ - 1);
-            held_zero_ = true;
+            for (uint32_t k = pending_ - 1; k > 0;) {
+                const uint32_t take = k < 32 ? k : 32;
+                put_bits(0, static_cast<int>(take));
+                k -= take;
+            }
+            held_zero_ = 1;
         }
         pending_ = 0;
     }
 
 private:
-    void shift_low()
+    // The bits above low leave the window, after a carry that passed
+    // them.  When a 0 is among them, the held zero, the pending ones and
+    // the bits before their last 0 are sent; the 1s after it are pending.
+    void empty_window()
     {
-        if (low_ >= 0x8000)
-            ++pending_;
-        else
-            zfss_shift_zero();
-        low_ = (low_ << 1) & 0xFFFF;
+        const unsigned n = window_bits_;
+        if ((window_ >> (16 + n)) & 1)
+            zfss_carry();
+        const uint64_t out = (window_ >> 16) & ((uint64_t{1} << n) - 1);
+        window_ &= 0xFFFF;
+        window_bits_ = 0;
+        if (out == (uint64_t{1} << n) - 1) { // no 0 among them (or none)
+            pending_ += n;
+            return;
+        }
+        const int trailing = __builtin_ctzll(~out);
+        const int before = static_cast<int>(n) - trailing - 1;
+        zfss_shift_zero();
+        put_bits(out >> (trailing + 1), before);
+        pending_ = static_cast<uint32_t>(trailing);
     }
 
-    // Outputs `count` copies of one bit, filling whole bytes at a time.
-    void put_bits(uint32_t bit, uint32_t count)
+    // Appends the low `count` bits of v (at most 56), most significant
+    // first, and writes the whole bytes.
+    ZFSS_INLINE void put_bits(uint64_t v, int count)
+    {
+        acc_ = acc_ << count | v;
+        acc_bits_ += static_cast<uint32_t>(count);
+        while (acc_bits_ >= 8) {
+            acc_bits_ -= 8;
+            zfss_put_byte(static_cast<uint32_t>(acc_ >> acc_bits_) & 0xFF);
+        }
+    }
+
+    void put_ones(uint32_t count)
     {
         while (count > 0) {
-            const uint32_t take = count < 8 - acc_bits_ ? count : 8 - acc_bits_;
-            acc_ = (acc_ << take) | (bit ? (1u << take) - 1 : 0);
-            acc_bits_ += take;
+            const uint32_t take = count < 32 ? count : 32;
+            put_bits((uint64_t{1} << take) - 1, static_cast<int>(take));
             count -= take;
-            if (acc_bits_ == 8) {
-                zfss_put_byte(acc_ & 0xFF);
-                acc_ = 0;
-                acc_bits_ = 0;
-            }
         }
     }
 
-    void zfss_put_byte(uint32_t byte)
+    ZFSS_INLINE void zfss_put_byte(uint32_t byte)
     {
         buf_[pos_++] = static_cast<unsigned char>(byte);
-        if (pos_ == zf::kStreamSize) {
-            pos_ = 0;
-            // zf_write records 28 for a short write, the system's code
-            // for a failed one.
-            if (zf_write(f_, buf_, zf::kStreamSize) != zf::kStreamSize)
-                throw CoderAbort{};
-        }
+        if (__builtin_expect(pos_ == zf::kStreamSize, 0))
+            flush(f_, buf_);
+        pos_ &= zf::kStreamSize - 1;
     }
+
+    // Writes a full stream buffer; zf_write records 28 for a short write,
+    // the system's code for a failed one.
+    static void flush(zf::Record *f, unsigned char *buf);
 
     zf::Record *f_;
     const uint16_t *table_;
     unsigned char *buf_;
-    uint32_t range_, low_;
-    bool held_zero_;
-    uint32_t pending_, acc_, acc_bits_;
+    uint32_t range_;
+    uint64_t window_;
+    uint32_t window_bits_;
+    uint32_t held_zero_;
+    uint32_t pending_;
+    uint64_t acc_;
+    uint32_t acc_bits_;
     int32_t pos_;
 };
 

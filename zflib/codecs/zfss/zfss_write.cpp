@@ -12,22 +12,26 @@
 namespace zfss {
 namespace {
 
+// The coder (the counter in pass 1) is held by value, so that its state
+// stays in registers through the line; it goes back to the record at the
+// end of the line.
 template <class Sink> struct LineState {
     zf::Record *f;
-    Sink &out;
+    Sink out;
     Rows r;
-    Regs &regs;
+    uint32_t *cache;
+    unsigned hit_context;
 };
 
-template <class Sink> void encode_hit(LineState<Sink> &s, bool hit, int j)
+template <class Sink> ZFSS_INLINE void encode_hit(LineState<Sink> &s, bool hit, int j)
 {
-    s.out.zfss_encode_bit(hit ? 0 : 1, static_cast<unsigned>(s.regs.hit_context));
-    s.regs.hit_context = static_cast<int32_t>(hit ? kHitAfterHit : kHitAfterMiss);
+    s.out.zfss_encode_bit(hit ? 0 : 1, s.hit_context);
+    s.hit_context = hit ? kHitAfterHit : kHitAfterMiss;
     if (hit)
         zfss_put_number(s.out, j, kIndexBase);
 }
 
-template <class Slot> inline void exchange_hit(uint32_t *entries, int j, Slot slot)
+template <class Slot> ZFSS_INLINE void exchange_hit(uint32_t *entries, int j, Slot slot)
 {
     const uint32_t v = entries[slot(j)];
     entries[slot(j)] = entries[slot(j / 2)];
@@ -40,7 +44,7 @@ template <class Slot> inline void exchange_hit(uint32_t *entries, int j, Slot sl
 // but the 0s a bucket starts with is there at most once: its slot, turned
 // into an entry by `entry_of`, is found without a branch.  0 takes the
 // entry order.  (Entry 31, kept by the rings, is not searched.)
-template <class EntryOf> int find_searched(const uint32_t *bucket, uint32_t v, EntryOf entry_of)
+template <class EntryOf> ZFSS_INLINE int find_searched(const uint32_t *bucket, uint32_t v, EntryOf entry_of)
 {
     if (v != 0) {
         const int slot = zf::unique_entry(bucket, kBucketSize, v);
@@ -59,7 +63,7 @@ template <class EntryOf> int find_searched(const uint32_t *bucket, uint32_t v, E
     return best;
 }
 
-template <class Sink> void zfss_put_mtf(LineState<Sink> &s, unsigned char b)
+template <class Sink> ZFSS_INLINE void zfss_put_mtf(LineState<Sink> &s, unsigned char b)
 {
     unsigned char *list = mtf_list(s.f);
     const auto *at = static_cast<const unsigned char *>(std::memchr(list, b, 256));
@@ -71,10 +75,10 @@ template <class Sink> void zfss_put_mtf(LineState<Sink> &s, unsigned char b)
 
 // Depth 8: the bucket is the right pixel of the pair to the left, its
 // entries consecutive.
-template <class Sink> void zfss_put_pixel8(LineState<Sink> &s, int i)
+template <class Sink> ZFSS_INLINE void zfss_put_pixel8(LineState<Sink> &s, int i)
 {
     const uint32_t v = s.r.current[i];
-    uint32_t *bucket = cache(s.f) + (s.r.current[i - 1] & 0xFF) * kBucketSize;
+    uint32_t *bucket = s.cache + (s.r.current[i - 1] & 0xFF) * kBucketSize;
     const int j = find_searched(bucket, v, [](int slot) { return slot; });
     if (j >= 0) {
         exchange_hit(bucket, j, [](int k) { return k; });
@@ -90,12 +94,12 @@ template <class Sink> void zfss_put_pixel8(LineState<Sink> &s, int i)
 
 // Depths 15 and 24: a ring of 32 slots per bucket, as the decoder keeps
 // it; entries 0 to 30 are the searched ones.
-template <class D, class Sink> void put_pixel_rgb(LineState<Sink> &s, int i)
+template <class D, class Sink> ZFSS_INLINE void put_pixel_rgb(LineState<Sink> &s, int i)
 {
     const uint32_t v = s.r.current[i];
     const uint32_t above = s.r.above[i];
     const unsigned k = D::bucket(above);
-    uint32_t *ring = cache(s.f) + k * kBucketSize;
+    uint32_t *ring = s.cache + k * kBucketSize;
     uint16_t &head = ring_heads(s.f)[k];
     const unsigned h = head;
     const int j = find_searched(ring, v, [h](int slot) { return static_cast<int>((static_cast<unsigned>(slot) - h) & 31); });
@@ -119,6 +123,7 @@ template <class D, class Sink> void put_pixel_rgb(LineState<Sink> &s, int i)
     zfss_put_number(s.out, zfss_fold(b, pb, D::max), kBlueBase);
 }
 
+template <class Sink> void zfss_put_pixel8_fn(LineState<Sink> &s, int i) { zfss_put_pixel8(s, i); }
 template <class Sink> void zfss_put_pixel15(LineState<Sink> &s, int i) { put_pixel_rgb<Depth15>(s, i); }
 template <class Sink> void zfss_put_pixel24(LineState<Sink> &s, int i) { put_pixel_rgb<Depth24>(s, i); }
 
@@ -126,7 +131,7 @@ template <class Sink> void zfss_put_pixel24(LineState<Sink> &s, int i) { put_pix
 // value in the next line: same position, then i - 1, i + 1, i - 2, i + 2.
 // Position i + 2 is left to a change point of the same value at i + 1 to
 // i + 3 of this line, which reaches it at least as cheaply.
-template <class Sink> void zfss_put_link(LineState<Sink> &s, int i)
+template <class Sink> ZFSS_INLINE void zfss_put_link(LineState<Sink> &s, int i)
 {
     Rows &r = s.r;
     const uint32_t v = r.current[i];
@@ -157,16 +162,27 @@ void mark_changes(const Rows &r, int n)
         r.next_flags[i] = r.below[i] != r.below[i - 1] ? 1 : 0;
 }
 
-template <class Sink, void (*PutPixel)(LineState<Sink> &, int)>
-void code_units(LineState<Sink> &s, int n, bool last_line)
+template <int Depth, class Sink> ZFSS_INLINE void put_pixel(LineState<Sink> &s, int i)
 {
+    if constexpr (Depth == 8)
+        zfss_put_pixel8(s, i);
+    else if constexpr (Depth == 15)
+        put_pixel_rgb<Depth15>(s, i);
+    else
+        put_pixel_rgb<Depth24>(s, i);
+}
+
+template <int Depth, class Sink> void code_units(zf::Record *f, int n, bool last_line)
+{
+    Regs &regs = zfss::regs(f);
+    LineState<Sink> s{f, Sink(f), rows(f), cache(f), static_cast<unsigned>(regs.hit_context)};
     Rows &r = s.r;
     for (int i = 0; i < n; ++i) {
         const signed char flag = r.flags[i];
         if (flag == 1) {
             add_counts(r.counts, r.next_counts, r.after_counts, i);
             s.out.zfss_encode_bit(1, r.counts[i]);
-            PutPixel(s, i);
+            put_pixel<Depth>(s, i);
             if (!last_line)
                 zfss_put_link(s, i);
         } else if (flag == 0) {
@@ -175,18 +191,20 @@ void code_units(LineState<Sink> &s, int n, bool last_line)
             zfss_put_link(s, i);
         }
     }
+    s.out.store();
+    regs.hit_context = static_cast<int32_t>(s.hit_context);
 }
 
 // Codes the current line.
-template <class Sink> void zfss_code_line(zf::Record *f, Sink &out, int n, bool last_line)
+template <class Sink> void zfss_code_line(zf::Record *f, int n, bool last_line)
 {
-    LineState<Sink> s{f, out, rows(f), regs(f)};
-    s.r.below[-1] = s.r.current[n - 1];
-    mark_changes(s.r, n);
-    switch (s.regs.depth) {
-    case 8: code_units<Sink, zfss_put_pixel8<Sink>>(s, n, last_line); break;
-    case 15: code_units<Sink, zfss_put_pixel15<Sink>>(s, n, last_line); break;
-    default: code_units<Sink, zfss_put_pixel24<Sink>>(s, n, last_line); break;
+    Rows r = rows(f);
+    r.below[-1] = r.current[n - 1];
+    mark_changes(r, n);
+    switch (regs(f).depth) {
+    case 8: code_units<8, Sink>(f, n, last_line); break;
+    case 15: code_units<15, Sink>(f, n, last_line); break;
+    default: code_units<24, Sink>(f, n, last_line); break;
     }
 }
 
@@ -208,7 +226,7 @@ bool write_probabilities(zf::Record *f)
 
 // Both passes start from the same state, so pass 1 counts exactly what
 // pass 2 codes: line 0 has the guard 0 and an all-zero line above.
-template <class Sink> void start_pass(zf::Record *f, Sink &out, int n)
+template <class Sink> void start_pass(zf::Record *f, int n)
 {
     Regs &regs = zfss::regs(f);
     Rows r = rows(f);
@@ -223,7 +241,9 @@ template <class Sink> void start_pass(zf::Record *f, Sink &out, int n)
     std::memset(r.after_counts - kSpare, 0, spread);
     r.below[-1] = 0;
     mark_changes(r, n);
+    Sink out(f);
     out.start();
+    out.store();
     regs.hit_context = kHitAfterMiss;
 }
 
@@ -243,14 +263,14 @@ void take_line(uint32_t *next, int width, int depth)
         next[i] = next[2 * i] << 8 | next[2 * i + 1];
 }
 
-template <class Sink> int write_line_pass(zf::Record *f, uint32_t **line, Sink &out)
+template <class Sink> int write_line_pass(zf::Record *f, uint32_t **line)
 {
     Regs &regs = zfss::regs(f);
     const int width = zf::block_width(f);
     const int last = zf::block_height(f) - 1;
     const int n = units(regs.depth, width);
     if (f->line_no != 0) {
-        zfss_code_line(f, out, n, false);
+        zfss_code_line<Sink>(f, n, false);
     } else {
         if (regs.pass == 2) {
             if (!write_probabilities(f))
@@ -259,28 +279,28 @@ template <class Sink> int write_line_pass(zf::Record *f, uint32_t **line, Sink &
         } else {
             std::memset(f->table_32k, 0, 32768); // the counts
         }
-        start_pass(f, out, n);
+        start_pass<Sink>(f, n);
     }
     if (f->line_no == last) {
         ++f->line_no;
         rotate(f);
-        zfss_code_line(f, out, n, true);
+        zfss_code_line<Sink>(f, n, true);
     }
     if (line)
         *line = f->line_a + kSpare; // plays below after the rotation
     ++f->line_no;
     rotate(f);
-    if (f->line_no - 1 < last) {
-        out.store();
+    if (f->line_no - 1 < last)
         return f->line_no;
-    }
     if (regs.pass == 1) {
         regs.pass = 2;
         f->line_no = 0;
         return 0;
     }
     zf_errno = 0;
+    Sink out(f);
     out.zfss_finish();
+    out.store();
     return -2;
 }
 
@@ -294,12 +314,9 @@ int zfss_write_line(zf::Record *f, uint32_t **line)
         std::memset(after, 0, static_cast<std::size_t>(units(regs.depth, width) + 2 * kSpare));
     }
     try {
-        if (regs.pass == 1) {
-            Counter out(f);
-            return write_line_pass(f, line, out);
-        }
-        Encoder out(f);
-        return write_line_pass(f, line, out);
+        if (regs.pass == 1)
+            return write_line_pass<Counter>(f, line);
+        return write_line_pass<Encoder>(f, line);
     } catch (const CoderAbort &) {
         return -1;
     }
@@ -317,7 +334,7 @@ int zf::zfss_write_setup(zf::Record *f, uint32_t **line)
         zf::set_error(f, ZF_ERR_FORMAT);
         return -1;
     }
-    f->pixel_fn = reinterpret_cast<zf::PixelFn>(depth == 8 ? zfss_put_pixel8<Encoder> : depth == 15 ? zfss_put_pixel15<Encoder> : zfss_put_pixel24<Encoder>);
+    f->pixel_fn = reinterpret_cast<zf::PixelFn>(depth == 8 ? zfss_put_pixel8_fn<Encoder> : depth == 15 ? zfss_put_pixel15<Encoder> : zfss_put_pixel24<Encoder>);
     f->line_fn = zfss_write_line;
     if (line)
         *line = f->line_c + kSpare;
