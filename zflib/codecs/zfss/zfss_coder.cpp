@@ -51,6 +51,19 @@ Decoder::Window Decoder::more_bits(zf::Record *f, uint64_t x, int32_t avail)
             r.in_pos = 0;
             r.in_left = got;
         }
+        if (r.in_left >= 8) {
+            // the bytes that fit, as many as one at a time would take
+            // (until more than 40 bits follow the code), in one load
+            uint64_t w;
+            std::memcpy(&w, buf + r.in_pos, sizeof w);
+            w = __builtin_bswap64(w);
+            const int take = (48 - avail) >> 3; // 6 to 8
+            x |= (w >> (64 - 8 * take)) << (48 - avail - 8 * take);
+            r.in_pos += take;
+            r.in_left -= take;
+            avail += 8 * take;
+            continue;
+        }
         while (r.in_left > 0 && avail <= 40) {
             x |= static_cast<uint64_t>(buf[r.in_pos++]) << (40 - avail);
             --r.in_left;

@@ -60,6 +60,11 @@ inline uint16_t *interval_table(zf::Record *f) { return reinterpret_cast<uint16_
 // 0 to 127, zeros in words 129 to 256.
 inline uint32_t *count_totals(zf::Record *f) { return reinterpret_cast<uint32_t *>(f->table_32k); }
 inline uint32_t *count_zeros(zf::Record *f) { return reinterpret_cast<uint32_t *>(f->table_32k) + 129; }
+// Pass 1 counts the numbers of the four number codes (bases 17, 32, 48 and
+// 64) as 256 counts per code, from word 512 on, and turns them into counts
+// per context when the pass ends.
+inline uint32_t *count_numbers(zf::Record *f) { return reinterpret_cast<uint32_t *>(f->table_32k) + 512; }
+constexpr unsigned number_code(unsigned base) { return (base >> 4) - 1; }
 
 // The table that replaces range x probability: entry c + 128 * (h - 128)
 // is prob[c] * h / 256 for the range's top byte h, never 0.
@@ -165,7 +170,7 @@ private:
 // Pass 1: counts decisions per context, outputs nothing.
 class Counter {
 public:
-    explicit Counter(zf::Record *f) : totals_(count_totals(f)), zeros_(count_zeros(f)) {}
+    explicit Counter(zf::Record *f) : totals_(count_totals(f)), zeros_(count_zeros(f)), numbers_(count_numbers(f)) {}
     void store() const {}
     void start() {}
     void zfss_finish() {}
@@ -174,10 +179,13 @@ public:
         ++totals_[context];
         zeros_[context] += bit == 0;
     }
+    // A whole number (0 to 255) of the code at `base`.
+    ZFSS_INLINE void count_number(int v, unsigned base) { ++numbers_[number_code(base) * 256 + static_cast<unsigned>(v)]; }
 
 private:
     uint32_t *totals_;
     uint32_t *zeros_;
+    uint32_t *numbers_;
 };
 
 // Pass 2: codes decisions into the stream buffer, written to the file in

@@ -146,6 +146,10 @@ inline int zfss_unfold_number(int t, int p, int max)
 // the class's bits, least significant first, under base + 8 onwards.
 template <class Sink> ZFSS_INLINE void zfss_put_number(Sink &out, int v, unsigned base)
 {
+    if constexpr (requires { out.count_number(v, base); }) {
+        out.count_number(v, base); // pass 1 counts whole numbers
+        return;
+    }
     // the class m: 2^m - 1 <= v <= 2^(m+1) - 2, or 8 for 255
     const int m = 31 - __builtin_clz(static_cast<unsigned>(v) + 1);
     for (int k = 0; k < m; ++k)

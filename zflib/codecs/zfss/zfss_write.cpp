@@ -208,6 +208,28 @@ template <class Sink> void zfss_code_line(zf::Record *f, int n, bool last_line)
     }
 }
 
+// The end of pass 1: every counted number adds its decisions to the counts
+// of their contexts.
+void add_number_counts(zf::Record *f)
+{
+    struct Adder {
+        uint32_t *totals, *zeros;
+        uint32_t times;
+        void zfss_encode_bit(int bit, unsigned context)
+        {
+            totals[context] += times;
+            zeros[context] += bit == 0 ? times : 0;
+        }
+    } add{count_totals(f), count_zeros(f), 0};
+    const uint32_t *numbers = count_numbers(f);
+    for (unsigned base : {kIndexBase, kGreenBase, kRedBase, kBlueBase})
+        for (int v = 0; v < 256; ++v) {
+            add.times = numbers[number_code(base) * 256 + static_cast<unsigned>(v)];
+            if (add.times != 0)
+                zfss_put_number(add, v, base);
+        }
+}
+
 // Pass 2 begins by turning the counts into the probability table, which
 // opens the payload.
 bool write_probabilities(zf::Record *f)
@@ -293,6 +315,7 @@ template <class Sink> int write_line_pass(zf::Record *f, uint32_t **line)
     if (f->line_no - 1 < last)
         return f->line_no;
     if (regs.pass == 1) {
+        add_number_counts(f);
         regs.pass = 2;
         f->line_no = 0;
         return 0;
