@@ -38,3 +38,17 @@ echo "$out"
 echo "$out" | grep -q "block 1: ZFBM\|block 1: ZFBI" || { echo "unexpected listing"; exit 1; }
 # the installed programs run from the prefix and find their converters there
 "$PREFIX/bin/zfconv" --version
+
+# Python: the installed package finds the installed library by itself
+# (no library path given), and Pillow opens a file through it
+PYDIR=$(dirname "$(find "$PREFIX" -path '*/zefa/_installed.py' | head -n 1)")
+[ "$PYDIR" != . ] || { echo "not installed: the Python package zefa"; exit 1; }
+if /usr/bin/python3 -c 'import PIL' 2>/dev/null; then
+    env -u ZEFA_LIBRARY -u LD_LIBRARY_PATH PYTHONPATH="$(dirname "$PYDIR")" /usr/bin/python3 -c '
+import sys, zefa.pillow
+from PIL import Image
+assert zefa._lib.lib._name.startswith(sys.argv[2]), zefa._lib.lib._name
+with Image.open(sys.argv[1]) as im:
+    im.load()
+    print("Python:", im.format, im.mode, im.size)' "$WORK/sample.ZF" "$PREFIX/"
+fi
