@@ -147,6 +147,37 @@ public:
         return static_cast<int>(one);
     }
 
+    // The same decision for the model to branch on when its outcome is
+    // mostly the same (the change decisions of runs, the link kinds): the
+    // processor follows the predicted outcome at once instead of waiting
+    // for the comparison, and a range that stays at 0x8000 or more needs
+    // no shift.
+    ZFSS_INLINE int decide_predicted(unsigned context)
+    {
+        const uint32_t t = table_[interval_index(context, range_)];
+        const uint64_t top = static_cast<uint64_t>(t) << 48;
+        int bit = 0;
+        if (x_ < top) {
+            range_ = t;
+        } else {
+            x_ -= top;
+            range_ -= t;
+            bit = 1;
+        }
+        if (range_ < 0x8000) {
+            const int n = __builtin_clz(range_) ^ 16;
+            range_ <<= n;
+            x_ <<= n;
+            avail_ -= n;
+            if (__builtin_expect(avail_ < 0, 0)) {
+                const Window w = more_bits(f_, x_, avail_);
+                x_ = w.x;
+                avail_ = w.avail;
+            }
+        }
+        return bit;
+    }
+
 private:
     struct Window {
         uint64_t x;

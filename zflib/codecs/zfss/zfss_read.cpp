@@ -23,7 +23,7 @@ struct LineState {
 // Hit or miss under the hit context; a hit is an index into the bucket.
 ZFSS_INLINE bool decode_hit(LineState &s, int &index)
 {
-    const int miss = s.in.zfss_decode_bit(s.hit_context);
+    const int miss = s.in.decide_predicted(s.hit_context);
     // 15 after a hit, 16 after a miss
     s.hit_context = kHitAfterHit + static_cast<unsigned>(miss);
     if (!miss)
@@ -106,7 +106,7 @@ ZFSS_INLINE void zfss_get_link(LineState &s, int i, uint32_t v)
 {
     const unsigned base = link_base(s.r.flags[i]);
     int kind = 0;
-    while (kind < kLinkKinds && !s.in.zfss_decode_bit(base + static_cast<unsigned>(kind)))
+    while (kind < kLinkKinds && !s.in.decide_predicted(base + static_cast<unsigned>(kind)))
         ++kind;
     if (kind == 0)
         return;
@@ -134,7 +134,7 @@ template <int Depth, bool LastLine> ZFSS_INLINE void decode_units(LineState &s, 
     for (int i = 0; i < n; ++i) {
         if (r.flags[i] < 0) {
             run = r.current[i];
-        } else if (s.in.zfss_decode_bit(r.counts[i])) {
+        } else if (s.in.decide_predicted(r.counts[i])) {
             add_counts(r.counts, r.next_counts, r.after_counts, i);
             run = get_pixel<Depth>(s, i);
             r.current[i] = run;
