@@ -80,7 +80,7 @@ gboolean fail_open(GError **error, const std::vector<unsigned char> &d)
 // still be there), so that foreign data fails on the first write that shows it.
 bool surely_foreign(const std::vector<unsigned char> &d)
 {
-    return d.size() >= 4 && !magic_at(d, 0) && d.size() >= ZF_PREFIX_SIZE + 4 && !magic_at(d, ZF_PREFIX_SIZE);
+    return d.size() >= ZF_PREFIX_SIZE + 4 && !magic_at(d, 0) && !magic_at(d, ZF_PREFIX_SIZE);
 }
 
 // Header text (Shift-JIS, blank-padded) as UTF-8 without the padding;
