@@ -8,6 +8,7 @@
 #include "zfss_model.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 
 namespace {
@@ -159,4 +160,127 @@ TEST_F(Zfss, OtherDepthsAreRefused)
     int last = 0, error = 0;
     EXPECT_TRUE(decode(path, &last, &error).empty());
     EXPECT_EQ(error, ZF_ERR_FORMAT);
+}
+
+// The coder against a bit-at-a-time model of its carry rules (held zero,
+// pending ones, one output bit at a time), over long streams whose
+// probabilities run from 0 to 0xFFFF, so that carries, long runs of
+// pending ones and full stream buffers all occur; the decoder gives every
+// decision back.
+namespace {
+
+struct ModelCoder {
+    explicit ModelCoder(const uint16_t *t) : table(t) {}
+    const uint16_t *table;
+    uint32_t range = 0xFFFF, low = 0, pending = 0, acc = 0, bits = 0;
+    bool held = false;
+    Bytes out;
+    void put(uint32_t b)
+    {
+        acc = acc << 1 | b;
+        if (++bits == 8) {
+            out.push_back(static_cast<uint8_t>(acc));
+            bits = 0;
+        }
+    }
+    void shift_zero()
+    {
+        if (held)
+            put(0);
+        for (; pending > 0; --pending)
+            put(1);
+        held = true;
+    }
+    void shift()
+    {
+        if (low >= 0x8000)
+            ++pending;
+        else
+            shift_zero();
+        low = (low << 1) & 0xFFFF;
+    }
+    void code(int bit, unsigned c)
+    {
+        const uint32_t t = table[c + ((range >> 1) & 0x3F80)];
+        if (bit) {
+            if (low + t >= 0x10000) { // carry
+                put(1);
+                held = pending > 0;
+                for (; pending > 1; --pending)
+                    put(0);
+                pending = 0;
+            }
+            low = (low + t) & 0xFFFF;
+            range -= t;
+        } else {
+            range = t;
+        }
+        for (; range < 0x8000; range <<= 1)
+            shift();
+    }
+    void finish()
+    {
+        for (int k = 0; k < 16; ++k)
+            shift();
+        shift_zero();
+        out.push_back(static_cast<uint8_t>(acc << (8 - bits)));
+    }
+};
+
+} // namespace
+
+TEST_F(Zfss, CoderMatchesTheBitAtATimeCarryRules)
+{
+    std::mt19937 rng(7);
+    for (int round = 0; round < 3; ++round) {
+        zf_params p = params(24);
+        zf_file *file = zf_create_with(path.c_str(), "", nullptr, "", 0, &p);
+        ASSERT_NE(file, nullptr);
+        uint32_t *line = nullptr;
+        ASSERT_EQ(zf_begin_write(file, &line, 0, 0, 8, 8, "ZFSS", -1), 0);
+        zf::Record *f = zf::rec(file);
+        zfss::ProbTable prob{};
+        for (auto &q : prob) {
+            const uint32_t kind = rng() % 4;
+            q = static_cast<uint16_t>(kind == 0 ? 0 : kind == 1 ? 0xFFFF : kind == 2 ? rng() % 64 : rng());
+        }
+        zfss::zfss_build_intervals(f, prob);
+        std::vector<std::pair<int, unsigned>> seen;
+        for (int k = 0; k < 300000; ++k) {
+            const unsigned c = rng() % zfss::kContexts;
+            // mostly the likely outcome, sometimes the other
+            const int likely = prob[c] >= 0x8000 ? 0 : 1;
+            seen.emplace_back(rng() % 16 == 0 ? 1 - likely : likely, c);
+        }
+        const long start = lseek(f->fd, 0, SEEK_CUR);
+        zfss::Encoder enc(f);
+        enc.start();
+        ModelCoder model(zfss::interval_table(f));
+        for (size_t k = 0; k < seen.size(); ++k) {
+            enc.zfss_encode_bit(seen[k].first, seen[k].second);
+            model.code(seen[k].first, seen[k].second);
+            if (k % 1000 == 0) { // the state survives a line's end
+                enc.store();
+                enc = zfss::Encoder(f);
+            }
+        }
+        enc.zfss_finish();
+        model.finish();
+        ASSERT_GT(model.out.size(), 8192u);
+        const Bytes file_bytes = zt::read_file(path);
+        ASSERT_EQ(Bytes(file_bytes.begin() + start, file_bytes.end()), model.out) << round;
+
+        lseek(f->fd, start, SEEK_SET);
+        zfss::Decoder dec(f);
+        dec.start();
+        for (size_t k = 0; k < seen.size(); ++k) {
+            const int bit = k % 2 ? dec.zfss_decode_bit(seen[k].second) : dec.decide_predicted(seen[k].second);
+            ASSERT_EQ(bit, seen[k].first) << k;
+            if (k % 1000 == 0) {
+                dec.store();
+                dec = zfss::Decoder(f);
+            }
+        }
+        zf_close(file);
+    }
 }
