@@ -8,6 +8,7 @@
 #include "zfss_model.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <unistd.h>
 
 
@@ -170,8 +171,13 @@ TEST_F(Zfss, OtherDepthsAreRefused)
 namespace {
 
 struct ModelCoder {
-    explicit ModelCoder(const uint16_t *t) : table(t) {}
-    const uint16_t *table;
+    // the interval table laid out as rows of 128 contexts, one per top byte
+    explicit ModelCoder(const zfss::ProbTable &prob) : table(16384)
+    {
+        for (unsigned i = 0; i < 16384; ++i)
+            table[i] = static_cast<uint16_t>(std::max(1u, prob[i & 127] * ((i >> 7) + 128) / 256));
+    }
+    std::vector<uint16_t> table;
     uint32_t range = 0xFFFF, low = 0, pending = 0, acc = 0, bits = 0;
     bool held = false;
     Bytes out;
@@ -255,7 +261,7 @@ TEST_F(Zfss, CoderMatchesTheBitAtATimeCarryRules)
         const long start = lseek(f->fd, 0, SEEK_CUR);
         zfss::Encoder enc(f);
         enc.start();
-        ModelCoder model(zfss::interval_table(f));
+        ModelCoder model(prob);
         for (size_t k = 0; k < seen.size(); ++k) {
             enc.zfss_encode_bit(seen[k].first, seen[k].second);
             model.code(seen[k].first, seen[k].second);

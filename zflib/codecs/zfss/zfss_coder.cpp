@@ -6,11 +6,11 @@ namespace zfss {
 void zfss_build_intervals(zf::Record *f, const ProbTable &prob)
 {
     uint16_t *table = interval_table(f);
-    for (unsigned i = 0; i < kIntervals; ++i) {
-        const uint32_t h = (i >> 7) + 128;
-        const uint32_t entry = prob[i & 127] * h / 256;
-        table[i] = static_cast<uint16_t>(entry == 0 ? 1 : entry);
-    }
+    for (unsigned c = 0; c < kContexts; ++c)
+        for (uint32_t h = 128; h < 256; ++h) {
+            const uint32_t entry = prob[c] * h / 256;
+            table[interval_index(c, h << 8)] = static_cast<uint16_t>(entry == 0 ? 1 : entry);
+        }
 }
 
 ProbTable zfss_estimate(const uint32_t *zeros, const uint32_t *totals)

@@ -66,8 +66,11 @@ inline uint32_t *count_zeros(zf::Record *f) { return reinterpret_cast<uint32_t *
 inline uint32_t *count_numbers(zf::Record *f) { return reinterpret_cast<uint32_t *>(f->table_32k) + 512; }
 constexpr unsigned number_code(unsigned base) { return (base >> 4) - 1; }
 
-// The table that replaces range x probability: entry c + 128 * (h - 128)
-// is prob[c] * h / 256 for the range's top byte h, never 0.
+// The table that replaces range x probability: for context c and the
+// range's top byte h (128 to 255 when a decision starts), the entry is
+// prob[c] * h / 256, never 0.  The 128 entries of a context lie together,
+// at 128 * c + h - 128: the context's row is known ahead of the range, so
+// finding the entry takes only the range's shift.
 void zfss_build_intervals(zf::Record *f, const ProbTable &prob);
 
 // prob[c] = zeros / totals in units of 1/65536, with both counts halved
@@ -79,7 +82,7 @@ ProbTable zfss_estimate(const uint32_t *zeros, const uint32_t *totals);
 
 inline unsigned interval_index(unsigned context, uint32_t range)
 {
-    return context + ((range >> 1) & 0x3F80);
+    return (context << 7) + (range >> 8) - 128;
 }
 
 // ---- decoding ------------------------------------------------------------
