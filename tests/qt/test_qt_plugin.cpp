@@ -1,7 +1,6 @@
 // The Qt image plugin as Qt programs use it, through QImageReader, without
 // a display; built once per Qt flavour.  Every picture is compared with the
 // PNG zfconv makes of the same ZEFA file.
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
 #include <QImage>
@@ -41,24 +40,26 @@ private:
 
 QImage argb(const QImage &image) { return image.convertToFormat(QImage::Format_ARGB32); }
 
-// A picture of every shade, for depth 8 one of 200 palette entries.
-QImage pattern(int w, int h, bool indexed)
+// The files each test reads, named after their depth and coding; odd
+// widths give RGB888 lines with padding.
+struct Sample {
+    const char *name;
+    int width, height, depth;
+    const char *coding;
+};
+const Sample kSamples[] = {{"24-fast", 61, 37, 24, "fast"},         {"24-optimizing", 64, 16, 24, "optimizing"},
+                           {"24-none", 40, 30, 24, "none"},         {"15-none", 33, 9, 15, "none"},
+                           {"15-optimizing", 50, 21, 15, "optimizing"}, {"8-fast", 45, 30, 8, "fast"},
+                           {"8-none", 64, 8, 8, "none"}};
+
+// A picture of many shades; in 8 bits one of a palette.
+QImage pattern(int w, int h, int depth = 24)
 {
     QImage image(w, h, QImage::Format_RGB32);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             image.setPixel(x, y, qRgb(x * 37 % 256, y * 59 % 256, (x * y + 11 * x) % 256));
-    if (!indexed)
-        return image;
-    QVector<QRgb> colours;
-    for (int i = 0; i < 200; ++i)
-        colours.append(qRgb(i, 255 - i, i * 7 % 256));
-    QImage out(w, h, QImage::Format_Indexed8);
-    out.setColorTable(colours);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            out.setPixel(x, y, static_cast<uint>((x * 3 + y * 5) % 200));
-    return out;
+    return depth == 8 ? image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither) : image;
 }
 
 QByteArray bytes_of(const QString &path)
@@ -82,7 +83,7 @@ private slots:
     void foreignData();
 
 private:
-    // zfconv ARGS, which must succeed
+    // zfconv ARGS, which must succeed (its messages in the test output)
     bool zfconv(const QStringList &args);
     // a PNG of the picture made into NAME.ZF with the options, and zfconv's PNG of that
     bool make(const QString &name, const QImage &picture, const QStringList &options);
@@ -91,16 +92,7 @@ private:
     QTemporaryDir dir_;
 };
 
-bool QtPlugin::zfconv(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral(ZFCONV_PATH), args);
-    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        qWarning() << "zfconv" << args << "failed:" << p.readAllStandardError();
-        return false;
-    }
-    return true;
-}
+bool QtPlugin::zfconv(const QStringList &args) { return QProcess::execute(QStringLiteral(ZFCONV_PATH), args) == 0; }
 
 bool QtPlugin::make(const QString &name, const QImage &picture, const QStringList &options)
 {
@@ -111,40 +103,33 @@ bool QtPlugin::make(const QString &name, const QImage &picture, const QStringLis
 
 void QtPlugin::initTestCase()
 {
-    // only the build's plugin, not one a system may have installed
-    QCoreApplication::setLibraryPaths({QStringLiteral(ZEFA_QT_PLUGIN_DIR)});
-    QVERIFY2(QImageReader::supportedImageFormats().contains("zf"), "the plugin in " ZEFA_QT_PLUGIN_DIR " is not loaded");
+    // only the build's plugin (or an installed one the variable names), not
+    // one a system may have installed
+    QString plugins = qEnvironmentVariable("ZEFA_QT_PLUGIN_DIR");
+    if (plugins.isEmpty())
+        plugins = QStringLiteral(ZEFA_QT_PLUGIN_DIR);
+    QCoreApplication::setLibraryPaths({plugins});
+    QVERIFY2(QImageReader::supportedImageFormats().contains("zf"),
+             qPrintable("the plugin in " + plugins + " is not loaded"));
     QVERIFY(QImageReader::supportedMimeTypes().contains("image/x-zefa"));
     QVERIFY(!QImageWriter::supportedImageFormats().contains("zf"));
     QVERIFY(dir_.isValid());
-
-    QVERIFY(make("d24f", pattern(61, 37, false), {"--depth=24", "--coding=fast"}));
-    QVERIFY(make("d24o", pattern(64, 16, false), {"--depth=24", "--coding=optimizing"}));
-    QVERIFY(make("d24n", pattern(40, 30, false), {"--depth=24", "--coding=none"}));
-    QVERIFY(make("d15n", pattern(33, 9, false), {"--depth=15", "--coding=none"}));
-    QVERIFY(make("d15o", pattern(50, 21, false), {"--depth=15", "--coding=optimizing"}));
-    QVERIFY(make("d8f", pattern(45, 30, true), {"--depth=8", "--coding=fast"}));
-    QVERIFY(make("d8n", pattern(64, 8, true), {"--depth=8", "--coding=none"}));
+    for (const Sample &f : kSamples)
+        QVERIFY(make(f.name, pattern(f.width, f.height, f.depth),
+                     {"--depth=" + QString::number(f.depth), QStringLiteral("--coding=") + f.coding}));
     QFile comment(path("comment.txt"));
-    QVERIFY(comment.open(QIODevice::WriteOnly));
-    comment.write("日本の港\nat dusk");
+    QVERIFY(comment.open(QIODevice::WriteOnly) && comment.write("日本の港\nat dusk") > 0);
     comment.close();
-    QVERIFY(make("texts", pattern(20, 10, false),
+    QVERIFY(make("texts", pattern(20, 10),
                  {"--title=Harbour", "--artist=Taro", "--comment=" + path("comment.txt"), "--ratio=2:1"}));
 }
 
 void QtPlugin::pixels_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("format");
-    // odd widths give RGB888 lines with padding
-    QTest::newRow("24-bit fast") << "d24f" << int(QImage::Format_RGB888);
-    QTest::newRow("24-bit optimizing") << "d24o" << int(QImage::Format_RGB888);
-    QTest::newRow("24-bit uncompressed") << "d24n" << int(QImage::Format_RGB888);
-    QTest::newRow("15-bit uncompressed") << "d15n" << int(QImage::Format_RGB888);
-    QTest::newRow("15-bit optimizing") << "d15o" << int(QImage::Format_RGB888);
-    QTest::newRow("8-bit fast") << "d8f" << int(QImage::Format_Indexed8);
-    QTest::newRow("8-bit uncompressed") << "d8n" << int(QImage::Format_Indexed8);
+    QTest::addColumn<int>("depth");
+    for (const Sample &f : kSamples)
+        QTest::newRow(f.name) << QString::fromLatin1(f.name) << f.depth;
 }
 
 // On a file (told by its name), on a pipe and on a pipe with the 128-byte
@@ -152,26 +137,18 @@ void QtPlugin::pixels_data()
 void QtPlugin::pixels()
 {
     QFETCH(QString, name);
-    QFETCH(int, format);
+    QFETCH(int, depth);
     const QImage png = argb(QImage(path(name + ".png")));
-    QVERIFY(!png.isNull());
     const QByteArray bytes = bytes_of(path(name + ".ZF"));
-
-    QImageReader file(path(name + ".ZF"));
-    QCOMPARE(file.format(), QByteArray("zf"));
-    QCOMPARE(file.size(), png.size());
-    QImage image = file.read();
-    QVERIFY2(!image.isNull(), qPrintable(file.errorString()));
-    QCOMPARE(int(image.format()), format);
-    QCOMPARE(argb(image), png);
-
-    for (const QByteArray &content : {bytes, QByteArray(128, '\x1a') + bytes}) {
-        Pipe pipe(content);
-        QImageReader reader(&pipe);
+    QFile file(path(name + ".ZF"));
+    Pipe pipe(bytes), prefixed(QByteArray(128, '\x1a') + bytes);
+    for (QIODevice *device : std::initializer_list<QIODevice *>{&file, &pipe, &prefixed}) {
+        QImageReader reader(device);
         QCOMPARE(reader.format(), QByteArray("zf"));
         QCOMPARE(reader.size(), png.size());
-        image = reader.read();
+        const QImage image = reader.read();
         QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+        QCOMPARE(image.format(), depth == 8 ? QImage::Format_Indexed8 : QImage::Format_RGB888);
         QCOMPARE(argb(image), png);
     }
 }
@@ -182,12 +159,11 @@ void QtPlugin::textsAndResolution()
     const QImage image(path("texts.ZF"));
     QVERIFY(!image.isNull() && !png.isNull());
     QCOMPARE(image.text("Title"), QStringLiteral("Harbour"));
-    QCOMPARE(image.text("Author"), QStringLiteral("Taro"));
     QCOMPARE(image.text("Comment"), QString::fromUtf8("日本の港\nat dusk")); // stored as Shift-JIS
     QVERIFY(image.text("Software").startsWith("zfconv"));
     QVERIFY(!image.text("CreationDate").isEmpty());
     QCOMPARE(image.text("CreationDate"), png.text("Creation Time"));
-    // the keys zfconv's PNG text chunks have, with the same text
+    // the keys of zfconv's PNG text chunks, with the same text
     for (const char *key : {"Title", "Author", "Comment", "Software", "ZEFA Subtitle", "ZEFA Number"})
         QCOMPARE(image.text(key), png.text(key));
     // pixels twice as wide as tall: half as many dots across
@@ -197,22 +173,18 @@ void QtPlugin::textsAndResolution()
 
 void QtPlugin::allocationLimit()
 {
-    QVERIFY(make("large", pattern(1100, 1000, false), {"--depth=24"})); // 3.3 MB as RGB888
+    QVERIFY(make("large", pattern(1100, 1000), {"--depth=24"})); // 3.3 MB as RGB888
     QImageReader reader(path("large.ZF"));
+    qputenv("QT_IMAGEIO_MAXALLOC", "3"); // megabytes; Qt 5 has no other setting
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    const int before = QImageReader::allocationLimit();
     QImageReader::setAllocationLimit(3);
-#else
-    qputenv("QT_IMAGEIO_MAXALLOC", "3");
 #endif
     QCOMPARE(reader.size(), QSize(1100, 1000)); // the size needs no pixels
-    const QImage refused = reader.read();
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    QImageReader::setAllocationLimit(before);
-#else
+    QVERIFY(reader.read().isNull());
     qunsetenv("QT_IMAGEIO_MAXALLOC");
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QImageReader::setAllocationLimit(0);
 #endif
-    QVERIFY(refused.isNull());
     QCOMPARE(argb(QImage(path("large.ZF"))), argb(QImage(path("large.png"))));
 }
 
@@ -220,7 +192,7 @@ void QtPlugin::allocationLimit()
 // cut or changed byte makes a read crash or claim a wrong size.
 void QtPlugin::damagedFiles()
 {
-    const QByteArray whole = bytes_of(path("d24n.ZF"));
+    const QByteArray whole = bytes_of(path("24-none.ZF"));
     const QByteArray cut = whole.left(whole.size() - 8 - 3 * 40 * 12 - 50); // 12 lines and some pixels lost
     QFile out(path("cut.ZF"));
     QVERIFY(out.open(QIODevice::WriteOnly) && out.write(cut) == cut.size());
@@ -234,7 +206,7 @@ void QtPlugin::damagedFiles()
     QCOMPARE(qAlpha(image.pixel(39, 0)), 255);
     QCOMPARE(image.pixel(39, 29), 0u);
 
-    for (const char *name : {"d8f", "d24o", "d15o"}) {
+    for (const char *name : {"8-fast", "24-optimizing", "15-optimizing"}) {
         const QByteArray bytes = bytes_of(path(QString(name) + ".ZF"));
         const QSize size = QImage(path(QString(name) + ".png")).size();
         for (int n = 0; n < bytes.size(); n += n < 300 ? 1 : 7) {
@@ -250,19 +222,13 @@ void QtPlugin::damagedFiles()
 
 void QtPlugin::foreignData()
 {
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QVERIFY(pattern(5, 5, false).save(&buffer, "PNG"));
+    const QByteArray png = bytes_of(path("texts.png"));
     for (const QByteArray &data : {png, QByteArray("ZFDT") + QByteArray(200, '\xff'), QByteArray()}) {
         Pipe pipe(data);
-        QImageReader reader(&pipe, "zf");
-        QVERIFY(reader.read().isNull());
+        QVERIFY(QImageReader(&pipe, "zf").read().isNull());
     }
-    // told by content, a PNG is the PNG reader's
-    Pipe pipe(png);
-    QImageReader reader(&pipe);
-    QCOMPARE(reader.format(), QByteArray("png"));
+    Pipe pipe(png); // told by content, a PNG is the PNG reader's
+    QCOMPARE(QImageReader(&pipe).format(), QByteArray("png"));
 }
 
 QTEST_GUILESS_MAIN(QtPlugin)
