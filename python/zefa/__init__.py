@@ -48,6 +48,9 @@ class Error(OSError):
         self.detail = detail
         self.filename = filename
 
+    def __reduce__(self):
+        return (type(self), (self.errno, self.detail, self.filename))
+
     def __str__(self):
         text = self.strerror
         if self.detail:
