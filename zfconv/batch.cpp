@@ -7,6 +7,7 @@
 #include "names.h"
 #include "zefa.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -104,6 +105,18 @@ void run_jobs(std::vector<Job> &jobs, const Options &options, unsigned threads, 
     for (Job &j : jobs)
         if (!j.output.empty())
             pending.push_back(&j);
+    // The largest files first, so that the last ones to start are short
+    // and the workers finish close together.
+    std::vector<std::pair<std::uintmax_t, Job *>> by_size;
+    for (Job *j : pending) {
+        std::error_code ec;
+        const std::uintmax_t size = j->input == "-" ? 0 : fs::file_size(j->input, ec);
+        by_size.emplace_back(ec ? 0 : size, j);
+    }
+    std::stable_sort(by_size.begin(), by_size.end(),
+                     [](const auto &a, const auto &b) { return a.first > b.first; });
+    for (std::size_t i = 0; i < pending.size(); ++i)
+        pending[i] = by_size[i].second;
     std::size_t done = jobs.size() - pending.size();
     std::atomic<std::size_t> next{0};
     std::mutex lock;

@@ -28,7 +28,7 @@ struct StreamFailure {};
 struct Regs {
     uint64_t acc;      // bit accumulator
     int64_t run;       // run counter
-    int32_t nbits;     // bits held in acc (reader: unread; writer: unemitted)
+    int32_t nbits;     // bits held in acc (reader: unread; writer: unemitted, under 32)
     int32_t pos;       // position in the stream buffer
     int32_t len;       // reader: bytes in the buffer
     int32_t skip;      // reader: linked positions left in the skip mode
@@ -69,25 +69,91 @@ public:
     }
     ~BitReader()
     {
-        r_.acc = acc_;
-        r_.nbits = nbits_;
+        // the zero bits that stood in past the end are not kept
+        r_.acc = acc_ >> pad_;
+        r_.nbits = nbits_ - pad_;
         r_.pos = pos_;
         r_.len = len_;
     }
     BitReader(const BitReader &) = delete;
     BitReader &operator=(const BitReader &) = delete;
 
-    uint32_t bits(int n) // n <= 32
+    // The next n bits (n <= 32) without taking them.  Past the end of the
+    // stream zero bits stand in, so a short code near the end may be
+    // looked at through a wide window; taking one of them fails.
+    uint32_t peek(int n)
     {
         if (nbits_ < n)
             fill(n);
+        return static_cast<uint32_t>((acc_ >> (nbits_ - n)) & ((uint64_t{1} << n) - 1));
+    }
+    void skip(int n)
+    {
+        if (n > nbits_ - pad_)
+            ended();
         nbits_ -= n;
-        return static_cast<uint32_t>((acc_ >> nbits_) & ((uint64_t{1} << n) - 1));
+    }
+
+    // At least 56 bits, the next one at bit 63, for codes read together
+    // and taken with take() (zero bits past the end, as for peek).
+    uint64_t window()
+    {
+        if (nbits_ < 56)
+            fill(56);
+        return acc_ << (64 - nbits_);
+    }
+    void take(int n)
+    {
+        nbits_ -= n;
+        if (nbits_ < pad_)
+            ended();
+    }
+
+    uint32_t bits(int n) // n <= 32
+    {
+        const uint32_t v = peek(n);
+        skip(n);
+        return v;
     }
     uint32_t bit() { return bits(1); }
 
     // Run count: k one-bits, a zero, then k bits b: b + 2^k - 1.
     int64_t count()
+    {
+        const uint32_t w = peek(32);
+        const int k = __builtin_clz(~w | 1);
+        if (k < 16) { // the whole code is in the window
+            skip(2 * k + 1);
+            return static_cast<int64_t>(((w >> (31 - 2 * k)) & ((1u << k) - 1)) + (1u << k) - 1);
+        }
+        return long_count();
+    }
+
+    // The reader's position, for a caller that keeps it in registers
+    // (Window below) and hands it back before any other call.
+    struct State {
+        uint64_t acc;
+        int32_t nbits, pos, len, pad;
+    };
+    State state() const { return State{acc_, nbits_, pos_, len_, pad_}; }
+    void set_state(const State &s)
+    {
+        acc_ = s.acc;
+        nbits_ = s.nbits;
+        pos_ = s.pos;
+        len_ = s.len;
+        pad_ = s.pad;
+    }
+    const unsigned char *buffer() const { return buf_; }
+    void refill(int n) { fill(n); }
+    [[noreturn]] void ended()
+    {
+        zf::set_error(f_, ZF_ERR_EOF);
+        throw StreamFailure{};
+    }
+
+private:
+    int64_t long_count()
     {
         int k = 0;
         while (bit()) {
@@ -105,19 +171,20 @@ public:
         return static_cast<int64_t>(b + (uint64_t{1} << k) - 1);
     }
 
-private:
     // Takes whole bytes from the buffer while they fit the accumulator; the
     // file is read only when a bit is needed that no byte read so far holds.
     void fill(int n)
     {
         while (nbits_ < n) {
             if (pos_ >= len_) {
-                const int got = zf_read_some(f_, buf_, zf::kStreamSize);
+                const int got = pad_ > 0 ? 0 : zf_read_some(f_, buf_, zf::kStreamSize);
                 if (got < 0)
                     throw StreamFailure{};
-                if (got == 0) {
-                    zf::set_error(f_, ZF_ERR_EOF);
-                    throw StreamFailure{};
+                if (got == 0) { // the end: zero bits stand in
+                    acc_ <<= 8;
+                    nbits_ += 8;
+                    pad_ += 8;
+                    continue;
                 }
                 pos_ = 0;
                 len_ = got;
@@ -145,6 +212,53 @@ private:
     unsigned char *buf_;
     uint64_t acc_;
     int32_t nbits_, pos_, len_;
+    int32_t pad_ = 0; // zero bits past the end of the stream, at the bottom of acc_
+};
+
+// The reader's state as plain values for a decoding loop: nothing takes
+// their address, so they stay in registers while the loop stores pixels
+// (which, as far as the compiler knows, could land anywhere in memory).
+// Whatever calls the reader itself goes between sync() and load().
+class Window {
+public:
+    explicit Window(BitReader &in) : in_(in), buf_(in.buffer()) { load(); }
+    void load() { s_ = in_.state(); }
+    BitReader &sync()
+    {
+        in_.set_state(s_);
+        return in_;
+    }
+
+    // At least 56 bits, the next one at bit 63.
+    uint64_t bits56()
+    {
+        if (s_.nbits < 56) {
+            if (s_.len - s_.pos >= 8) {
+                uint64_t word;
+                std::memcpy(&word, buf_ + s_.pos, 8);
+                word = __builtin_bswap64(word);
+                const int take = (63 - s_.nbits) >> 3;
+                s_.acc = s_.acc << (8 * take) | word >> (64 - 8 * take);
+                s_.pos += take;
+                s_.nbits += 8 * take;
+            } else {
+                sync().refill(56);
+                load();
+            }
+        }
+        return s_.acc << (64 - s_.nbits);
+    }
+    void take(int n)
+    {
+        s_.nbits -= n;
+        if (s_.nbits < s_.pad)
+            sync().ended();
+    }
+
+private:
+    BitReader &in_;
+    const unsigned char *buf_;
+    BitReader::State s_;
 };
 
 // ---- writing ------------------------------------------------------------
@@ -166,13 +280,14 @@ public:
     BitWriter(const BitWriter &) = delete;
     BitWriter &operator=(const BitWriter &) = delete;
 
+    // Bits gather in the accumulator and leave it 32 at a time.
     void bits(int n, uint32_t value) // n <= 32
     {
         acc_ = acc_ << n | (value & ((uint64_t{1} << n) - 1));
         nbits_ += n;
-        while (nbits_ >= 8) {
-            nbits_ -= 8;
-            emit(static_cast<unsigned char>(acc_ >> nbits_));
+        if (nbits_ >= 32) {
+            nbits_ -= 32;
+            emit32(static_cast<uint32_t>(acc_ >> nbits_));
         }
     }
 
@@ -181,9 +296,12 @@ public:
     void count(int64_t c)
     {
         const uint64_t v = static_cast<uint64_t>(c) + 1;
-        int k = 0;
-        while ((v >> (k + 1)) != 0)
-            ++k;
+        const int k = 63 - __builtin_clzll(v);
+        if (k <= 15) {
+            const uint32_t low = (1u << k) - 1;
+            bits(2 * k + 1, low << (k + 1) | (static_cast<uint32_t>(v) & low));
+            return;
+        }
         for (int left = k; left > 0;) {
             const int piece = left > 24 ? 24 : left;
             bits(piece, (1u << piece) - 1);
@@ -201,6 +319,10 @@ public:
     // being filled), adds one zero byte, and writes out the buffer.
     void finish()
     {
+        while (nbits_ >= 8) {
+            nbits_ -= 8;
+            emit(static_cast<unsigned char>(acc_ >> nbits_));
+        }
         emit(static_cast<unsigned char>(acc_ << (8 - nbits_)));
         nbits_ = 0;
         emit(0);
@@ -208,6 +330,19 @@ public:
     }
 
 private:
+    void emit32(uint32_t word)
+    {
+        if (pos_ > zf::kStreamSize - 4) {
+            for (int shift = 24; shift >= 0; shift -= 8)
+                emit(static_cast<unsigned char>(word >> shift));
+            return;
+        }
+        word = __builtin_bswap32(word);
+        std::memcpy(buf_ + pos_, &word, 4);
+        pos_ += 4;
+        if (pos_ == zf::kStreamSize)
+            flush();
+    }
     void emit(unsigned char byte)
     {
         buf_[pos_++] = byte;

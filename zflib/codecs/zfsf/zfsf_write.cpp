@@ -4,6 +4,10 @@
 // the last two lines.
 #include "zfsf_stream.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zfsf {
 namespace {
 
@@ -13,20 +17,58 @@ using PutPixel = void (*)(zf::Record *, BitWriter &, const uint32_t *current, in
 // 1 is a change point not claimed by a link, 0xFF one claimed from above.
 constexpr unsigned char kRepeat = 0, kChange = 1, kClaimed = 0xFF;
 
+// Depths 15 and 24 keep beside each cache row a tag byte per slot (in
+// table_32k, after the pending codes): a hash of the slot's value, never
+// 0 for a value other than 0, and 0 for the zeros a row starts with.  A
+// search compares the 64 tags of the row at once and looks at the values
+// only where a tag matches, so a miss, the common case on photographs,
+// costs a few instructions instead of 64 comparisons.
+constexpr int kTagsAt = 16384;
+
+inline unsigned char *row_tags(zf::Record *f, uint32_t r) { return f->table_32k + kTagsAt + (r & 0xFF) * kRowStride; }
+
+inline unsigned char tag_of(uint32_t v)
+{
+    const auto t = static_cast<unsigned char>((v * 0x9E3779B1u) >> 24);
+    return t != 0 ? t : 1;
+}
+
+// Bit k set where tags[k] == t, k = 0 .. 63.
+inline uint64_t matching_tags(const unsigned char *tags, unsigned char t)
+{
+#if defined(__SSE2__)
+    const __m128i want = _mm_set1_epi8(static_cast<char>(t));
+    uint64_t m = 0;
+    for (int k = 0; k < 4; ++k) {
+        const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i *>(tags + 16 * k));
+        m |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(sixteen, want)))) << (16 * k);
+    }
+    return m;
+#else
+    uint64_t m = 0;
+    for (int k = 0; k < kRowStride; ++k)
+        m |= static_cast<uint64_t>(tags[k] == t) << k;
+    return m;
+#endif
+}
+
 void put_pixel_ring(zf::Record *f, BitWriter &out, const uint32_t *current, int i, int shift, bool is15)
 {
     const uint32_t v = current[i];
     const uint32_t r = (current[i - 1] >> shift) & 0xFF;
-    const uint32_t *row = cache_row(f, r);
+    uint32_t *row = cache_row(f, r);
+    unsigned char *tags = row_tags(f, r);
     uint16_t &head = ring_heads(f)[r];
     // A value enters a row only when it is not in it, so every value but
     // the 0s a row starts with is there at most once: its slot gives its
     // index in ring order.  0 takes the ring order.
     if (v != 0) {
-        const int slot = zf::unique_entry(row, kRowStride, v);
-        if (slot >= 0) {
-            out.bits(7, 64 | ((static_cast<uint32_t>(slot) - head) & 63)); // hit bit and the 6-bit index
-            return;
+        for (uint64_t m = matching_tags(tags, tag_of(v)); m != 0; m &= m - 1) {
+            const auto slot = static_cast<uint32_t>(__builtin_ctzll(m));
+            if (row[slot] == v) {
+                out.bits(7, 64 | ((slot - head) & 63)); // hit bit and the 6-bit index
+                return;
+            }
         }
     } else {
         for (uint32_t j = 0; j < 64; ++j)
@@ -36,12 +78,12 @@ void put_pixel_ring(zf::Record *f, BitWriter &out, const uint32_t *current, int 
             }
     }
     head = static_cast<uint16_t>((head - 1) & 63);
-    cache_row(f, r)[head & 63] = v;
-    out.bits(1, 0);
+    row[head & 63] = v;
+    tags[head & 63] = v != 0 ? tag_of(v) : 0;
     if (is15)
-        out.bits(15, v >> 1);
+        out.bits(16, v >> 1); // the miss bit 0 and 15 bits
     else
-        out.bits(24, v);
+        out.bits(25, v);      // the miss bit 0 and 24 bits
 }
 
 void zfsf_put_pixel24(zf::Record *f, BitWriter &out, const uint32_t *current, int i)
@@ -199,6 +241,7 @@ int zfsf_write_line(zf::Record *f, uint32_t **line)
         if (f->line_no == 0) {
             std::memset(f->table_64k, 0, 65536);
             std::memset(f->table_1k, 0, 1024);
+            std::memset(f->table_32k + kTagsAt, 0, 256 * kRowStride);
             uint32_t *next = f->line_c + kSpare;
             next[-1] = 0;
             set_change_flags(next, f->row_b + kSpare, n);
