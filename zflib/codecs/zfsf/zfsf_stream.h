@@ -281,7 +281,7 @@ public:
     BitWriter &operator=(const BitWriter &) = delete;
 
     // Bits gather in the accumulator and leave it 32 at a time.
-    void bits(int n, uint32_t value) // n <= 32
+    [[gnu::always_inline]] void bits(int n, uint32_t value) // n <= 32
     {
         acc_ = acc_ << n | (value & ((uint64_t{1} << n) - 1));
         nbits_ += n;
@@ -293,7 +293,7 @@ public:
 
     // Run count c as k ones, a zero and the k low bits of c + 1; long
     // codes (c + 1 above 2^31) go out in pieces.
-    void count(int64_t c)
+    [[gnu::always_inline]] void count(int64_t c)
     {
         const uint64_t v = static_cast<uint64_t>(c) + 1;
         const int k = 63 - __builtin_clzll(v);
@@ -302,6 +302,11 @@ public:
             bits(2 * k + 1, low << (k + 1) | (static_cast<uint32_t>(v) & low));
             return;
         }
+        long_count(k, v);
+    }
+
+    void long_count(int k, uint64_t v)
+    {
         for (int left = k; left > 0;) {
             const int piece = left > 24 ? 24 : left;
             bits(piece, (1u << piece) - 1);
@@ -314,6 +319,24 @@ public:
             left -= piece;
         }
     }
+
+    // The writer's position, for a caller that keeps it in registers
+    // (Sink below) and hands it back before any other call.
+    struct State {
+        uint64_t acc;
+        int32_t nbits, pos;
+    };
+    State state() const { return State{acc_, nbits_, pos_}; }
+    void set_state(const State &s)
+    {
+        acc_ = s.acc;
+        nbits_ = s.nbits;
+        pos_ = s.pos;
+    }
+    unsigned char *buffer() const { return buf_; }
+    // Writes out a full buffer, or a word that does not fit what is left.
+    void word(uint32_t w) { emit32(w); }
+    void flush_full() { flush(); }
 
     // Pads the byte being filled with zeros (a whole zero byte when none is
     // being filled), adds one zero byte, and writes out the buffer.
@@ -362,6 +385,59 @@ private:
     unsigned char *buf_;
     uint64_t acc_;
     int32_t nbits_, pos_;
+};
+
+// The writer's state as plain values for a coding loop (as Window for
+// the reader): nothing takes their address, so they stay in registers.
+class Sink {
+public:
+    explicit Sink(BitWriter &out) : out_(out), buf_(out.buffer()) { load(); }
+    void load() { s_ = out_.state(); }
+    BitWriter &sync()
+    {
+        out_.set_state(s_);
+        return out_;
+    }
+
+    [[gnu::always_inline]] void bits(int n, uint32_t value) // n <= 32
+    {
+        s_.acc = s_.acc << n | (value & ((uint64_t{1} << n) - 1));
+        s_.nbits += n;
+        if (s_.nbits >= 32) {
+            s_.nbits -= 32;
+            const uint32_t w = static_cast<uint32_t>(s_.acc >> s_.nbits);
+            if (s_.pos > zf::kStreamSize - 4) {
+                sync().word(w);
+                load();
+                return;
+            }
+            const uint32_t be = __builtin_bswap32(w);
+            std::memcpy(buf_ + s_.pos, &be, 4);
+            s_.pos += 4;
+            if (s_.pos == zf::kStreamSize) {
+                sync().flush_full();
+                load();
+            }
+        }
+    }
+
+    [[gnu::always_inline]] void count(int64_t c)
+    {
+        const uint64_t v = static_cast<uint64_t>(c) + 1;
+        const int k = 63 - __builtin_clzll(v);
+        if (k <= 15) {
+            const uint32_t low = (1u << k) - 1;
+            bits(2 * k + 1, low << (k + 1) | (static_cast<uint32_t>(v) & low));
+            return;
+        }
+        sync().long_count(k, v);
+        load();
+    }
+
+private:
+    BitWriter &out_;
+    unsigned char *buf_;
+    BitWriter::State s_;
 };
 
 } // namespace zfsf

@@ -11,7 +11,7 @@
 namespace zfsf {
 namespace {
 
-using PutPixel = void (*)(zf::Record *, BitWriter &, const uint32_t *current, int i);
+using PutPixel = void (*)(zf::Record *, Sink &, const uint32_t *current, int i);
 
 // Flags of the current and next line: 0 repeats the unit to the left,
 // 1 is a change point not claimed by a link, 0xFF one claimed from above.
@@ -52,7 +52,7 @@ inline uint64_t matching_tags(const unsigned char *tags, unsigned char t)
 #endif
 }
 
-void put_pixel_ring(zf::Record *f, BitWriter &out, const uint32_t *current, int i, int shift, bool is15)
+[[gnu::always_inline]] inline void put_pixel_ring(zf::Record *f, Sink &out, const uint32_t *current, int i, int shift, bool is15)
 {
     const uint32_t v = current[i];
     const uint32_t r = (current[i - 1] >> shift) & 0xFF;
@@ -86,16 +86,16 @@ void put_pixel_ring(zf::Record *f, BitWriter &out, const uint32_t *current, int 
         out.bits(25, v);      // the miss bit 0 and 24 bits
 }
 
-void zfsf_put_pixel24(zf::Record *f, BitWriter &out, const uint32_t *current, int i)
+inline void zfsf_put_pixel24(zf::Record *f, Sink &out, const uint32_t *current, int i)
 {
     put_pixel_ring(f, out, current, i, 16, false);
 }
-void zfsf_put_pixel15(zf::Record *f, BitWriter &out, const uint32_t *current, int i)
+inline void zfsf_put_pixel15(zf::Record *f, Sink &out, const uint32_t *current, int i)
 {
     put_pixel_ring(f, out, current, i, 8, true);
 }
 
-void zfsf_put_byte(zf::Record *f, BitWriter &out, unsigned char b)
+inline void zfsf_put_byte(zf::Record *f, Sink &out, unsigned char b)
 {
     unsigned char *list = byte_list(f);
     int j = 0;
@@ -108,7 +108,7 @@ void zfsf_put_byte(zf::Record *f, BitWriter &out, unsigned char b)
         out.bits(9, b);
 }
 
-void zfsf_put_pixel8(zf::Record *f, BitWriter &out, const uint32_t *current, int i)
+inline void zfsf_put_pixel8(zf::Record *f, Sink &out, const uint32_t *current, int i)
 {
     const uint32_t v = current[i];
     uint32_t *row = cache_row(f, current[i - 1] & 0xFF);
@@ -130,17 +130,25 @@ constexpr uint32_t kLinkCode[6] = {0b0, 0b11, 0b1011, 0b1001, 0b1010, 0b1000};
 constexpr int kLinkBits[6] = {1, 2, 4, 4, 4, 4};
 constexpr int kLinkOffset[6] = {0, 0, -1, +1, -2, +2};
 
-void put_link_code(BitWriter &out, int kind) { out.bits(kLinkBits[kind], kLinkCode[kind]); }
+template <class Out> inline void put_link_code(Out &out, int kind) { out.bits(kLinkBits[kind], kLinkCode[kind]); }
 
 // Chooses the link of position i: the first next-line position among
 // i, i-1, i+1, i-2, i+2 that is an unclaimed change point of the same
 // value, passing over i+2 when that unit of this line links down itself.
-int choose_link(const uint32_t *current, const uint32_t *next, const unsigned char *flags,
+[[gnu::always_inline]] inline int choose_link(const uint32_t *current, const uint32_t *next, const unsigned char *flags,
                 unsigned char *next_flags, int i, bool last_line)
 {
     if (last_line)
         return 0;
     const uint32_t v = current[i];
+    // Mostly none of the five places holds the value: one comparison of
+    // four of them tells (positions -2 and n + 1 are spare entries).
+    using u32x4 = uint32_t __attribute__((vector_size(16)));
+    u32x4 four;
+    std::memcpy(&four, next + i - 2, sizeof four);
+    const u32x4 same = four == u32x4{v, v, v, v};
+    if (((same[0] | same[1]) | (same[2] | same[3])) == 0 && next[i + 2] != v)
+        return 0;
     for (int kind = 1; kind <= 5; ++kind) {
         const int p = i + kLinkOffset[kind];
         if (next_flags[p] != kChange || next[p] != v)
@@ -153,7 +161,7 @@ int choose_link(const uint32_t *current, const uint32_t *next, const unsigned ch
     return 0;
 }
 
-void write_pending(zf::Record *f, BitWriter &out, Regs &r)
+template <class Out> void write_pending(zf::Record *f, Out &out, Regs &r)
 {
     const unsigned char *queue = f->table_32k;
     for (int k = 0; k < r.pending; ++k)
@@ -163,7 +171,7 @@ void write_pending(zf::Record *f, BitWriter &out, Regs &r)
 
 // The count written before a change point: counts from 1023 on are one
 // more than the run, so that 1023 itself stays the escape.
-void put_run(BitWriter &out, Regs &r) { out.count(r.run >= kEscape ? r.run + 1 : r.run); }
+template <class Out> inline void put_run(Out &out, Regs &r) { out.count(r.run >= kEscape ? r.run + 1 : r.run); }
 
 void set_change_flags(const uint32_t *line, unsigned char *flags, int n)
 {
@@ -171,37 +179,60 @@ void set_change_flags(const uint32_t *line, unsigned char *flags, int n)
         flags[i] = line[i] != line[i - 1] ? kChange : kRepeat;
 }
 
-void zfsf_code_line(zf::Record *f, BitWriter &out, int n, bool last_line)
+template <PutPixel put_pixel> void code_units(zf::Record *f, BitWriter &writer, int n, bool last_line)
 {
     Regs &r = regs(f);
-    const PutPixel put_pixel = reinterpret_cast<PutPixel>(f->pixel_fn);
+    Sink out(writer);
     uint32_t *current = f->line_b + kSpare, *next = f->line_c + kSpare;
     unsigned char *flags = f->row_a + kSpare, *next_flags = f->row_b + kSpare;
+    unsigned char *queue = f->table_32k;
     next[-1] = current[n - 1];
     set_change_flags(next, next_flags, n);
+    // the counters live in registers while the line is coded
+    int64_t run = r.run;
+    int pending = r.pending;
+    const auto put_pending = [&] {
+        for (int k = 0; k < pending; ++k)
+            put_link_code(out, queue[k]);
+        pending = 0;
+    };
     for (int i = 0; i < n; ++i) {
         switch (flags[i]) {
         case kChange: {
-            put_run(out, r);
-            write_pending(f, out, r);
-            r.run = 0;
+            out.count(run >= kEscape ? run + 1 : run);
+            if (pending != 0)
+                put_pending();
+            run = 0;
             put_pixel(f, out, current, i);
             put_link_code(out, choose_link(current, next, flags, next_flags, i, last_line));
             break;
         }
         case kRepeat:
-            ++r.run;
+            ++run;
             break;
         default:
-            f->table_32k[r.pending++] =
-                static_cast<unsigned char>(choose_link(current, next, flags, next_flags, i, last_line));
-            if (r.pending == kEscape) {
+            queue[pending++] = static_cast<unsigned char>(choose_link(current, next, flags, next_flags, i, last_line));
+            if (pending == kEscape) {
                 out.count(kEscape);
-                write_pending(f, out, r);
-                r.run = 0;
+                put_pending();
+                run = 0;
             }
         }
     }
+    r.run = run;
+    r.pending = pending;
+    out.sync();
+}
+
+void zfsf_code_line(zf::Record *f, BitWriter &out, int n, bool last_line)
+{
+    const PutPixel put_pixel = reinterpret_cast<PutPixel>(f->pixel_fn);
+    if (put_pixel == zfsf_put_pixel24)
+        code_units<zfsf_put_pixel24>(f, out, n, last_line);
+    else if (put_pixel == zfsf_put_pixel15)
+        code_units<zfsf_put_pixel15>(f, out, n, last_line);
+    else
+        code_units<zfsf_put_pixel8>(f, out, n, last_line);
 }
 
 void rotate(zf::Record *f)
