@@ -254,6 +254,13 @@ TEST_F(Coding, FastLongRunsAndTheEscape)
     // one flat 300 x 300 block is a single count of 90001: a 33-bit code
     encode(path, 24, Image(300, std::vector<uint32_t>(300, 0)), "ZFSF");
     EXPECT_EQ(decode(path), Image(300, std::vector<uint32_t>(300, 0)));
+    // counts too long to share one 56-bit window with the colour and link before them
+    for (size_t rows : {9u, 17u, 41u}) { // runs of 8998, 16998 and 40998
+        Image runs(rows, std::vector<uint32_t>(1000, 5));
+        runs[0][0] = 1;
+        encode(path, 24, runs, "ZFSF");
+        EXPECT_EQ(decode(path), runs) << rows;
+    }
     // Vertical stripes: every unit below the first line is a claimed change
     // point, so 1023 link codes queue up and the escape is written.
     const std::pair<int, int> stripe_cases[] = {{24, 1200}, {8, 2047}, {8, 2048}, {8, 2049}, {15, 2047}, {15, 2048}, {15, 2049}};
