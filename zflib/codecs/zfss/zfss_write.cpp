@@ -7,7 +7,11 @@
 // that receives the last line codes that one too.
 #include "zfss_model.h"
 
+#include <bit>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace zfss {
 namespace {
@@ -39,28 +43,33 @@ template <class Slot> ZFSS_INLINE void exchange_hit(uint32_t *entries, int j, Sl
     entries[slot(0)] = v;
 }
 
-// The entry (0 to 30) of a bucket that holds v, or -1.  Hits exchange
-// entries and misses bring in a value that is not there, so every value
-// but the 0s a bucket starts with is there at most once: its slot, turned
-// into an entry by `entry_of`, is found without a branch.  0 takes the
-// entry order.  (Entry 31, kept by the rings, is not searched.)
-template <class EntryOf> ZFSS_INLINE int find_searched(const uint32_t *bucket, uint32_t v, EntryOf entry_of)
+// The slots of a bucket that hold v, as the bits of a mask.
+ZFSS_INLINE uint32_t equal_slots(const uint32_t *bucket, uint32_t v)
 {
-    if (v != 0) {
-        const int slot = zf::unique_entry(bucket, kBucketSize, v);
-        if (slot < 0)
-            return -1;
-        const int j = entry_of(slot);
-        return j < kSearched ? j : -1;
+    uint32_t mask = 0;
+#if defined(__SSE2__)
+    const __m128i want = _mm_set1_epi32(static_cast<int>(v));
+#pragma GCC unroll 8
+    for (int k = 0; k < kBucketSize; k += 4) {
+        const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bucket + k));
+        const int eq = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(four, want)));
+        mask |= static_cast<uint32_t>(eq) << k;
     }
-    int best = -1;
-    for (int slot = 0; slot < kBucketSize; ++slot)
-        if (bucket[slot] == 0) {
-            const int j = entry_of(slot);
-            if (j < kSearched && (best < 0 || j < best))
-                best = j;
-        }
-    return best;
+#else
+    for (int k = 0; k < kBucketSize; ++k)
+        mask |= static_cast<uint32_t>(bucket[k] == v) << k;
+#endif
+    return mask;
+}
+
+// The first entry (0 to 30) of a bucket that holds v, or -1; entry j is
+// slot (head + j) mod 32 (the rings of depths 15 and 24; head 0 at depth
+// 8).  Without a branch, so an unpredictable place costs nothing.  (Entry
+// 31, kept by the rings, is not searched.)
+ZFSS_INLINE int find_searched(const uint32_t *bucket, uint32_t v, unsigned head)
+{
+    const uint32_t entries = std::rotr(equal_slots(bucket, v), static_cast<int>(head & 31)) & 0x7FFFFFFFu;
+    return entries != 0 ? std::countr_zero(entries) : -1;
 }
 
 template <class Sink> ZFSS_INLINE void zfss_put_mtf(LineState<Sink> &s, unsigned char b)
@@ -79,7 +88,7 @@ template <class Sink> ZFSS_INLINE void zfss_put_pixel8(LineState<Sink> &s, int i
 {
     const uint32_t v = s.r.current[i];
     uint32_t *bucket = s.cache + (s.r.current[i - 1] & 0xFF) * kBucketSize;
-    const int j = find_searched(bucket, v, [](int slot) { return slot; });
+    const int j = find_searched(bucket, v, 0);
     if (j >= 0) {
         exchange_hit(bucket, j, [](int k) { return k; });
         encode_hit(s, true, j);
@@ -102,7 +111,7 @@ template <class D, class Sink> ZFSS_INLINE void put_pixel_rgb(LineState<Sink> &s
     uint32_t *ring = s.cache + k * kBucketSize;
     uint16_t &head = ring_heads(s.f)[k];
     const unsigned h = head;
-    const int j = find_searched(ring, v, [h](int slot) { return static_cast<int>((static_cast<unsigned>(slot) - h) & 31); });
+    const int j = find_searched(ring, v, h);
     if (j >= 0) {
         exchange_hit(ring, j, [h](int m) { return (h + static_cast<unsigned>(m)) & 31; });
         encode_hit(s, true, j);
@@ -135,14 +144,12 @@ template <class Sink> ZFSS_INLINE void zfss_put_link(LineState<Sink> &s, int i)
 {
     Rows &r = s.r;
     const uint32_t v = r.current[i];
-    const auto free_match = [&](int p) { return r.next_flags[p] == 1 && r.below[p] == v; };
+    const auto free_match = [&](int p) { return (r.next_flags[p] == 1) & (r.below[p] == v); };
     const auto same_here = [&](int k) { return r.flags[k] != 0 && r.current[k] == v; };
-    int kind = 0;
+    unsigned matches = 0; // bit k: kind k would do
     for (int k = 1; k <= kLinkKinds; ++k)
-        if (free_match(link_target(i, k))) {
-            kind = k;
-            break;
-        }
+        matches |= static_cast<unsigned>(free_match(link_target(i, k))) << k;
+    int kind = matches != 0 ? std::countr_zero(matches) : 0;
     if (kind == kLinkKinds && (same_here(i + 2) || same_here(i + 1) || same_here(i + 3)))
         kind = 0;
     const unsigned base = link_base(r.flags[i]);
