@@ -147,7 +147,7 @@ template <int Depth, bool LastLine> ZFSS_INLINE void decode_units(LineState &s, 
     }
 }
 
-template <int Depth> bool decode_line(zf::Record *f, const Rows &r, int n, bool last_line)
+template <int Depth> ZFSS_INLINE bool decode_line(zf::Record *f, const Rows &r, int n, bool last_line)
 {
     Regs &regs = zfss::regs(f);
     try {
@@ -164,7 +164,7 @@ template <int Depth> bool decode_line(zf::Record *f, const Rows &r, int n, bool 
     return true;
 }
 
-int zfss_read_line(zf::Record *f, uint32_t **line)
+ZFSS_CLONES int zfss_read_line(zf::Record *f, uint32_t **line)
 {
     const Regs &regs = zfss::regs(f);
     const int last = zf::block_height(f) - 1;

@@ -179,7 +179,7 @@ template <int Depth, class Sink> ZFSS_INLINE void put_pixel(LineState<Sink> &s, 
         put_pixel_rgb<Depth24>(s, i);
 }
 
-template <int Depth, class Sink> void code_units(zf::Record *f, int n, bool last_line)
+template <int Depth, class Sink> ZFSS_INLINE void code_units(zf::Record *f, int n, bool last_line)
 {
     Regs &regs = zfss::regs(f);
     LineState<Sink> s{f, Sink(f), rows(f), cache(f), static_cast<unsigned>(regs.hit_context)};
@@ -203,7 +203,7 @@ template <int Depth, class Sink> void code_units(zf::Record *f, int n, bool last
 }
 
 // Codes the current line.
-template <class Sink> void zfss_code_line(zf::Record *f, int n, bool last_line)
+template <class Sink> ZFSS_INLINE void zfss_code_line(zf::Record *f, int n, bool last_line)
 {
     Rows r = rows(f);
     r.below[-1] = r.current[n - 1];
@@ -292,7 +292,7 @@ void take_line(uint32_t *next, int width, int depth)
         next[i] = next[2 * i] << 8 | next[2 * i + 1];
 }
 
-template <class Sink> int write_line_pass(zf::Record *f, uint32_t **line)
+template <class Sink> ZFSS_INLINE int write_line_pass(zf::Record *f, uint32_t **line)
 {
     Regs &regs = zfss::regs(f);
     const int width = zf::block_width(f);
@@ -334,7 +334,7 @@ template <class Sink> int write_line_pass(zf::Record *f, uint32_t **line)
     return -2;
 }
 
-int zfss_write_line(zf::Record *f, uint32_t **line)
+ZFSS_CLONES int zfss_write_line(zf::Record *f, uint32_t **line)
 {
     Regs &regs = zfss::regs(f);
     const int width = zf::block_width(f);
