@@ -11,7 +11,8 @@
 //   djpeg -pnm photo.jpg | pnmscale -width 1000 > pics/photo.ppm
 //   ZEFA_BENCH_PICTURES=pics bench_zfss --benchmark_filter=per_decision
 // The encoder's time per decision is the time of both passes over the
-// decisions of one pass.
+// decisions of one pass.  zfss_decision_chain/<name> decodes decisions
+// without the model: the floor the arithmetic coding sets.
 #include "bench_codec.h"
 #include "zfss_coder.h"
 
@@ -94,6 +95,47 @@ void zfss_encode_decisions(benchmark::State &state, const Picture &pic)
     per_decision(state, decisions);
 }
 
+// The floor the coding sets: decisions alone, each one's context following
+// from the bit before it as the model's do, over a picture's own stream and
+// probabilities.  No model work, so the time is the chain of dependent
+// steps per decision (table lookup, comparison, renormalisation).
+void zfss_decision_chain(benchmark::State &state, const Picture &pic)
+{
+    const double decisions = count_decisions(pic);
+    const std::string path = bench_codec::temp_path("bench-zfss-chain");
+    if (decisions == 0 || !bench_codec::encode(path, "ZFSS", pic.depth, pic.width, pic.height, pic.pixels)) {
+        state.SkipWithError("encoding failed");
+        return;
+    }
+    double decided = 0;
+    unsigned sink = 0;
+    for (auto _ : state) {
+        zf_file *f = zf_open(path.c_str());
+        if (!f || zf_first_block(f) != 1 || zf_begin_read(f) != 0) {
+            state.SkipWithError("decoding failed");
+            break;
+        }
+        zfss::Decoder in(zf::rec(f));
+        decided = 0;
+        unsigned context = 0;
+        try {
+            // contexts 32 to 46, as a colour component's number code walks them
+            for (double k = 0; k < decisions; ++k) {
+                const int bit = in.zfss_decode_bit(32 + context);
+                context = bit ? 8 + (context & 7) : (context + 1) & 7;
+                sink += static_cast<unsigned>(bit);
+                ++decided;
+            }
+        } catch (const zfss::CoderAbort &) {
+            // the stream ended first: what was decided counts
+        }
+        zf_close(f);
+    }
+    benchmark::DoNotOptimize(sink);
+    std::remove(path.c_str());
+    per_decision(state, decided);
+}
+
 // A binary PPM or PGM with a maximum of 255; false for anything else.
 bool read_pnm(const std::string &file, Picture &pic)
 {
@@ -163,6 +205,8 @@ int main(int argc, char **argv)
         benchmark::RegisterBenchmark(("zfss_decode_per_decision/" + pic.name).c_str(), zfss_decode_decisions, pic)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("zfss_encode_per_decision/" + pic.name).c_str(), zfss_encode_decisions, pic)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("zfss_decision_chain/" + pic.name).c_str(), zfss_decision_chain, pic)
             ->Unit(benchmark::kMillisecond);
     }
     return bench_codec::run_main(argc, argv);
