@@ -230,9 +230,12 @@ int zf::zfss_read_setup(zf::Record *f)
     regs = Regs{};
     regs.depth = depth;
     regs.hit_context = kHitAfterMiss;
+    // the 128 big-endian probabilities, in one read
+    unsigned char bytes[kProbBytes] = {};
+    zf_read(f, bytes, kProbBytes);
     ProbTable prob{};
-    for (auto &p : prob)
-        p = static_cast<uint16_t>(zf_read_u16(f));
+    for (int c = 0; c < kContexts; ++c)
+        prob[static_cast<std::size_t>(c)] = static_cast<uint16_t>(bytes[2 * c] << 8 | bytes[2 * c + 1]);
     if (zf_errno != 0)
         return -1; // zf_read recorded 257 (the payload is too short) or the system's code
     zfss_build_intervals(f, prob);
