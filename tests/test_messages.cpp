@@ -78,12 +78,6 @@ TEST(Messages, HelpAndVersion)
         EXPECT_TRUE(zt::has(help, "example"));
         EXPECT_TRUE(zt::has(run(program, {"--version"}, {"LC_ALL=C.UTF-8"}).out, "1.0"));
     }
-    const auto enc = run(zt::zfenc_path(), {"--help"}, {"LC_ALL=C.UTF-8"}).out;
-    for (const char *option : {"-m1", "-m2", "-2", "-b", "-a", "-c", "-ti", "-tn", "-nh", "-tl", "-95", "-ex"})
-        EXPECT_TRUE(zt::has(enc, std::string("  ") + option)) << option;
-    const auto dec = run(zt::zfdec_path(), {"--help"}, {"LC_ALL=C.UTF-8"}).out;
-    for (const char *option : {"-i", "-p1", "-w", "-h", "-q", "DJ505JM"})
-        EXPECT_TRUE(zt::has(dec, option)) << option;
 }
 
 namespace {
