@@ -4,7 +4,7 @@
 # missing) and written into DIR as GROUP_NAME-WxH.RGB with its .FAL
 # companion (for zfenc), .ppm (for netpbm, cwebp) and .png (for zfconv):
 #
-#   photo    photographs from mate-backgrounds, scaled to 640, 1000 and 1920 wide
+#   photo    photographs from mate-backgrounds, scaled to 640 and 1000 wide (one also 1920)
 #   art      rendered desktop backgrounds from gnome-backgrounds, 1000 wide
 #   screen   screenshots and a text listing from valgrind's manual
 #   sprites  palette and pixel art: freeciv's tiles, lbreakout2's backdrops,
@@ -44,11 +44,12 @@ put() {
 
 # photographs and rendered art, at several widths
 for spec in \
-    photo_ladybird:/usr/share/backgrounds/mate/nature/LadyBird.jpg \
-    photo_storm:/usr/share/backgrounds/mate/nature/Storm.jpg \
-    photo_garden:/usr/share/backgrounds/mate/nature/Garden.jpg; do
-    for w in 640 1000 1920; do
-        jpegtopnm "${spec#*:}" 2>/dev/null | pamscale -width "$w" | pnmdepth 255 | put "${spec%%:*}"
+    photo_ladybird:/usr/share/backgrounds/mate/nature/LadyBird.jpg:640,1000 \
+    photo_garden:/usr/share/backgrounds/mate/nature/Garden.jpg:640,1000 \
+    photo_storm:/usr/share/backgrounds/mate/nature/Storm.jpg:640,1000,1920; do
+    name=${spec%%:*}; rest=${spec#*:}; jpg=${rest%%:*}
+    for w in $(echo "${rest#*:}" | tr , ' '); do
+        jpegtopnm "$jpg" 2>/dev/null | pamscale -width "$w" | pnmdepth 255 | put "$name"
     done
 done
 for spec in art_adwaita:adwaita-l art_truchet:truchet-l; do
