@@ -83,7 +83,10 @@ ProbTable zfss_estimate(const uint32_t *zeros, const uint32_t *totals);
 // The line functions are also built for processors with a one-step count
 // of leading zeros and shifts by a register (x86-64-v3), chosen when the
 // program starts: they shorten the chain of dependent steps per decision.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
+// Not under ThreadSanitizer, whose runtime is not ready when the loader
+// runs the chooser of a program built with it.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__) && \
+    !defined(__SANITIZE_THREAD__)
 #define ZFSS_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define ZFSS_CLONES
