@@ -43,19 +43,19 @@ put() {
 }
 
 # photographs and rendered art, at several widths
-for spec in \
+for entry in \
     photo_ladybird:/usr/share/backgrounds/mate/nature/LadyBird.jpg:640,1000 \
     photo_garden:/usr/share/backgrounds/mate/nature/Garden.jpg:640,1000 \
     photo_storm:/usr/share/backgrounds/mate/nature/Storm.jpg:640,1000,1920; do
-    name=${spec%%:*}; rest=${spec#*:}; jpg=${rest%%:*}
+    name=${entry%%:*}; rest=${entry#*:}; jpg=${rest%%:*}
     for w in $(echo "${rest#*:}" | tr , ' '); do
         jpegtopnm "$jpg" 2>/dev/null | pamscale -width "$w" | pnmdepth 255 | put "$name"
     done
 done
-for spec in art_adwaita:adwaita-l art_truchet:truchet-l; do
-    dwebp -quiet "/usr/share/backgrounds/gnome/${spec#*:}.webp" -ppm -o "$OUT/.art.ppm"
+for entry in art_adwaita:adwaita-l art_truchet:truchet-l; do
+    dwebp -quiet "/usr/share/backgrounds/gnome/${entry#*:}.webp" -ppm -o "$OUT/.art.ppm"
     for w in 1000; do
-        pamscale -width "$w" "$OUT/.art.ppm" | pnmdepth 255 | put "${spec%%:*}"
+        pamscale -width "$w" "$OUT/.art.ppm" | pnmdepth 255 | put "${entry%%:*}"
     done
     rm -f "$OUT/.art.ppm"
 done

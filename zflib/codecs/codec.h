@@ -61,6 +61,27 @@ inline uint32_t pixel_mask(int depth)
     return depth == 8 ? 0xFFu : depth == 15 ? 0xFFFEu : 0xFFFFFFu;
 }
 
+// Units of a line for the compressed codings: pixels, or pixel pairs at
+// depth 8.
+inline int units(int depth, int width) { return depth == 8 ? (width + 1) / 2 : width; }
+
+// Masks the caller's values to the pixel form of the depth and, at depth
+// 8, packs the pixels into pairs in place (an odd width pairs the last
+// pixel with 0).  The line needs room for one value past the width.
+inline void take_line(uint32_t *next, int width, int depth)
+{
+    const uint32_t mask = pixel_mask(depth);
+    for (int i = 0; i < width; ++i)
+        next[i] &= mask;
+    if (depth != 8)
+        return;
+    if (width & 1)
+        next[width] = 0;
+    const int n = units(depth, width);
+    for (int i = 0; i < n; ++i)
+        next[i] = next[2 * i] << 8 | next[2 * i + 1];
+}
+
 // Whether any of `count` entries (a multiple of 4) is v: four entries per
 // comparison and no early exit, so that a search that mostly misses costs
 // count / 4 steps; the caller looks for the exact place only after a yes.

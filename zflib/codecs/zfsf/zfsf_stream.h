@@ -45,8 +45,7 @@ inline uint32_t *cache_row(zf::Record *f, uint32_t r)
 inline uint16_t *ring_heads(zf::Record *f) { return reinterpret_cast<uint16_t *>(f->table_1k); }
 inline unsigned char *byte_list(zf::Record *f) { return f->table_1k + kByteListAt; }
 
-// Units of a line: pixels, or pixel pairs at depth 8.
-inline int units(int depth, int width) { return depth == 8 ? (width + 1) / 2 : width; }
+using zf::units;
 
 // Moves entry j of a list to the front (j == size: a new value pushes the
 // last one out).

@@ -244,22 +244,6 @@ void rotate(zf::Record *f)
     std::swap(f->row_a, f->row_b);
 }
 
-// Masks the caller's values to the pixel form of the depth and, at depth
-// 8, packs the pixels into pairs in place.
-void take_line(uint32_t *next, int width, int depth)
-{
-    const uint32_t mask = zf::pixel_mask(depth);
-    for (int i = 0; i < width; ++i)
-        next[i] &= mask;
-    if (depth != 8)
-        return;
-    if (width & 1)
-        next[width] = 0;
-    const int n = units(depth, width);
-    for (int i = 0; i < n; ++i)
-        next[i] = next[2 * i] << 8 | next[2 * i + 1];
-}
-
 int zfsf_write_line(zf::Record *f, uint32_t **line)
 {
     Regs &r = regs(f);
@@ -268,7 +252,7 @@ int zfsf_write_line(zf::Record *f, uint32_t **line)
     const int n = units(r.depth, width);
     try {
         BitWriter out(f);
-        take_line(f->line_c + kSpare, width, r.depth);
+        zf::take_line(f->line_c + kSpare, width, r.depth);
         if (f->line_no == 0) {
             std::memset(f->table_64k, 0, 65536);
             std::memset(f->table_1k, 0, 1024);

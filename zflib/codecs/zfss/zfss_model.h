@@ -38,8 +38,7 @@ constexpr int kLinkKinds = 5;
 constexpr int kBucketSize = 32;
 constexpr int kSearched = 31; // the encoder keeps and searches entries 0 to 30
 
-// Units of a line: pixels, or pixel pairs at depth 8.
-inline int units(int depth, int width) { return depth == 8 ? (width + 1) / 2 : width; }
+using zf::units;
 
 // Position in the next line that link kind 1 to 5 points at.
 inline int link_target(int i, int kind)

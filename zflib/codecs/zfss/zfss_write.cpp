@@ -276,22 +276,6 @@ template <class Sink> void start_pass(zf::Record *f, int n)
     regs.hit_context = kHitAfterMiss;
 }
 
-// Masks the caller's values to the pixel form and, at depth 8, packs the
-// pixels into pairs in place (an odd width pairs the last pixel with 0).
-void take_line(uint32_t *next, int width, int depth)
-{
-    const uint32_t mask = zf::pixel_mask(depth);
-    for (int i = 0; i < width; ++i)
-        next[i] &= mask;
-    if (depth != 8)
-        return;
-    if (width & 1)
-        next[width] = 0;
-    const int n = units(depth, width);
-    for (int i = 0; i < n; ++i)
-        next[i] = next[2 * i] << 8 | next[2 * i + 1];
-}
-
 template <class Sink> ZFSS_INLINE int write_line_pass(zf::Record *f, uint32_t **line)
 {
     Regs &regs = zfss::regs(f);
@@ -338,7 +322,7 @@ ZFSS_CLONES int zfss_write_line(zf::Record *f, uint32_t **line)
 {
     Regs &regs = zfss::regs(f);
     const int width = zf::block_width(f);
-    take_line(f->line_c + kSpare, width, regs.depth);
+    zf::take_line(f->line_c + kSpare, width, regs.depth);
     {
         unsigned char *after = f->row_e;
         std::memset(after, 0, static_cast<std::size_t>(units(regs.depth, width) + 2 * kSpare));
