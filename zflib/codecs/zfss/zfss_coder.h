@@ -146,10 +146,16 @@ public:
         const uint32_t keep = 0u - one; // all ones for a 1
         range_ = ((range_ - t) & keep) | (t & ~keep);
         x_ -= top & (0ull - one);
-        // as many doublings as bring the range back to 0x8000 or more, the
-        // code taking one stream bit for each (none when it is there
-        // already): the range is 1 to 0xFFFF, so its leading zeros are 16
-        // to 31 and the count is theirs less 16
+        renormalise();
+        return static_cast<int>(one);
+    }
+
+    // As many doublings as bring the range back to 0x8000 or more, the code
+    // taking one stream bit for each (none when it is there already): the
+    // range is 1 to 0xFFFF, so its leading zeros are 16 to 31 and the count
+    // is theirs less 16.
+    ZFSS_INLINE void renormalise()
+    {
         const int n = __builtin_clz(range_) ^ 16;
         range_ <<= n;
         x_ <<= n;
@@ -159,7 +165,6 @@ public:
             x_ = w.x;
             avail_ = w.avail;
         }
-        return static_cast<int>(one);
     }
 
     // The same decision for the model to branch on when its outcome is
@@ -179,17 +184,8 @@ public:
             range_ -= t;
             bit = 1;
         }
-        if (range_ < 0x8000) {
-            const int n = __builtin_clz(range_) ^ 16;
-            range_ <<= n;
-            x_ <<= n;
-            avail_ -= n;
-            if (__builtin_expect(avail_ < 0, 0)) {
-                const Window w = more_bits(f_, x_, avail_);
-                x_ = w.x;
-                avail_ = w.avail;
-            }
-        }
+        if (range_ < 0x8000)
+            renormalise();
         return bit;
     }
 
