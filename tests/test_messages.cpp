@@ -1,6 +1,5 @@
 // The tools' texts: Japanese by default, English when the locale asks for
-// it (through the message catalog), the catalog complete, and the --help
-// and --version texts.
+// it (through the message catalog), and the catalog complete.
 #include "codec_run.h"
 #include "harness.h"
 #include "pictures.h"
@@ -67,16 +66,6 @@ TEST(Messages, TheCatalogIsComplete)
                 EXPECT_TRUE(ids.count(text)) << entry.path().filename() << ": \"" << text << "\"";
             }
         }
-    }
-}
-
-TEST(Messages, HelpAndVersion)
-{
-    for (const std::string &program : {zt::zfenc_path(), zt::zfdec_path(), zt::zfconv_path()}) {
-        const auto help = run(program, {"--help"}, {"LC_ALL=C.UTF-8"}).out;
-        EXPECT_TRUE(zt::has(help, "usage: "));
-        EXPECT_TRUE(zt::has(help, "example"));
-        EXPECT_TRUE(zt::has(run(program, {"--version"}, {"LC_ALL=C.UTF-8"}).out, "1.0"));
     }
 }
 
@@ -166,10 +155,7 @@ TEST(Messages, EnglishRunsShowNoJapanese)
     }
     std::filesystem::create_symlink("/dev/full", dir / "full.RGB");
     write_zefa(dir / "bigdec.ZF", {{0, 0, 1000, 2000}}, "");
-    Bytes big;
-    for (int i = 0; i < 2000 * 1500; ++i)
-        big.insert(big.end(), {uint8_t(i), uint8_t(i >> 8), uint8_t(i >> 16)});
-    zt::write_file(dir / "bigenc.RGB", big);
+    zt::write_file(dir / "bigenc.RGB", zt::test_picture(zt::Kind::rgb, 2000, 1500).pixels);
     zt::write_file(dir / "bigenc.FAL", zt::fal_text(2000, 1500));
 
     struct Case {
@@ -181,9 +167,9 @@ TEST(Messages, EnglishRunsShowNoJapanese)
     };
     const std::string enc = zt::zfenc_path(), dec = zt::zfdec_path(), conv = zt::zfconv_path();
     const std::vector<Case> cases = {
-        {enc, {}, 1}, {enc, {"--help"}, 0}, {enc, {"--version"}, 0},
-        {enc, {"p", "-m3"}, 1}, {enc, {"p", "-n0"}, 1}, {enc, {"p", "-ey"}, 1}, {enc, {"p", "-tx"}, 1},
-        {enc, {"p", "-q"}, 1}, {enc, {"p", "-a1234567890123456789"}, 1}, {enc, {"-b"}, 1}, {enc, {"missing"}, 1},
+        // a refused option is said through one of a few catalog formats: -m3 and -tx stand for them
+        {enc, {}, 1}, {enc, {"--help"}, 0}, {enc, {"--version"}, 0}, {enc, {"p", "-m3"}, 1}, {enc, {"p", "-tx"}, 1},
+        {enc, {"p", "-a1234567890123456789"}, 1}, {enc, {"-b"}, 1}, {enc, {"missing"}, 1},
         {enc, {std::string(300, 'n')}, 1}, {enc, {"p", "p.RGB"}, 1}, {enc, {"p", "-cbig"}, 1},
         {enc, {"p", "-cnone"}, 1}, {enc, {"p", "-ti", "-nh"}, 0, {}, "typed\n"}, {enc, {"p", "-2", "-c", "-cp.FAL"}, 0},
         {enc, {"fail.gif"}, 1}, {enc, {"junk.gif"}, 1}, {enc, {"b.tif"}, 1}, {enc, {"fail.gif"}, 1, {"TMP=nodir"}},

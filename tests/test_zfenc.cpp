@@ -42,18 +42,6 @@ Decoded read_zf(const std::string &path)
     return d;
 }
 
-Bytes rgb_image(int w, int h)
-{
-    Bytes b;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            b.insert(b.end(), {uint8_t(x * 9 + y), uint8_t(x * 3 + y * 7), uint8_t(200 - x - y)});
-    return b;
-}
-
-uint32_t to15(const uint8_t *p) { return uint32_t(p[0] >> 3) << 6 | uint32_t(p[1] >> 3) << 11 | uint32_t(p[2] >> 3) << 1; }
-uint32_t to24(const uint8_t *p) { return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]; }
-
 // The names in the folder that begin with `prefix`: a converter's
 // temporary files, or a run's unfinished output.
 std::vector<std::string> leftovers(const TempDir &dir, const std::string &prefix = "ZFENCIMG")
@@ -121,7 +109,7 @@ protected:
     // NAME.RGB of w x h pixels with its NAME.FAL
     void raw(const std::string &name, int w, int h, int x = 0, int y = 0)
     {
-        write_file(dir / (name + ".RGB"), rgb_image(w, h));
+        write_file(dir / (name + ".RGB"), test_picture(Kind::rgb, w, h).pixels);
         write_file(dir / (name + ".FAL"), fal_text(w, h, x, y));
     }
     std::string text(const std::string &name) const { return read_text(dir / name); }
@@ -136,7 +124,8 @@ protected:
 TEST_F(Zfenc, EveryTagAtEveryDepth)
 {
     raw("p", 37, 11, 5, 6);
-    const Bytes img = read_file(dir / "p.RGB");
+    const Picture img = test_picture(Kind::rgb, 37, 11);
+    const auto to15 = [](uint32_t c) { return (c >> 19 & 31) << 6 | (c >> 11 & 31) << 11 | (c >> 3 & 31) << 1; };
     Bytes djp;
     for (int i = 0; i < 768 + 37 * 11; ++i)
         djp.push_back(uint8_t(i < 768 ? i / 3 : (i - 768) % 7 == 0 ? i - 768 : 3));
@@ -154,9 +143,10 @@ TEST_F(Zfenc, EveryTagAtEveryDepth)
             EXPECT_EQ(d.head.x, depth == 8 ? 0 : 5);
             EXPECT_EQ(d.head.y, depth == 8 ? 0 : 6);
             ASSERT_EQ(d.pixels.size(), 37u * 11u);
-            for (size_t i = 0; i < d.pixels.size(); ++i)
-                ASSERT_EQ(d.pixels[i], depth == 8 ? djp[768 + i] : depth == 24 ? to24(&img[3 * i]) : to15(&img[3 * i]))
-                    << option << depth << " " << i;
+            for (size_t i = 0; i < d.pixels.size(); ++i) {
+                const uint32_t c = colour_at(img, int(i % 37), int(i / 37));
+                ASSERT_EQ(d.pixels[i], depth == 8 ? djp[768 + i] : depth == 24 ? c : to15(c)) << option << depth << " " << i;
+            }
             EXPECT_EQ(std::string(d.info.artist), "tester" + std::string(12, ' '));
         }
     auto r = run({"p", "-B", "-m1"});
@@ -179,7 +169,7 @@ TEST_F(Zfenc, InputKinds)
     Bytes beside(12 + 3, 0);
     beside.insert(beside.end(), {9, 8, 7});
     const std::pair<const char *, Bytes> files[] = {
-        {"x.RGB", rgb_image(640, 400)}, {"g.GLM", {'G', 'R', '6', '5', 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1, 0x01, 0xF8, 0xC0, 0x07}},
+        {"x.RGB", test_picture(Kind::rgb, 640, 400).pixels}, {"g.GLM", {'G', 'R', '6', '5', 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1, 0x01, 0xF8, 0xC0, 0x07}},
         {"y.DJP", djp_file(2, 1, 8, {0, 200})}, {"c.DJP", djp_file(1, 1, 24, {0x12, 0x34, 0x56})}, {"c.RGB", beside},
         {"a.DJP", djp_file(1, 1, 24, {0x12, 0x34, 0x56})}, {"a.FAL", Bytes(fal5.begin(), fal5.end())},
         {"s.DJP", djp_file(1, 1, 0, {1})}};
@@ -209,7 +199,6 @@ TEST_F(Zfenc, OptionsAndTheirMessages)
            {.args = {"p", "-q"}, .status = 1, .says = "ｵﾌﾟｼｮﾝ -q は間違った指定です\n", .output = "p.ZF"},
            {.args = {"p", "-a1234567890123456789"}, .status = 1, .says = "作成者名は18文字までしか指定できません\n", .output = "p.ZF"},
            {.args = {"-b"}, .status = 1, .says = "処理ﾌｧｲﾙ名を指定してください"},
-           {.args = {"missing"}, .status = 1, .says = "指定されたﾌｧｲﾙが見つかりません"},
            {.args = {std::string(300, 'n'), "-b"}, .status = 1, .says = "ﾌｧｲﾙ名が長すぎます"},
            // the later option wins
            {.args = {"p", "-a123456789012345678", "-m12", "-b", "-2", "-b"}, .output = "p.ZF", .artist = "123456789012345678",
@@ -305,16 +294,11 @@ TEST_F(Zfenc, TitleListPagesAndPauses)
     EXPECT_TRUE(has(r.out, "|   7| short.ZF      | -------- | brief                          |\n"));
     EXPECT_TRUE(has(r.out, "|  50| f50.ZF        |  15/ZFSF | title 50                       |\n"));
 
+    // as formatter input, 48 rows a page
     r = run({"-tln"});
-    EXPECT_TRUE(has(r.out, ".si ZEFA-Graphics data list(1/3)\n"));
-    const size_t page2 = r.out.find(".si ZEFA-Graphics data list(2/3)\n");
     const size_t page3 = r.out.find(".si ZEFA-Graphics data list(3/3)\n");
-    ASSERT_NE(page2, std::string::npos);
-    ASSERT_NE(page3, std::string::npos);
-    EXPECT_LT(r.out.find(".row 48 f48.ZF", page2), page3);
-    EXPECT_GT(r.out.find(".row 49 f49.ZF"), page3);
+    EXPECT_TRUE(r.out.find(".row 48 f48.ZF") < page3 && page3 < r.out.find(".row 49 f49.ZF")) << r.out;
     EXPECT_TRUE(has(r.out, ".row 7 short.ZF\n.colc --------\n.col brief\n"));
-    EXPECT_TRUE(has(r.out, ".row 1 f01.ZF\n.col 15/ZFSF\n.col title 1"));
 
     // on a terminal the pause waits for a key
     RunOptions o{dir.path(), "", {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"}, {"LOG", "EXE"}};
@@ -331,8 +315,8 @@ TEST_F(Zfenc, TitleListPagesAndPauses)
 TEST_F(Zfenc, NameResolution)
 {
     write_file(dir / "q.RGB", Bytes(48, 1));
-    write_file(dir / "q.Q0", rgb_image(640, 400));
-    write_file(dir / "only.Q0", rgb_image(640, 400));
+    write_file(dir / "q.Q0", test_picture(Kind::rgb, 640, 400).pixels);
+    write_file(dir / "only.Q0", test_picture(Kind::rgb, 640, 400).pixels);
     std::filesystem::create_directory(dir / "sub");
     raw("sub/p", 2, 1);
     check({{.args = {"q", "-b"}, .says = "Input file       : q.Q0\n", .output = "q.ZF"},
@@ -531,15 +515,15 @@ TEST_F(Zfenc, InterruptionsRemoveThePartialOutput)
 }
 
 // The header's subtitle is the output's base name in Shift-JIS, cut at a
-// character boundary to its 8 bytes; ASCII names as before.
+// character boundary to its 8 bytes; ASCII names as before (the library's
+// rules, in test_container).
 TEST_F(Zfenc, SubtitleFromTheOutputNameIsShiftJis)
 {
     raw("p", 2, 2);
     std::filesystem::create_directory(dir / "sub");
     const std::tuple<const char *, const char *, const char *> cases[] = {
         {"写真の記録", "写真の記録.ZF", "\x8e\xca\x90\x5e\x82\xcc\x8b\x4c"}, {"abc写真の.x", "abc写真の.x", "abc\x8e\xca\x90\x5e "},
-        {"sub/写.ZF", "sub/写.ZF", "\x8e\xca      "}, {"sub/longasciiname", "sub/longasciiname.ZF", "longasci"},
-        {"a.b.c", "a.b.c", "a       "}};
+        {"sub/写.ZF", "sub/写.ZF", "\x8e\xca      "}, {"a.b.c", "a.b.c", "a       "}};
     for (auto [output, file, subtitle] : cases) {
         const auto r = run({"p", output, "-b", "-nh"});
         ASSERT_EQ(r.status, 0) << output << r.out << r.err;

@@ -188,8 +188,9 @@ void QtPlugin::allocationLimit()
     QCOMPARE(argb(QImage(path("large.ZF"))), argb(QImage(path("large.png"))));
 }
 
-// Lines before the damage, the rest transparent, as zfconv shows it; no
-// cut or changed byte makes a read crash or claim a wrong size.
+// Lines before the damage, the rest transparent, as zfconv shows it (every
+// cut and changed byte is the fuzz targets' part: the plugin reads through the
+// library's zf_decode_image).
 void QtPlugin::damagedFiles()
 {
     const QByteArray whole = bytes_of(path("24-none.ZF"));
@@ -205,19 +206,6 @@ void QtPlugin::damagedFiles()
     QCOMPARE(argb(image), argb(png));
     QCOMPARE(qAlpha(image.pixel(39, 0)), 255);
     QCOMPARE(image.pixel(39, 29), 0u);
-
-    for (const char *name : {"8-fast", "24-optimizing", "15-optimizing"}) {
-        const QByteArray bytes = bytes_of(path(QString(name) + ".ZF"));
-        const QSize size = QImage(path(QString(name) + ".png")).size();
-        for (int n = 0; n < bytes.size(); n += n < 300 ? 1 : 7) {
-            QByteArray changed = bytes;
-            changed[n] = static_cast<char>(changed[n] ^ 0x5a);
-            Pipe short_pipe(bytes.left(n)), changed_pipe(changed);
-            const QImage got = QImageReader(&short_pipe, "zf").read();
-            QVERIFY(got.isNull() || got.size() == size);
-            QImageReader(&changed_pipe, "zf").read();
-        }
-    }
 }
 
 void QtPlugin::foreignData()
