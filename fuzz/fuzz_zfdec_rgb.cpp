@@ -25,8 +25,6 @@ std::size_t companion_length(bool fal, int w, int h, int x, int y)
     return n;
 }
 
-int s16(const unsigned char *p) { return static_cast<int16_t>(p[0] << 8 | p[1]); }
-
 // What a complete run writes, from a walk of its own.
 std::size_t expected_length(const uint8_t *data, size_t size, bool fal)
 {
@@ -35,9 +33,10 @@ std::size_t expected_length(const uint8_t *data, size_t size, bool fal)
     for (int r = f ? zf_first_block(f) : 0; r > 0; r = zf_next_block(f)) {
         if (r != 1)
             continue;
-        const int w = s16(f->block + ZF_B_WIDTH), h = s16(f->block + ZF_B_HEIGHT);
-        total += 3u * static_cast<std::size_t>(w) * static_cast<std::size_t>(h) +
-                 companion_length(fal, w, h, s16(f->block + ZF_B_X), s16(f->block + ZF_B_Y));
+        zf_block b{};
+        zf_get_block(f, &b);
+        total += 3u * static_cast<std::size_t>(b.width) * static_cast<std::size_t>(b.height) +
+                 companion_length(fal, b.width, b.height, b.x, b.y);
     }
     zf_close(f);
     return total;

@@ -91,7 +91,7 @@ bool write_png(const std::string &path, const Picture &img, int bits)
     return std::fclose(f) == 0;
 }
 
-bool write_tiff(const std::string &path, const Picture &img, int compression)
+bool write_tiff(const std::string &path, const Picture &img)
 {
     TIFF *t = TIFFOpen(path.c_str(), "w");
     if (!t)
@@ -101,7 +101,7 @@ bool write_tiff(const std::string &path, const Picture &img, int compression)
     TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, img.bytes_per_pixel());
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 3);
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, img.kind == Kind::palette ? PHOTOMETRIC_PALETTE
                                          : img.kind == Kind::grey  ? PHOTOMETRIC_MINISBLACK
@@ -119,7 +119,7 @@ bool write_tiff(const std::string &path, const Picture &img, int compression)
     return ok;
 }
 
-bool write_jpeg(const std::string &path, const Picture &img, bool progressive)
+bool write_jpeg(const std::string &path, const Picture &img)
 {
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f)
@@ -135,8 +135,6 @@ bool write_jpeg(const std::string &path, const Picture &img, bool progressive)
     c.in_color_space = img.kind == Kind::grey ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&c);
     jpeg_set_quality(&c, 100, TRUE);
-    if (progressive)
-        jpeg_simple_progression(&c);
     jpeg_start_compress(&c, TRUE);
     const size_t stride = static_cast<size_t>(img.width * img.bytes_per_pixel());
     for (int y = 0; y < img.height; ++y) {

@@ -21,11 +21,11 @@ Picture test_picture(Kind kind, int w, int h, int colours = 16);
 // Each false when the library refused.  GIF takes a palette picture and
 // pads its colour table to 256 entries.  PNG is interlaced: palette
 // pictures at `bits` per pixel, colour as 16-bit RGBA whose low bytes and
-// alpha are noise a reader must drop.  TIFF takes a compression number.
+// alpha are noise a reader must drop.  TIFF is LZW-compressed.
 bool write_gif(const std::string &path, const Picture &img, bool interlace = false);
 bool write_png(const std::string &path, const Picture &img, int bits = 8);
-bool write_tiff(const std::string &path, const Picture &img, int compression = 5 /* LZW */);
-bool write_jpeg(const std::string &path, const Picture &img, bool progressive = false);
+bool write_tiff(const std::string &path, const Picture &img);
+bool write_jpeg(const std::string &path, const Picture &img);
 
 // A BMP file: file header, an info header of `header` bytes (12 is the
 // core form), bit-field masks, palette and the pixel bytes as stored.

@@ -1,18 +1,14 @@
-// A stand-in converter: records its arguments in fake_conv.args (or the
-// file $FAKE_CONV_ARGS names) and writes a 2 x 1 DJP colour image; the
-// input "fail" makes it fail, "dump" crash, "junk" write a file that is
-// no DJP and end with success, "none" end with success writing nothing.
-// An input "pix" followed by six bytes gives the two pixels those bytes;
-// "slow" before it makes it wait a second after writing, still running.
+// A stand-in converter: records its arguments in fake_conv.args and writes
+// a 2 x 1 DJP colour image; the input "fail" makes it fail, "dump" crash,
+// "junk" write a file that is no DJP and end with success, "none" end with
+// success writing nothing.  An input "pix" followed by six bytes gives the
+// two pixels those bytes.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 int main(int argc, char **argv)
 {
-    const char *args_name = std::getenv("FAKE_CONV_ARGS");
-    if (FILE *log = std::fopen(args_name ? args_name : "fake_conv.args", "w")) {
+    if (FILE *log = std::fopen("fake_conv.args", "w")) {
         for (int i = 0; i < argc; ++i)
             std::fprintf(log, "%s|", argv[i]);
         std::fprintf(log, "\n");
@@ -38,18 +34,14 @@ int main(int argc, char **argv)
         }
         return 0;
     }
-    const bool slow = std::strncmp(head, "slow", 4) == 0;
-    const char *pix = head + (slow ? 4 : 0);
     FILE *out = std::fopen(argv[3], "wb");
     if (!out)
         return 3;
     unsigned char djp[] = {'D', 'J', '5', '0', '5', 'J', 2, 0, 1, 0, 24, 0, 1, 2, 3, 4, 5, 6};
-    if (std::strncmp(pix, "pix", 3) == 0)
-        std::memcpy(djp + 12, pix + 3, 6);
+    if (std::strncmp(head, "pix", 3) == 0)
+        std::memcpy(djp + 12, head + 3, 6);
     std::fwrite(djp, 1, sizeof djp, out);
     if (std::fclose(out) != 0)
         return 3;
-    if (slow)
-        sleep(1);
     return 0;
 }
