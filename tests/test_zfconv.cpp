@@ -1,7 +1,10 @@
 // zfconv run for real: pictures written by the picture libraries (and BMP
 // files laid out here) turned into DJP files through the converter form,
 // zfenc on every format end to end, and ZEFA, DJP and raw files turned into
-// PNG files read back with the library's own readers.
+// PNG files read back with the library's own readers.  Then its command
+// line: batches into a folder (damage in the middle, mixed inputs, --to,
+// refusals, -j), -o, standard input and output, --info and --json, the
+// progress line on a pseudo-terminal, and a batch stopped by a signal.
 #include "codec_run.h"
 #include "harness.h"
 #include "pictures.h"
@@ -10,11 +13,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
+#include <random>
 
 namespace {
 
 using namespace zt;
+namespace fs = std::filesystem;
 
 Picture read_picture(const std::string &path)
 {
@@ -25,14 +31,27 @@ Picture read_picture(const std::string &path)
     return img;
 }
 
+bool starts_with(const Bytes &b, const std::string &magic)
+{
+    return b.size() >= magic.size() && std::string(b.begin(), b.begin() + static_cast<long>(magic.size())) == magic;
+}
+const std::string kPng = "\x89PNG", kZefa = "ZFDT";
+
 class Zfconv : public ::testing::Test {
 protected:
-    RunResult conv(std::vector<std::string> args)
+    RunResult conv(const std::vector<std::string> &args, const std::string &input = "")
     {
-        return run(zfconv_path(), args, RunOptions{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}});
+        return run(zfconv_path(), args, RunOptions{dir.path(), input, {"LC_ALL=C.UTF-8", "TZ=UTC"}, {}});
+    }
+    // A ZEFA file of one 24-bit block, different for each seed.
+    Bytes zefa(const std::string &name, int seed, const Texts &texts = {})
+    {
+        return write_zefa(dir / name, params(24), {{0, 0, "ZFSF", pattern(24, 24, 16, seed)}}, texts);
     }
     TempDir dir;
 };
+// The command line's batches, outputs and streams.
+using ZfconvCli = Zfconv;
 
 } // namespace
 
@@ -120,7 +139,7 @@ TEST_F(Zfconv, FailuresLeaveNoOutput)
     EXPECT_TRUE(is_device("/dev/full"));
     const auto piped = conv({"c.png", "/dev/stdout"});
     EXPECT_EQ(piped.status, 0);
-    EXPECT_EQ(piped.out.substr(0, 4), "\x89PNG");
+    EXPECT_EQ(piped.out.substr(0, 4), kPng);
     EXPECT_TRUE(has(conv({"--help"}).out, "zfconv DJ505JC INPUT OUTPUT.DJP"));
 }
 
@@ -189,4 +208,254 @@ TEST_F(Zfconv, DjpAndRawRgbToPng)
     EXPECT_EQ(img.pixels, (Bytes{9, 8, 7, 6, 5, 4}));
     write_file(dir / "r.IPR", std::string("1 3 0 0\n"));
     EXPECT_EQ(conv({"r.RGB", "r.png"}).status, 1); // shorter than its size
+}
+
+// One damaged file and one missing file among good ones: the others are
+// converted, the damaged one keeps what decodes, and the end tells both.
+TEST_F(ZfconvCli, BatchGoesOnPastBadFilesAndSumsUp)
+{
+    for (const char *name : {"a.ZF", "b.ZF", "d.ZF", "e.ZF"})
+        zefa(name, name[0]);
+    const Bytes whole = write_zefa(dir / "c.ZF", params(24), {{0, 0, "ZFSF", pattern(24, 24, 16)}, {0, 16, "ZFSF", pattern(24, 24, 16, 1)}});
+    write_file(dir / "c.ZF", Bytes(whole.begin(), whole.end() - 40));
+    const auto r = conv({"-d", "png/", "a.ZF", "b.ZF", "c.ZF", "missing.ZF", "d.ZF", "e.ZF"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(names_in(dir / "png"), (std::vector<std::string>{"a.png", "b.png", "c.png", "d.png", "e.png"}));
+    for (const char *name : {"a", "b", "d", "e"})
+        EXPECT_TRUE(starts_with(read_file(dir / ("png/" + std::string(name) + ".png")), kPng)) << name;
+    EXPECT_TRUE(has(r.err, "zfconv: 4 of 6 files converted in "));
+    EXPECT_TRUE(has(r.err, "2 failed:\nzfconv: c.ZF: "));
+    EXPECT_TRUE(has(r.err, "ends too early; png/c.png holds every line before it, the rest transparent\n"));
+    EXPECT_TRUE(has(r.err, "zfconv: missing.ZF: No such file or directory\n"));
+    EXPECT_EQ(r.err.find('\r'), std::string::npos); // no progress line off a terminal
+
+    const auto quiet = conv({"-q", "-d", "png", "a.ZF", "c.ZF"});
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(std::count(quiet.err.begin(), quiet.err.end(), '\n'), 1) << quiet.err;
+    const auto good = conv({"-d", "png", "a.ZF", "b.ZF"});
+    EXPECT_EQ(good.status, 0);
+    EXPECT_TRUE(has(good.err, "zfconv: 2 files converted in "));
+}
+
+// Without --to a folder gets PNG files of ZEFA files and ZEFA files of
+// pictures, told by content; --to makes them all one format; and the PNG
+// files made of ZEFA files give those files back.
+TEST_F(ZfconvCli, FolderOfMixedInputs)
+{
+    const Bytes a = zefa("a.ZF", 1), b = zefa("misnamed.png", 2);
+    ASSERT_TRUE(write_png(dir / "c.png", test_picture(Kind::rgb, 20, 10)) &&
+                write_gif(dir / "d.gif", test_picture(Kind::palette, 9, 9)));
+    const std::vector<std::string> inputs = {"a.ZF", "misnamed.png", "c.png", "d.gif"};
+    const auto args = [&](std::vector<std::string> options) {
+        options.insert(options.end(), inputs.begin(), inputs.end());
+        return options;
+    };
+    ASSERT_EQ(conv(args({"-d", "mixed"})).status, 0);
+    EXPECT_EQ(names_in(dir / "mixed"), (std::vector<std::string>{"a.png", "c.ZF", "d.ZF", "misnamed.png"}));
+    EXPECT_TRUE(starts_with(read_file(dir / "mixed/c.ZF"), kZefa));
+    EXPECT_TRUE(starts_with(read_file(dir / "mixed/misnamed.png"), kPng));
+
+    ASSERT_EQ(conv(args({"--to", "png", "-d", "png"})).status, 0);
+    EXPECT_EQ(names_in(dir / "png"), (std::vector<std::string>{"a.png", "c.png", "d.png", "misnamed.png"}));
+    ASSERT_EQ(conv(args({"--to=zf", "-d", "zf"})).status, 0);
+    EXPECT_EQ(names_in(dir / "zf"), (std::vector<std::string>{"a.ZF", "c.ZF", "d.ZF", "misnamed.ZF"}));
+    EXPECT_EQ(read_file(dir / "zf/a.ZF"), a); // a ZEFA file made into a ZEFA file stays itself
+
+    ASSERT_EQ(conv({"-d", "back", "png/a.png", "png/misnamed.png"}).status, 0);
+    EXPECT_EQ(read_file(dir / "back/a.ZF"), a);
+    EXPECT_EQ(read_file(dir / "back/misnamed.ZF"), b);
+}
+
+// The output's format comes from --to or its extension (PNG when it has
+// neither), and the two disagreeing, or -o with many inputs, is a wrong
+// command line.
+TEST_F(ZfconvCli, OneOutput)
+{
+    zefa("a.ZF", 1);
+    ASSERT_TRUE(write_png(dir / "p.png", test_picture(Kind::grey, 8, 8)));
+    const std::tuple<std::vector<std::string>, const char *, std::string> cases[] = {
+        {{"-o", "x.png", "a.ZF"}, "x.png", kPng},       {{"a.ZF", "-o", "noext"}, "noext", kPng},
+        {{"p.png", "-o", "y.zf"}, "y.zf", kZefa},       {{"--to", "zf", "p.png", "-o", "z"}, "z", kZefa},
+        {{"-q", "p.png", "two.ZF"}, "two.ZF", kZefa},   {{"--to", "png", "p.png", "p2"}, "p2", kPng}};
+    for (const auto &[args, out, magic] : cases) {
+        const auto r = conv(args);
+        EXPECT_EQ(r.status, 0) << out << r.err;
+        EXPECT_TRUE(starts_with(read_file(dir / out), magic)) << out;
+    }
+    const std::pair<std::vector<std::string>, const char *> wrong[] = {
+        {{"--to", "png", "-o", "q.ZF", "p.png"}, "disagree"}, {{"-o", "q.png", "a.ZF", "p.png"}, "use -d"},
+        {{"-o", "q.png", "-d", "f", "a.ZF"}, "give one of them"}, {{"a.ZF"}, "no output given"},
+        {{"--jobs=0", "-d", "f", "a.ZF"}, "--jobs takes"}, {{"--depth", "9", "p.png", "q.ZF"}, "8, 15 or 24"},
+        {{"--nonsense", "a.ZF", "q.png"}, "unknown option --nonsense"}, {{"-d", "f", "-"}, "standard input"}};
+    for (const auto &[args, message] : wrong) {
+        const auto r = conv(args);
+        EXPECT_EQ(r.status, 2) << message;
+        EXPECT_TRUE(has(r.err, message));
+        EXPECT_TRUE(has(r.err, "zfconv --help"));
+    }
+    EXPECT_FALSE(file_exists(dir / "q.ZF") || file_exists(dir / "q.png") || file_exists(dir / "f"));
+
+    // a comment file that cannot be read (one that can: the Qt plugin's test reads its lines back)
+    const auto missing = conv({"--comment=nowhere.txt", "p.png", "d.ZF"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_TRUE(has(missing.err, "nowhere.txt"));
+}
+
+// Two inputs for one output stop the batch before anything is written; an
+// output that is an input (its own or another's) is refused for that file.
+TEST_F(ZfconvCli, OutputsThatCollideOrAreInputs)
+{
+    fs::create_directories(dir / "one");
+    fs::create_directories(dir / "two");
+    zefa("one/x.ZF", 1);
+    zefa("two/x.ZF", 2);
+    ASSERT_TRUE(write_png(dir / "x.png", test_picture(Kind::rgb, 4, 4)) &&
+                write_gif(dir / "x.gif", test_picture(Kind::palette, 4, 4)));
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"-d", "out", "one/x.ZF", "two/x.ZF"}, {"-d", "out", "x.png", "x.gif"}, {"-d", "out", "one/x.ZF", "./one/x.ZF"}}) {
+        const auto r = conv(args);
+        EXPECT_EQ(r.status, 2) << args[3];
+        EXPECT_TRUE(has(r.err, "would both be written as out/x."));
+        EXPECT_TRUE(has(r.err, "nothing was written"));
+        EXPECT_FALSE(file_exists(dir / "out"));
+    }
+
+    // p.png -> ./p.ZF and p.ZF -> ./p.png: each output is the other input
+    const Bytes p_zf = zefa("p.ZF", 3);
+    ASSERT_TRUE(write_png(dir / "p.png", test_picture(Kind::rgb, 5, 5)));
+    const Bytes p_png = read_file(dir / "p.png");
+    zefa("q.ZF", 4);
+    const auto r = conv({"-d", ".", "p.png", "p.ZF", "q.ZF"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, "zfconv: p.png: the output ./p.ZF is the input file p.ZF\n"));
+    EXPECT_TRUE(has(r.err, "zfconv: p.ZF: the output ./p.png is the input file p.png\n"));
+    EXPECT_EQ(read_file(dir / "p.png"), p_png);
+    EXPECT_EQ(read_file(dir / "p.ZF"), p_zf);
+    EXPECT_TRUE(starts_with(read_file(dir / "q.png"), kPng));
+}
+
+// "-" reads standard input and writes standard output, the input's format
+// told from its content.
+TEST_F(ZfconvCli, StandardInputAndOutput)
+{
+    const Bytes zf = zefa("a.ZF", 5);
+    const std::string zf_text(zf.begin(), zf.end());
+    const auto png = conv({"-", "-"}, zf_text);
+    ASSERT_EQ(png.status, 0) << png.err;
+    EXPECT_EQ(png.out.substr(0, 4), kPng);
+    EXPECT_EQ(png.err, "");
+    const auto back = conv({"--to", "zf", "-", "-"}, png.out);
+    ASSERT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(back.out, zf_text);
+    EXPECT_EQ(conv({"-o", "-", "a.ZF"}).out, png.out);
+    ASSERT_EQ(conv({"-", "from_stdin.ZF"}, png.out).status, 0);
+    EXPECT_EQ(read_file(dir / "from_stdin.ZF"), zf);
+    const auto junk = conv({"-", "-"}, "no picture");
+    EXPECT_EQ(junk.status, 1);
+    EXPECT_TRUE(has(junk.err, "zfconv: standard input: "));
+    EXPECT_EQ(junk.out, "");
+}
+
+// --info for people and --json for programs: header texts from Shift-JIS
+// (bytes that are not shown as \xNN), every block and whether it decodes;
+// a damaged or foreign file is described as far as it reads, status 1.
+TEST_F(ZfconvCli, InfoAndJson)
+{
+    Texts texts;
+    texts.title = "\x93\xfa\x96\x7b \x80 end"; // 日本, then a byte that is no character
+    texts.comment = "first\r\nsecond \"quoted\"\ttab";
+    texts.artist = "artist";
+    texts.number = 42;
+    const Bytes good = write_zefa(dir / "good.ZF", params(24, 2, 3),
+                                  {{0, 0, "ZFSF", pattern(24, 8, 4)}, {8, 0, "ZFSS", pattern(24, 8, 4, 1)}}, texts);
+    const Bytes two = write_zefa(dir / "two.ZF", params(24), {{0, 0, "ZFBM", pattern(24, 30, 20)}, {0, 20, "ZFSF", pattern(24, 30, 20, 1)}});
+    write_file(dir / "cut.ZF", Bytes(two.begin(), two.end() - 30));
+    ASSERT_TRUE(write_png(dir / "pic.png", test_picture(Kind::grey, 2, 2)));
+    const std::string odd_name = "tab\there \xff.ZF"; // a control character and a byte that is not UTF-8
+    write_file(dir / odd_name, good);
+    // the first block under a tag of another coding: skipped, not damage
+    Bytes other = good;
+    std::copy_n("QOIF", 4, other.begin() + (other[ZF_H_FIRST + 2] << 8 | other[ZF_H_FIRST + 3]));
+    write_file(dir / "other.ZF", other);
+
+    const auto info = conv({"--info", "good.ZF", "cut.ZF"});
+    EXPECT_EQ(info.status, 1);
+    for (const char *line : {"good.ZF\n", "  title:        日本 \\x80 end\n", "  artist:       artist\n", "  number:       42\n",
+                             "  pixel ratio:  2:3\n", "  image size:   16 x 4\n", "  comment:      first\n                second",
+                             "  block 0:      ZFSF at 0,0, 8 x 4, decodes\n", "  block 1:      ZFSS at 8,0, 8 x 4, decodes\n",
+                             "\ncut.ZF\n", "  block 0:      ZFBM at 0,0, 30 x 20, decodes\n", "  block 1:      ZFSF at 0,20, 30 x 20, stops after "})
+        EXPECT_TRUE(has(info.out, line));
+    EXPECT_TRUE(has(info.err, "zfconv: cut.ZF: block 1 stops after "));
+    EXPECT_EQ(std::count(info.err.begin(), info.err.end(), '\n'), 1) << info.err;
+
+    const auto json = conv({"--json", "good.ZF", "cut.ZF", "pic.png", odd_name, "missing.ZF", "other.ZF"});
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 6);
+    // one document a line; the header's texts in UTF-8, controls and other bytes escaped (fuzz_zfconv_info
+    // holds any file to that)
+    for (const char *part : {R"({"file":"good.ZF","ok":true,"artist":"artist",)", R"({"file":"tab\there \\xFF.ZF","ok":true,)",
+                             R"("title":"日本 \\x80 end",)", R"("number":42,)", R"("comment":"first\nsecond \"quoted\"\ttab",)",
+                             R"("depth":24,"ratio_x":2,"ratio_y":3,"width":16,"height":4,)",
+                             R"({"number":1,"tag":"ZFSS","x":8,"y":0,"width":8,"height":4,"decodes":true}],"complete":true})",
+                             R"({"number":1,"tag":"ZFSF","x":0,"y":20,"width":30,"height":20,"decodes":false,"lines_decoded":)",
+                             R"(,"error":"the file ends too early","error_code":257})",
+                             R"({"file":"pic.png","ok":false,"error":"a PNG picture, not a ZEFA file","error_code":258})",
+                             R"({"file":"missing.ZF","ok":false,"error":"No such file or directory"})",
+                             R"({"file":"other.ZF","ok":true,)",
+                             R"([{"number":0,"tag":"QOIF","decodes":false,"error":"a coding this program does not know"},)"})
+        EXPECT_TRUE(has(json.out, part));
+}
+
+// A batch on a terminal rewrites one progress line in place; off a
+// terminal, or with -q, there is none.
+TEST_F(ZfconvCli, ProgressLineOnlyOnATerminal)
+{
+    std::vector<std::string> args = {"-d", "out"};
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".ZF";
+        zefa(name, i);
+        args.push_back(name);
+    }
+    const RunOptions opts{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}};
+    const auto tty = run_pty(zfconv_path(), args, "", 0, opts);
+    EXPECT_EQ(tty.status, 0) << tty.out;
+    EXPECT_TRUE(has(tty.out, "\rzfconv: 0/12 files\033[K"));
+    EXPECT_TRUE(has(tty.out, "\rzfconv: 12/12 files, "));
+    EXPECT_TRUE(has(tty.out, "\r\033[Kzfconv: 12 files converted in "));
+
+    args.insert(args.begin(), "-q");
+    const auto quiet = run_pty(zfconv_path(), args, "", 0, opts);
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.out, "");
+    // standard output on a terminal is no place for a picture
+    const auto to_tty = run_pty(zfconv_path(), {"f0.ZF", "-"}, "", 0, opts);
+    EXPECT_EQ(to_tty.status, 2);
+    EXPECT_TRUE(has(to_tty.out, "standard output is a terminal"));
+}
+
+// A batch stopped by SIGTERM leaves complete outputs only: no temporary.
+TEST_F(ZfconvCli, ASignalLeavesNoTemporary)
+{
+    std::mt19937 rng(7);
+    Picture noise = test_picture(Kind::rgb, 700, 700);
+    for (uint8_t &v : noise.pixels)
+        v = static_cast<uint8_t>(rng());
+    ASSERT_TRUE(write_png(dir / "n.png", noise));
+    const Bytes png = read_file(dir / "n.png");
+    std::vector<std::string> args = {"-j", "2", "-d", "out", "--coding=optimizing"};
+    for (int i = 0; i < 40; ++i) {
+        args.push_back("n" + std::to_string(i) + ".png");
+        write_file(dir / args.back(), png);
+    }
+    RunOptions opts{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}};
+    opts.signal = SIGTERM;
+    opts.signal_after_ms = 700;
+    const auto r = run(zfconv_path(), args, opts);
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+    const auto names = names_in(dir / "out");
+    EXPECT_LT(names.size(), 40u);
+    for (const std::string &name : names) {
+        ASSERT_EQ(fs::path(name).extension(), ".ZF") << name;
+        EXPECT_EQ(read_back(read_file(dir / ("out/" + name))).close, 0) << name;
+    }
 }
