@@ -346,7 +346,7 @@ Digest pixel_digest(const Image &view)
 
 // ---- making ---------------------------------------------------------------
 
-bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string &error)
+bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string &error, const ZefaDecoding *decoded)
 {
     a = Archive{};
     Record f(zf_open_memory(file.data(), file.size()));
@@ -354,9 +354,9 @@ bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string 
         error = std::string("not a readable ZEFA file: ") + zf_strerror(zf_errno);
         return false;
     }
-    zf_set_pixel_limit(f.get(), kMaxPixels); // as the picture was drawn
     const std::size_t base = std::memcmp(file.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
     const std::size_t lead_end = base + get_u32(f->header + ZF_H_FIRST);
+    f.reset();
     a.width = view.width;
     a.height = view.height;
     a.holes = view.has_holes();
@@ -369,48 +369,79 @@ bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string 
     struct Sound {
         std::size_t index; // in a.blocks
         Rect rect;
-        Bytes payload;
     };
     std::vector<Sound> sound;
-    std::size_t pos = lead_end;
-    int r = zf_first_block(f.get());
-    for (;; r = zf_next_block(f.get())) {
-        if (r <= 0) {
-            a.sound_end = r == 0;
-            a.tail.assign(file.begin() + static_cast<long>(std::min(pos, file.size())), file.end());
-            break;
-        }
-        const std::size_t len = get_u32(f->block + ZF_B_LENGTH);
-        const std::size_t end = std::min(pos + len, file.size());
-        ArchiveBlock b;
-        if (r == 2) {
-            b.kind = ArchiveBlock::raw;
-            b.payload.assign(file.begin() + static_cast<long>(pos), file.begin() + static_cast<long>(end));
-        } else {
-            int lines = 0;
-            bool whole = false;
-            if (zf_begin_read(f.get()) == 0) {
-                uint32_t *line = nullptr;
-                int t;
-                while ((t = zf_line(f.get(), &line)) >= 0)
-                    ++lines;
-                whole = t == -2;
+    // Which blocks decode whole and where decoding stopped.  What the
+    // picture's decoding told (`d`) answers without decoding again when it
+    // cannot be mistaken: every block whole, or lines of a block drawn
+    // before it stopped.  (A block that stopped before its first line looks
+    // the same as a walk that stopped on what decoding the block before it
+    // left behind: those files are decoded again, as is anything that does
+    // not agree with the walk.)  False when the walk disagrees with `d`.
+    const auto walk = [&](const ZefaDecoding *d) {
+        a.blocks.clear();
+        a.partly_drawn = a.sound_end = false;
+        a.stopped_head.clear();
+        a.stopped_lines = 0;
+        a.tail.clear();
+        sound.clear();
+        Record w(zf_open_memory(file.data(), file.size()));
+        if (!w)
+            return false;
+        zf_set_pixel_limit(w.get(), kMaxPixels); // as the picture was drawn
+        std::size_t pos = lead_end;
+        int r = zf_first_block(w.get());
+        for (int i = 0;; r = zf_next_block(w.get()), ++i) {
+            if (r <= 0) {
+                if (d && !(d->whole && r == 0))
+                    return false;
+                a.sound_end = r == 0;
+                a.tail.assign(file.begin() + static_cast<long>(std::min(pos, file.size())), file.end());
+                return true;
             }
-            if (!whole) {
-                a.partly_drawn = true;
-                a.stopped_head.assign(f->block, f->block + ZF_BLOCK_HEADER_SIZE);
-                a.stopped_lines = lines;
-                a.tail.assign(file.begin() + static_cast<long>(pos), file.end());
-                break;
+            if (d && !d->whole && (i > d->failed_block || (i == d->failed_block && r != 1)))
+                return false;
+            const std::size_t len = get_u32(w->block + ZF_B_LENGTH);
+            const std::size_t end = std::min(pos + len, file.size());
+            ArchiveBlock b;
+            if (r == 2) {
+                b.kind = ArchiveBlock::raw;
+                b.payload.assign(file.begin() + static_cast<long>(pos), file.begin() + static_cast<long>(end));
+            } else {
+                int lines = 0;
+                bool whole = false;
+                if (d) {
+                    whole = d->whole || i < d->failed_block;
+                    lines = whole ? 0 : d->failed_line;
+                } else if (zf_begin_read(w.get()) == 0) {
+                    uint32_t *line = nullptr;
+                    int t;
+                    while ((t = zf_line(w.get(), &line)) >= 0)
+                        ++lines;
+                    whole = t == -2;
+                }
+                if (!whole) {
+                    a.partly_drawn = true;
+                    a.stopped_head.assign(w->block, w->block + ZF_BLOCK_HEADER_SIZE);
+                    a.stopped_lines = lines;
+                    a.tail.assign(file.begin() + static_cast<long>(pos), file.end());
+                    return true;
+                }
+                b.kind = ArchiveBlock::stored;
+                b.head.assign(w->block, w->block + ZF_BLOCK_HEADER_SIZE);
+                const std::size_t from = std::min(pos + ZF_BLOCK_HEADER_SIZE, end);
+                b.payload.assign(file.begin() + static_cast<long>(from), file.begin() + static_cast<long>(end));
+                sound.push_back(Sound{a.blocks.size(), rect_of(w->block)});
             }
-            b.kind = ArchiveBlock::stored;
-            b.head.assign(f->block, f->block + ZF_BLOCK_HEADER_SIZE);
-            const std::size_t from = std::min(pos + ZF_BLOCK_HEADER_SIZE, end);
-            b.payload.assign(file.begin() + static_cast<long>(from), file.begin() + static_cast<long>(end));
-            sound.push_back(Sound{a.blocks.size(), rect_of(f->block), {}});
+            a.blocks.push_back(std::move(b));
+            pos += len;
         }
-        a.blocks.push_back(std::move(b));
-        pos += len;
+    };
+    const bool told = decoded && decoded->known && decoded->pixel_limit == kMaxPixels &&
+                      (decoded->whole || decoded->failed_line > 0);
+    if (!(told && walk(decoded)) && !walk(nullptr)) {
+        error = std::string("not a readable ZEFA file: ") + zf_strerror(zf_errno);
+        return false;
     }
 
     // What was drawn over what: a block is rebuilt from the picture only

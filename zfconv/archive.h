@@ -34,6 +34,7 @@
 
 #include "convert.h"
 #include "image.h"
+#include "readers.h"
 
 #include <array>
 #include <string>
@@ -73,8 +74,10 @@ Image png_view(const Image &picture);
 Digest pixel_digest(const Image &view);
 
 // What of a ZEFA file its picture (`view`, png_view of what read_zefa
-// drew) cannot give back.
-bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string &error);
+// drew) cannot give back.  `decoded`, what read_zefa told of that
+// decoding, spares decoding the file again; the chunk is the same without.
+bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string &error,
+                  const ZefaDecoding *decoded = nullptr);
 
 struct Restored {
     Bytes file;

@@ -115,7 +115,8 @@ bool verify_png(const Bytes &png, const Image &written, std::string &error)
 bool zefa_to_png(const Bytes &input, const Options &o, Outcome &out, std::string &error)
 {
     Image img;
-    if (!read_zefa(input.data(), input.size(), img, error, out.damage))
+    ZefaDecoding decoding;
+    if (!read_zefa(input.data(), input.size(), img, error, out.damage, decoding))
         return false;
     PngMeta meta;
     {
@@ -135,7 +136,10 @@ bool zefa_to_png(const Bytes &input, const Options &o, Outcome &out, std::string
         written = &square;
     } else {
         Archive a;
-        if (!make_archive(input, png_view(img), a, error))
+        // a picture without holes is its own PNG view
+        Image view_storage;
+        const Image &view = img.mask.empty() ? img : (view_storage = png_view(img));
+        if (!make_archive(input, view, a, error, &decoding))
             return false;
         meta.archive = pack_archive(a);
     }
@@ -353,10 +357,13 @@ bool to_zefa(const Bytes &input, const std::string &name, const Options &o, Outc
     case Format::zefa: {
         Image img;
         std::string damage;
-        if (!read_zefa(input.data(), input.size(), img, error, damage) ||
-            !make_archive(input, png_view(img), a, error))
+        ZefaDecoding decoding;
+        if (!read_zefa(input.data(), input.size(), img, error, damage, decoding))
             return false;
-        pic = png_view(img);
+        img = png_view(img);
+        if (!make_archive(input, img, a, error, &decoding))
+            return false;
+        pic = std::move(img);
         archived = true;
         break;
     }

@@ -19,7 +19,15 @@ using Record = std::unique_ptr<zf_file, Closer>;
 bool read_zefa(const uint8_t *data, std::size_t size, Image &img, std::string &error, std::string &damage,
                long long max_pixels)
 {
+    ZefaDecoding ignored;
+    return read_zefa(data, size, img, error, damage, ignored, max_pixels);
+}
+
+bool read_zefa(const uint8_t *data, std::size_t size, Image &img, std::string &error, std::string &damage,
+               ZefaDecoding &decoding, long long max_pixels)
+{
     damage.clear();
+    decoding = ZefaDecoding{};
     // One record finds the size, a fresh one decodes: a record that met
     // damage on its walk keeps the error and cannot walk again.
     Record sizing(zf_open_memory(data, size));
@@ -57,7 +65,12 @@ bool read_zefa(const uint8_t *data, std::size_t size, Image &img, std::string &e
     pic.height = h;
     pic.pixels = img.pixels.data();
     pic.mask = img.mask.data();
-    if (zf_decode_image(f.get(), &pic) != 0) {
+    const int decoded = zf_decode_image(f.get(), &pic);
+    decoding.whole = decoded == 0;
+    decoding.failed_block = pic.failed_block;
+    decoding.failed_line = pic.failed_line;
+    decoding.pixel_limit = max_pixels;
+    if (decoded != 0) {
         const std::string why = std::string(zf_strerror(zf_errno));
         if (pic.blocks == 0 && pic.failed_line == 0) {
             error = "no block can be decoded: " + why;
@@ -75,6 +88,7 @@ bool read_zefa(const uint8_t *data, std::size_t size, Image &img, std::string &e
     } else {
         img.mask.clear(); // a sound file: what no block covers is background, as it always was
     }
+    decoding.known = true;
     return true;
 }
 
