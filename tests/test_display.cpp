@@ -111,21 +111,13 @@ TEST(Display, PauseWaitsForAKeyOnATerminal)
 TEST(Display, ErrorMessages)
 {
     zt::TempDir dir;
-    auto r = zt::run(kTool, {dir / "missing.ZF", "file"}, kUtf8);
-    EXPECT_EQ(r.err, "ファイルがありません\n");
     zt::write_file(dir / "text.ZF", "just some text, not an image file at all");
-    r = zt::run(kTool, {dir / "text.ZF", "3", "detail"}, kUtf8);
+    auto r = zt::run(kTool, {dir / "text.ZF", "3", "detail"}, kUtf8);
     EXPECT_EQ(r.err, "フォーマットが未知または不正です:detail\n");
     r = zt::run(kTool, {dir / "text.ZF", "3", ""}, kUtf8);
     EXPECT_EQ(r.err, "フォーマットが未知または不正です:\n");
     r = zt::run(kTool, {dir / "text.ZF", "3"}, kSjis);
     EXPECT_EQ(r.err, "\x83\x74\x83\x48\x81\x5b\x83\x7d\x83\x62\x83\x67\x82\xaa\x96\xa2\x92\x6d\x82\xdc"
                      "\x82\xbd\x82\xcd\x95\x73\x90\xb3\x82\xc5\x82\xb7\n");
-    // A file cut inside its comment is "ended too early".
-    const std::string cut = make_file(dir, "a comment long enough to cut");
-    auto bytes = zt::read_file(cut);
-    bytes.resize(124 + 10);
-    zt::write_file(cut, bytes);
-    r = zt::run(kTool, {cut, "file"}, kUtf8);
-    EXPECT_EQ(r.err, "ファイルはもうありません\n");
+    // (a missing file and one cut short: zfdec's tests, through the program)
 }

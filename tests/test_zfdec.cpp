@@ -145,8 +145,7 @@ TEST_F(Zfdec, OptionsStatusesAndMessages)
     // -q: the pixel ratio as the status, 255 when the file cannot be read
     EXPECT_EQ(zfdec({"-q", "img"}).status, 17);
     EXPECT_EQ(zfdec({"-Q1", "img"}).status, 100);
-    EXPECT_EQ(zfdec({"-q", "-i", "img"}).status, 0);
-    EXPECT_EQ(zfdec({"-q", "missing"}).status, 255);
+    EXPECT_EQ(zfdec({"-q", "-i", "img"}).status, 0); // 255 for a missing file: test_messages' English runs
     r = zfdec({"img", "-x"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(has(r.out, "ｵﾌﾟｼｮﾝ -x は間違った指定です\n"));
@@ -156,7 +155,6 @@ TEST_F(Zfdec, OptionsStatusesAndMessages)
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(has(r.out, "処理ﾌｧｲﾙ名を指定してください"));
     EXPECT_TRUE(has(zfdec({"-i", "img"}).out, "Color bit depth  : 15 bits (=32768 Colors)"));
-    EXPECT_EQ(zfdec({"img", std::string(300, 'n')}).status, 1);
 }
 
 // The input is never touched; an output that cannot be written, a device
