@@ -462,6 +462,7 @@ bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string 
     const int depth = lead.info.depth;
     const ValueMap map(depth, lead.palette, ZF_PALETTE_MAX);
     const PictureValues values(view, map, picture_is_direct(view, depth, lead.palette));
+    const bool rgb24 = depth == 24 && view.kind == Kind::rgb;
     std::vector<BlockSource> candidates;
     std::vector<std::size_t> which;
     for (std::size_t i = 0; i < sound.size(); ++i) {
@@ -478,7 +479,13 @@ bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string 
         b.y = static_cast<int>(rc.y);
         b.width = static_cast<int>(rc.w);
         b.height = static_cast<int>(rc.h);
-        b.fill = [&values, rc](int row, uint32_t *line) {
+        b.fill = [&values, &view, rgb24, rc](int row, uint32_t *line) {
+            if (rgb24) { // the common case, without a lookup per pixel
+                const uint8_t *p = &view.pixels[3 * static_cast<std::size_t>((rc.y + row) * view.width + rc.x)];
+                for (int c = 0; c < rc.w; ++c, p += 3)
+                    line[c] = uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+                return true;
+            }
             for (int c = 0; c < rc.w; ++c)
                 if (!values.value(static_cast<int>(rc.x) + c, static_cast<int>(rc.y) + row, line[c]))
                     return false;

@@ -121,10 +121,15 @@ void run_jobs(std::vector<Job> &jobs, const Options &options, unsigned threads, 
     std::atomic<std::size_t> next{0};
     std::mutex lock;
     std::condition_variable finished;
+    threads = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(pending.size())));
+    // Several files at once keep the cores busy: a second thread per file
+    // would only make them share the cores more finely, with more memory held.
+    Options each = options;
+    each.second_thread = threads == 1;
     const auto work = [&] {
         for (std::size_t i; (i = next++) < pending.size();) {
             Job &j = *pending[i];
-            j.result = convert_file(j.input, j.output, j.to, options); // each worker its own job
+            j.result = convert_file(j.input, j.output, j.to, each); // each worker its own job
             std::lock_guard<std::mutex> hold(lock);
             ++done;
             finished.notify_one();
@@ -132,7 +137,6 @@ void run_jobs(std::vector<Job> &jobs, const Options &options, unsigned threads, 
     };
     progress.update(done);
     std::vector<std::thread> pool;
-    threads = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(pending.size())));
     for (unsigned t = 0; t < threads; ++t)
         pool.emplace_back(work);
     std::unique_lock<std::mutex> hold(lock);

@@ -17,6 +17,8 @@
 #include <memory>
 #include <new>
 #include <numeric>
+#include <system_error>
+#include <thread>
 
 #ifndef ZEFA_VERSION
 #define ZEFA_VERSION "1"
@@ -112,6 +114,47 @@ bool verify_png(const Bytes &png, const Image &written, std::string &error)
     return same;
 }
 
+// The private chunk of one file, made on whichever thread runs it.
+struct ArchiveJob {
+    ArchiveJob(const Bytes &file, const Image &picture, const ZefaDecoding &decoding)
+        : file(file), picture(picture), decoding(decoding)
+    {
+    }
+    void run()
+    {
+        try {
+            // a picture without holes is its own PNG view
+            Image view_storage;
+            const Image &view = picture.mask.empty() ? picture : (view_storage = png_view(picture));
+            Archive a;
+            ok = make_archive(file, view, a, error, &decoding);
+            if (ok)
+                packed = pack_archive(a);
+        } catch (const std::bad_alloc &) {
+            ok = false;
+            error = "out of memory";
+        } catch (const std::exception &e) { // nothing may leave a thread
+            ok = false;
+            error = e.what();
+        }
+    }
+    const Bytes &file;
+    const Image &picture;
+    const ZefaDecoding &decoding;
+    bool ok = false;
+    std::string error;
+    Bytes packed;
+};
+
+struct Joiner {
+    std::thread &thread;
+    ~Joiner()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
 bool zefa_to_png(const Bytes &input, const Options &o, Outcome &out, std::string &error)
 {
     Image img;
@@ -127,25 +170,46 @@ bool zefa_to_png(const Bytes &input, const Options &o, Outcome &out, std::string
         }
         header_meta(f.get(), meta);
     }
-    const Image *written = &img;
-    Image square;
     if (o.square && meta.has_phys && meta.ppu_x != meta.ppu_y) {
+        Image square;
         if (!make_square(img, static_cast<int>(meta.ppu_y), static_cast<int>(meta.ppu_x), square, error))
             return false;
         meta.ppu_x = meta.ppu_y = 1;
-        written = &square;
-    } else {
-        Archive a;
-        // a picture without holes is its own PNG view
-        Image view_storage;
-        const Image &view = img.mask.empty() ? img : (view_storage = png_view(img));
-        if (!make_archive(input, view, a, error, &decoding))
+        if (!encode_png(square, meta, out.output, error))
             return false;
-        meta.archive = pack_archive(a);
+        return !o.verify || verify_png(out.output, square, error);
     }
-    if (!encode_png(*written, meta, out.output, error))
+    // The private chunk (re-coding blocks to see which the picture gives
+    // back) is made while libpng compresses the rows, and written after them.
+    ArchiveJob job(input, img, decoding);
+    std::thread helper;
+    if (o.second_thread && std::thread::hardware_concurrency() != 1) {
+        try {
+            helper = std::thread([&job] { job.run(); });
+        } catch (const std::system_error &) {
+        }
+    }
+    const Joiner joiner{helper};
+    if (!helper.joinable()) {
+        job.run();
+        if (!job.ok) {
+            error = job.error;
+            return false;
+        }
+    }
+    const LateChunk late = [&helper, &job](Bytes &data, std::string &why) {
+        if (helper.joinable())
+            helper.join();
+        if (!job.ok) {
+            why = job.error;
+            return false;
+        }
+        data = std::move(job.packed);
+        return true;
+    };
+    if (!encode_png(img, meta, out.output, error, late))
         return false;
-    return !o.verify || verify_png(out.output, *written, error);
+    return !o.verify || verify_png(out.output, img, error);
 }
 
 // ---- to ZEFA ---------------------------------------------------------------

@@ -35,6 +35,9 @@ struct Options {
     bool has_title = false, has_artist = false, has_comment = false;
     std::string title, artist, comment; // UTF-8, as given
     int ratio_x = 0, ratio_y = 0;  // 0: from the picture (its header, pHYs), else 1:1
+    bool second_thread = true;     // make the private chunk on a thread of its own
+                                   // while the image data compresses (a batch
+                                   // running several files at once needs none)
     // both
     bool verify = false;           // decode what was made and compare
     long long max_pixels = kMaxPixels; // the largest picture read

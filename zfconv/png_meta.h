@@ -7,6 +7,7 @@
 #include "image.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,9 +35,16 @@ struct PngMeta {
     const std::string *text(const std::string &key) const;
 };
 
+// The private chunk's data when it is made while the image data compresses
+// (on another thread): asked for after the image data, written before the
+// end.  False fails the PNG with the message it sets.
+using LateChunk = std::function<bool(Bytes &data, std::string &error)>;
+
 // A whole PNG in memory: palette, grey or RGB as the picture is, RGBA when
-// it has holes; `meta` adds its chunks.
-bool encode_png(const Image &img, const PngMeta &meta, Bytes &out, std::string &error);
+// it has holes; `meta` adds its chunks, `late` the private chunk.  The
+// private chunk follows the image data (PNG files zfconv wrote before
+// carried it before, and are read as well).
+bool encode_png(const Image &img, const PngMeta &meta, Bytes &out, std::string &error, const LateChunk &late = {});
 
 // A PNG with everything it carries: the pixels as read_png gives them, and
 // an alpha channel as img.mask (0 where a pixel is fully transparent; left

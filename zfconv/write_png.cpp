@@ -125,8 +125,9 @@ int zlib_level(const Image &img, const uint8_t *pixels, std::size_t stride, std:
 
 // Everything libpng may leave with a long jump happens here, on objects
 // that live outside this frame.
-bool encode(PngWrite &w, FILE *f, Bytes *sink, const Image &img, const PngMeta *meta, std::vector<png_color> &palette,
-            std::vector<png_bytep> &rows, std::vector<uint8_t> &rgba, std::string &error)
+bool encode(PngWrite &w, FILE *f, Bytes *sink, const Image &img, const PngMeta *meta, const LateChunk *late,
+            Bytes &late_data, std::vector<png_color> &palette, std::vector<png_bytep> &rows,
+            std::vector<uint8_t> &rgba, std::string &error)
 {
     if (setjmp(png_jmpbuf(w.png))) {
         error = w.message;
@@ -170,11 +171,24 @@ bool encode(PngWrite &w, FILE *f, Bytes *sink, const Image &img, const PngMeta *
     for (std::size_t y = 0; y < rows.size(); ++y)
         rows[y] = const_cast<png_bytep>(pixels + y * stride);
     png_write_image(w.png, rows.data());
+    if (late && *late) {
+        if (!(*late)(late_data, error))
+            return false;
+        if (!late_data.empty()) {
+            png_unknown_chunk chunk{};
+            std::memcpy(chunk.name, kArchiveChunk, 5);
+            chunk.data = late_data.data();
+            chunk.size = late_data.size();
+            chunk.location = PNG_AFTER_IDAT;
+            png_set_unknown_chunks(w.png, w.info, &chunk, 1);
+        }
+    }
     png_write_end(w.png, w.info);
     return true;
 }
 
-bool encode_any(FILE *f, Bytes *sink, const Image &img, const PngMeta *meta, std::string &error)
+bool encode_any(FILE *f, Bytes *sink, const Image &img, const PngMeta *meta, const LateChunk *late,
+                std::string &error)
 {
     PngWrite w;
     w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &w, on_error, on_warning);
@@ -187,19 +201,23 @@ bool encode_any(FILE *f, Bytes *sink, const Image &img, const PngMeta *meta, std
     std::vector<png_color> palette;
     std::vector<png_bytep> rows;
     std::vector<uint8_t> rgba;
-    const bool ok = encode(w, f, sink, img, meta, palette, rows, rgba, error);
+    Bytes late_data;
+    const bool ok = encode(w, f, sink, img, meta, late, late_data, palette, rows, rgba, error);
     png_destroy_write_struct(&w.png, &w.info);
     return ok;
 }
 
 } // namespace
 
-bool encode_png(FILE *f, const Image &img, std::string &error) { return encode_any(f, nullptr, img, nullptr, error); }
+bool encode_png(FILE *f, const Image &img, std::string &error)
+{
+    return encode_any(f, nullptr, img, nullptr, nullptr, error);
+}
 
-bool encode_png(const Image &img, const PngMeta &meta, Bytes &out, std::string &error)
+bool encode_png(const Image &img, const PngMeta &meta, Bytes &out, std::string &error, const LateChunk &late)
 {
     out.clear();
-    return encode_any(nullptr, &out, img, &meta, error);
+    return encode_any(nullptr, &out, img, &meta, &late, error);
 }
 
 bool write_png(const std::string &path, const Image &img, std::string &error)
