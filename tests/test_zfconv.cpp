@@ -433,6 +433,38 @@ TEST_F(ZfconvCli, ProgressLineOnlyOnATerminal)
     EXPECT_TRUE(has(to_tty.out, "standard output is a terminal"));
 }
 
+// One thread or four, every conversion is its own: the same bytes come out
+// (a batch worked one file at a time and one of several at once make their
+// PNG files in different ways).
+TEST_F(ZfconvCli, ThreadsDoNotChangeTheOutputs)
+{
+    std::vector<std::string> inputs;
+    for (int i = 0; i < 6; ++i) {
+        inputs.push_back("z" + std::to_string(i) + ".ZF");
+        zefa(inputs.back(), i);
+        inputs.push_back("p" + std::to_string(i) + ".png");
+        ASSERT_TRUE(write_png(dir / inputs.back(), test_picture(i % 2 ? Kind::rgb : Kind::palette, 30 + i, 20)));
+    }
+    for (const char *jobs : {"1", "4"}) {
+        std::vector<std::string> args = {"-j", jobs, "-d", std::string("j") + jobs, "--coding=optimizing"};
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        const auto r = conv(args);
+        ASSERT_EQ(r.status, 0) << jobs << r.err;
+    }
+    const auto names = names_in(dir / "j1");
+    ASSERT_EQ(names.size(), inputs.size());
+    EXPECT_EQ(names, names_in(dir / "j4"));
+    // a new ZEFA file takes the time it was written
+    const auto timeless = [&](const std::string &path) {
+        Bytes b = read_file(path);
+        if (starts_with(b, kZefa))
+            std::fill_n(b.begin() + ZF_H_TIME, 4, 0);
+        return b;
+    };
+    for (const std::string &name : names)
+        EXPECT_EQ(timeless(dir / ("j1/" + name)), timeless(dir / ("j4/" + name))) << name;
+}
+
 // A batch stopped by SIGTERM leaves complete outputs only: no temporary.
 TEST_F(ZfconvCli, ASignalLeavesNoTemporary)
 {
