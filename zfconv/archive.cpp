@@ -321,6 +321,24 @@ Image png_view(const Image &picture)
     return v;
 }
 
+Image rgb_view(const Image &picture)
+{
+    Image v;
+    v.width = picture.width;
+    v.height = picture.height;
+    v.kind = Kind::rgb;
+    v.mask = picture.mask;
+    const std::size_t n = static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height);
+    v.pixels.resize(3 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint32_t c = colour_at(picture, i);
+        v.pixels[3 * i] = static_cast<uint8_t>(c >> 16);
+        v.pixels[3 * i + 1] = static_cast<uint8_t>(c >> 8);
+        v.pixels[3 * i + 2] = static_cast<uint8_t>(c);
+    }
+    return v;
+}
+
 Digest pixel_digest(const Image &view)
 {
     sha256_ctx ctx;
@@ -525,6 +543,10 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
     const PictureValues values(pic, map, picture_is_direct(pic, depth, lead.palette));
     const long long W = pic.width, H = pic.height;
     out.pixels_match = pixel_digest(pic) == a.pixel_digest;
+    // An RGB picture of few colours is written as a palette PNG, its digest
+    // taken over the RGB picture.
+    if (!out.pixels_match && pic.kind == Kind::palette)
+        out.pixels_match = pixel_digest(rgb_view(pic)) == a.pixel_digest;
 
     std::array<char, 4> override_tag{};
     const bool override = !options.coding.empty();

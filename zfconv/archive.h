@@ -10,7 +10,8 @@
 //                              4: the block walk reached the end marker
 //   u64 size, 32 bytes         the file's size and SHA-256
 //   32 bytes                   SHA-256 of the picture as the PNG reads back
-//                              (pixel_digest)
+//                              (pixel_digest; of its RGB form when the PNG
+//                              holds RGB colours as a palette)
 //   u32 n, n bytes             the file up to its first block: prefix,
 //                              header, palette, comment
 //   u32 blocks, then per block in file order:
@@ -70,7 +71,11 @@ Digest sha256(const uint8_t *data, std::size_t size);
 
 // The picture as its PNG reads back (a picture with holes is RGBA: its
 // palette indices become colours), which the digests and rebuilds see.
+// An RGB picture of at most 256 colours is written as a palette PNG, but
+// its view and digest stay RGB: a palette picture read back whose own
+// digest differs is compared as rgb_view too.
 Image png_view(const Image &picture);
+Image rgb_view(const Image &picture);
 Digest pixel_digest(const Image &view);
 
 // What of a ZEFA file its picture (`view`, png_view of what read_zefa

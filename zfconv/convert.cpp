@@ -170,6 +170,9 @@ bool zefa_to_png(const Bytes &input, const Options &o, Outcome &out, std::string
         }
         header_meta(f.get(), meta);
     }
+    // as pnmtopng does, and smaller: a ZEFA file of 15 or 24 bits is often
+    // pixel art of a few colours
+    meta.few_colours_as_palette = true;
     if (o.square && meta.has_phys && meta.ppu_x != meta.ppu_y) {
         Image square;
         if (!make_square(img, static_cast<int>(meta.ppu_y), static_cast<int>(meta.ppu_x), square, error))
