@@ -116,8 +116,8 @@ bool verify_png(const Bytes &png, const Image &written, std::string &error)
 
 // The private chunk of one file, made on whichever thread runs it.
 struct ArchiveJob {
-    ArchiveJob(const Bytes &file, const Image &picture, const ZefaDecoding &decoding)
-        : file(file), picture(picture), decoding(decoding)
+    ArchiveJob(const Bytes &file_, const Image &picture_, const ZefaDecoding &decoding_)
+        : file(file_), picture(picture_), decoding(decoding_)
     {
     }
     void run()
@@ -210,7 +210,7 @@ bool zefa_to_png(const Bytes &input, const Options &o, Outcome &out, std::string
         data = std::move(job.packed);
         return true;
     };
-    if (!encode_png(img, meta, out.output, error, late))
+    if (!encode_png(img, meta, out.output, error, late, o.second_thread ? 2 : 1))
         return false;
     return !o.verify || verify_png(out.output, img, error);
 }

@@ -46,7 +46,10 @@ using LateChunk = std::function<bool(Bytes &data, std::string &error)>;
 // it has holes; `meta` adds its chunks, `late` the private chunk.  The
 // private chunk follows the image data (PNG files zfconv wrote before
 // carried it before, and are read as well).
-bool encode_png(const Image &img, const PngMeta &meta, Bytes &out, std::string &error, const LateChunk &late = {});
+// The image data is compressed in two halves, at once when `threads` > 1;
+// the file is the same either way.
+bool encode_png(const Image &img, const PngMeta &meta, Bytes &out, std::string &error, const LateChunk &late = {},
+                unsigned threads = 1);
 
 // A PNG with everything it carries: the pixels as read_png gives them, and
 // an alpha channel as img.mask (0 where a pixel is fully transparent; left

@@ -59,13 +59,24 @@ bool read_zefa(const uint8_t *data, std::size_t size, Image &img, std::string &e
         return false;
     }
     zf_set_pixel_limit(f.get(), max_pixels);
-    img.mask.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
     zf_picture pic{};
     pic.width = w;
     pic.height = h;
     pic.pixels = img.pixels.data();
-    pic.mask = img.mask.data();
-    const int decoded = zf_decode_image(f.get(), &pic);
+    // Without a mask first: a sound file needs none.  A damaged one is
+    // decoded once more with it, drawing the same pixels again.
+    int decoded = zf_decode_image(f.get(), &pic);
+    if (decoded != 0) {
+        f.reset(zf_open_memory(data, size));
+        if (!f) {
+            error = "not a readable ZEFA file: " + std::string(zf_strerror(zf_errno));
+            return false;
+        }
+        zf_set_pixel_limit(f.get(), max_pixels);
+        img.mask.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
+        pic.mask = img.mask.data();
+        decoded = zf_decode_image(f.get(), &pic);
+    }
     decoding.whole = decoded == 0;
     decoding.failed_block = pic.failed_block;
     decoding.failed_line = pic.failed_line;
@@ -85,9 +96,8 @@ bool read_zefa(const uint8_t *data, std::size_t size, Image &img, std::string &e
     } else if (pic.blocks == 0) {
         error = "the ZEFA file holds no block this program can decode";
         return false;
-    } else {
-        img.mask.clear(); // a sound file: what no block covers is background, as it always was
     }
+    // a sound file has no mask: what no block covers is background, as it always was
     decoding.known = true;
     return true;
 }
