@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <numeric>
 #include <system_error>
 #include <thread>
@@ -367,7 +369,8 @@ void compress_rows(const uint8_t *pixels, std::size_t stride, std::size_t bpp, u
 // as the PNG holds them (packed below 8 bits), `bpp` the bytes a pixel
 // takes (1 below 8 bits).
 bool image_data(const uint8_t *pixels, std::size_t stride, std::size_t width, std::size_t height, std::size_t bpp,
-                bool filtered, int level, int mem_level, unsigned threads, Bytes &idat, std::string &error)
+                bool filtered, int level, int mem_level, unsigned threads, const Offer *offer, Bytes &idat,
+                std::string &error)
 {
     unsigned filters = filtered ? kNone | kSub | kUp | kAvg | kPaeth : kNone;
     if (height == 1) // as libpng: no filter of the row above for one row
@@ -388,7 +391,46 @@ bool image_data(const uint8_t *pixels, std::size_t stride, std::size_t width, st
         compress_rows(pixels, stride, bpp, filters, level, mem_level, strategy, split - lead, split, height, true,
                       second);
     };
-    if (split < height) {
+    if (split < height && offer && *offer) {
+        // the second half waits for the other thread to be free; if this
+        // one is first, it takes the half back
+        struct Claim {
+            std::mutex lock;
+            std::condition_variable finished;
+            bool claimed = false, done = false;
+        };
+        const auto claim = std::make_shared<Claim>();
+        bool offered = true;
+        try {
+            (*offer)([claim, &make_second] {
+                {
+                    std::lock_guard<std::mutex> hold(claim->lock);
+                    if (claim->claimed)
+                        return;
+                    claim->claimed = true;
+                }
+                make_second();
+                {
+                    std::lock_guard<std::mutex> hold(claim->lock);
+                    claim->done = true;
+                }
+                claim->finished.notify_all();
+            });
+        } catch (const std::exception &) {
+            offered = false;
+        }
+        make_first(); // catches everything
+        bool mine = !offered;
+        {
+            std::unique_lock<std::mutex> hold(claim->lock);
+            if (!claim->claimed)
+                claim->claimed = mine = true;
+            else if (!mine)
+                claim->finished.wait(hold, [&claim] { return claim->done; });
+        }
+        if (mine)
+            make_second();
+    } else if (split < height) {
         std::thread helper;
         if (threads > 1) {
             try {
@@ -443,7 +485,7 @@ Bytes pack_rows(const uint8_t *pixels, std::size_t width, std::size_t height, in
 // Everything libpng may leave with a long jump happens here, on objects
 // that live outside this frame.
 bool encode(PngWrite &w, FILE *f, Bytes *sink, const Image &img, const PngMeta *meta, const LateChunk *late,
-            unsigned threads, Bytes &late_data, std::vector<png_color> &palette, std::vector<png_bytep> &rows,
+            unsigned threads, const Offer *offer, Bytes &late_data, std::vector<png_color> &palette, std::vector<png_bytep> &rows,
             std::vector<uint8_t> &rgba, Bytes &idat, std::string &error)
 {
     if (setjmp(png_jmpbuf(w.png))) {
@@ -506,7 +548,7 @@ bool encode(PngWrite &w, FILE *f, Bytes *sink, const Image &img, const PngMeta *
         }
         const std::size_t bpp = bits < 8 ? 1 : stride / width;
         if (!image_data(pixels, stride, width, height, bpp, type != PNG_COLOR_TYPE_PALETTE, effort.level,
-                        effort.mem_level, threads, idat, error))
+                        effort.mem_level, threads, offer, idat, error))
             return false;
         constexpr std::size_t kIdat = 256 * 1024;
         for (std::size_t at = 0; at < idat.size(); at += kIdat)
@@ -545,7 +587,7 @@ bool encode(PngWrite &w, FILE *f, Bytes *sink, const Image &img, const PngMeta *
 }
 
 bool encode_any(FILE *f, Bytes *sink, const Image &img, const PngMeta *meta, const LateChunk *late, unsigned threads,
-                std::string &error)
+                const Offer *offer, std::string &error)
 {
     PngWrite w;
     w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &w, on_error, on_warning);
@@ -559,7 +601,7 @@ bool encode_any(FILE *f, Bytes *sink, const Image &img, const PngMeta *meta, con
     std::vector<png_bytep> rows;
     std::vector<uint8_t> rgba;
     Bytes late_data, idat;
-    const bool ok = encode(w, f, sink, img, meta, late, threads, late_data, palette, rows, rgba, idat, error);
+    const bool ok = encode(w, f, sink, img, meta, late, threads, offer, late_data, palette, rows, rgba, idat, error);
     png_destroy_write_struct(&w.png, &w.info);
     return ok;
 }
@@ -568,14 +610,14 @@ bool encode_any(FILE *f, Bytes *sink, const Image &img, const PngMeta *meta, con
 
 bool encode_png(FILE *f, const Image &img, std::string &error)
 {
-    return encode_any(f, nullptr, img, nullptr, nullptr, 1, error);
+    return encode_any(f, nullptr, img, nullptr, nullptr, 1, nullptr, error);
 }
 
 bool encode_png(const Image &img, const PngMeta &meta, Bytes &out, std::string &error, const LateChunk &late,
-                unsigned threads)
+                unsigned threads, const Offer &offer)
 {
     out.clear();
-    return encode_any(nullptr, &out, img, &meta, &late, threads, error);
+    return encode_any(nullptr, &out, img, &meta, &late, threads, &offer, error);
 }
 
 bool write_png(const std::string &path, const Image &img, std::string &error)
