@@ -226,18 +226,61 @@ int index_bits(std::size_t entries) { return entries <= 2 ? 1 : entries <= 4 ? 2
 // zlib stream and hardly larger.  The halves are fixed by the picture, not
 // by the threads: the file is the same either way.
 
-// |v| of a filtered byte read as signed, as libpng sums it.
-inline unsigned weight(uint8_t v) { return v < 128 ? v : 256u - v; }
-
 enum : unsigned { kNone = 1, kSub = 2, kUp = 4, kAvg = 8, kPaeth = 16 };
 
-// Rows [y0, y1) of `pixels` filtered into `out`, each led by its filter type.
+// The sum of |v| over bytes read as signed, as libpng weighs a filtered row.
+std::size_t weight(const uint8_t *v, std::size_t n)
+{
+    std::size_t s = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        s += static_cast<unsigned>(std::abs(static_cast<int>(static_cast<int8_t>(v[i]))));
+    return s;
+}
+
+// One row (`x`, the row above `b`) through each filter; loops without
+// branches, which the compiler runs many bytes at a time.
+void sub_row(const uint8_t *x, std::size_t n, std::size_t bpp, uint8_t *o)
+{
+    for (std::size_t i = 0; i < bpp; ++i)
+        o[i] = x[i];
+    for (std::size_t i = bpp; i < n; ++i)
+        o[i] = static_cast<uint8_t>(x[i] - x[i - bpp]);
+}
+void up_row(const uint8_t *x, const uint8_t *b, std::size_t n, uint8_t *o)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        o[i] = static_cast<uint8_t>(x[i] - b[i]);
+}
+void avg_row(const uint8_t *x, const uint8_t *b, std::size_t n, std::size_t bpp, uint8_t *o)
+{
+    for (std::size_t i = 0; i < bpp; ++i)
+        o[i] = static_cast<uint8_t>(x[i] - (b[i] >> 1));
+    for (std::size_t i = bpp; i < n; ++i)
+        o[i] = static_cast<uint8_t>(x[i] - ((unsigned{x[i - bpp]} + b[i]) >> 1));
+}
+void paeth_row(const uint8_t *x, const uint8_t *b, std::size_t n, std::size_t bpp, uint8_t *o)
+{
+    for (std::size_t i = 0; i < bpp; ++i)
+        o[i] = static_cast<uint8_t>(x[i] - b[i]);
+    for (std::size_t i = bpp; i < n; ++i) {
+        const int16_t a = x[i - bpp], u = b[i], c = b[i - bpp];
+        const int16_t p = static_cast<int16_t>(u - c), q = static_cast<int16_t>(a - c);
+        const int16_t pa = static_cast<int16_t>(p < 0 ? -p : p), pb = static_cast<int16_t>(q < 0 ? -q : q);
+        const int16_t r = static_cast<int16_t>(p + q), pc = static_cast<int16_t>(r < 0 ? -r : r);
+        const int16_t near_bc = pb <= pc ? u : c;
+        const int16_t pred = (pa <= pb) & (pa <= pc) ? a : near_bc;
+        o[i] = static_cast<uint8_t>(x[i] - pred);
+    }
+}
+
+// Rows [y0, y1) of `pixels` filtered into `out`, each led by its filter
+// type: libpng's choice, the smallest weight, the first of equal ones.
 void filter_rows(const uint8_t *pixels, std::size_t stride, std::size_t bpp, unsigned filters, std::size_t y0,
                  std::size_t y1, Bytes &out)
 {
     out.resize((y1 - y0) * (stride + 1));
     std::vector<uint8_t> zero(stride, 0), t(4 * stride);
-    uint8_t *sub = t.data(), *up = sub + stride, *avg = up + stride, *paeth = avg + stride;
+    uint8_t *rows[4] = {t.data(), t.data() + stride, t.data() + 2 * stride, t.data() + 3 * stride};
     for (std::size_t y = y0; y < y1; ++y) {
         const uint8_t *x = pixels + y * stride, *b = y > 0 ? x - stride : zero.data();
         uint8_t *o = &out[(y - y0) * (stride + 1)];
@@ -249,52 +292,28 @@ void filter_rows(const uint8_t *pixels, std::size_t stride, std::size_t bpp, uns
         std::size_t best_sum = SIZE_MAX;
         int best = 0;
         const uint8_t *best_row = x;
-        if (filters & kNone) {
-            std::size_t s = 0;
-            for (std::size_t i = 0; i < stride; ++i)
-                s += weight(x[i]);
-            best_sum = s;
-        }
-        if (filters & kSub) {
-            std::size_t s = 0;
-            for (std::size_t i = 0; i < stride; ++i) {
-                sub[i] = static_cast<uint8_t>(x[i] - (i >= bpp ? x[i - bpp] : 0));
-                s += weight(sub[i]);
-            }
+        if (filters & kNone)
+            best_sum = weight(x, stride);
+        const auto consider = [&](int type, const uint8_t *row) {
+            const std::size_t s = weight(row, stride);
             if (s < best_sum)
-                best_sum = s, best = 1, best_row = sub;
+                best_sum = s, best = type, best_row = row;
+        };
+        if (filters & kSub) {
+            sub_row(x, stride, bpp, rows[0]);
+            consider(1, rows[0]);
         }
         if (filters & kUp) {
-            std::size_t s = 0;
-            for (std::size_t i = 0; i < stride; ++i) {
-                up[i] = static_cast<uint8_t>(x[i] - b[i]);
-                s += weight(up[i]);
-            }
-            if (s < best_sum)
-                best_sum = s, best = 2, best_row = up;
+            up_row(x, b, stride, rows[1]);
+            consider(2, rows[1]);
         }
         if (filters & kAvg) {
-            std::size_t s = 0;
-            for (std::size_t i = 0; i < stride; ++i) {
-                const unsigned a = i >= bpp ? x[i - bpp] : 0;
-                avg[i] = static_cast<uint8_t>(x[i] - ((a + b[i]) >> 1));
-                s += weight(avg[i]);
-            }
-            if (s < best_sum)
-                best_sum = s, best = 3, best_row = avg;
+            avg_row(x, b, stride, bpp, rows[2]);
+            consider(3, rows[2]);
         }
         if (filters & kPaeth) {
-            std::size_t s = 0;
-            for (std::size_t i = 0; i < stride; ++i) {
-                const int a = i >= bpp ? x[i - bpp] : 0, c = i >= bpp ? b[i - bpp] : 0, u = b[i];
-                const int p = u - c, q = a - c;
-                const int pa = std::abs(p), pb = std::abs(q), pc = std::abs(p + q);
-                const int pred = pa <= pb && pa <= pc ? a : pb <= pc ? u : c;
-                paeth[i] = static_cast<uint8_t>(x[i] - pred);
-                s += weight(paeth[i]);
-            }
-            if (s < best_sum)
-                best_sum = s, best = 4, best_row = paeth;
+            paeth_row(x, b, stride, bpp, rows[3]);
+            consider(4, rows[3]);
         }
         o[0] = static_cast<uint8_t>(best);
         std::memcpy(o + 1, best_row, stride);
