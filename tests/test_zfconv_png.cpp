@@ -9,10 +9,8 @@
 #include "harness.h"
 #include "png_meta.h"
 #include "readers.h"
-#include "sha256.h"
 
 #include <gtest/gtest.h>
-#include <nettle/sha2.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -252,28 +250,4 @@ TEST_F(PngOutput, ChunkFromTheDecodingIsTheChunkFromDecodingAgain)
     }
     EXPECT_GT(drawn, 100);
     EXPECT_GT(partly, 20);
-}
-
-// The digests the chunk holds are SHA-256 whichever code makes them (the
-// processor's instructions where there are any): every length around the
-// block size, in one piece and in uneven pieces.
-TEST(Sha256, AsNettleMakesIt)
-{
-    std::mt19937 rng(1);
-    Bytes data(70000);
-    for (uint8_t &b : data)
-        b = uint8_t(rng());
-    for (std::size_t n : {0, 1, 55, 56, 63, 64, 65, 119, 120, 127, 128, 129, 1000, 70000}) {
-        sha256_ctx ctx;
-        sha256_init(&ctx);
-        sha256_update(&ctx, n, data.data());
-        std::array<uint8_t, 32> want{};
-        sha256_digest(&ctx, 32, want.data());
-        zfconv::Sha256 whole, pieces;
-        whole.update(data.data(), n);
-        for (std::size_t at = 0, step = 1; at < n; at += step, step = step * 3 % 97 + 1)
-            pieces.update(data.data() + at, std::min(step, n - at));
-        EXPECT_EQ(whole.digest(), want) << n;
-        EXPECT_EQ(pieces.digest(), want) << n;
-    }
 }

@@ -1,11 +1,11 @@
 #include "archive.h"
 
-#include "sha256.h"
 #include "sjis_text.h"
 #include "zefa_build.h"
 
 #include "zefa.h"
 
+#include <nettle/sha2.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -290,9 +290,12 @@ bool unpack_archive(const Bytes &data, Archive &a, std::string &error)
 
 Digest sha256(const uint8_t *data, std::size_t size)
 {
-    Sha256 h;
-    h.update(data, size);
-    return h.digest();
+    sha256_ctx ctx;
+    sha256_init(&ctx);
+    sha256_update(&ctx, size, data);
+    Digest d{};
+    sha256_digest(&ctx, d.size(), d.data());
+    return d;
 }
 
 Image png_view(const Image &picture)
@@ -338,23 +341,26 @@ Image rgb_view(const Image &picture)
 
 Digest pixel_digest(const Image &view)
 {
-    Sha256 h;
+    sha256_ctx ctx;
+    sha256_init(&ctx);
     uint8_t head[9];
     put_u32(head, static_cast<uint32_t>(view.width));
     put_u32(head + 4, static_cast<uint32_t>(view.height));
     head[8] = static_cast<uint8_t>(view.kind);
-    h.update(head, sizeof head);
-    h.update(view.pixels.data(), view.pixels.size());
+    sha256_update(&ctx, sizeof head, head);
+    sha256_update(&ctx, view.pixels.size(), view.pixels.data());
     if (view.kind == Kind::palette) // a changed palette is a change
-        h.update(view.palette.data(), view.palette.size());
+        sha256_update(&ctx, view.palette.size(), view.palette.data());
     // a mask without holes reads back as none
     if (view.has_holes()) {
         std::vector<uint8_t> bits(view.mask.size());
         for (std::size_t i = 0; i < bits.size(); ++i)
             bits[i] = view.mask[i] ? 1 : 0;
-        h.update(bits.data(), bits.size());
+        sha256_update(&ctx, bits.size(), bits.data());
     }
-    return h.digest();
+    Digest d{};
+    sha256_digest(&ctx, d.size(), d.data());
+    return d;
 }
 
 // ---- making ---------------------------------------------------------------

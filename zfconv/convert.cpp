@@ -12,13 +12,9 @@
 #include "zefa.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <ctime>
-#include <deque>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <numeric>
 #include <system_error>
@@ -150,55 +146,10 @@ struct ArchiveJob {
     Bytes packed;
 };
 
-// The second thread: the private chunk first, then whatever work is
-// offered to it, until closed.
-class Spare {
-public:
-    void offer(std::function<void()> task)
-    {
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            tasks_.push_back(std::move(task));
-        }
-        wake_.notify_all();
-    }
-    void serve()
-    {
-        for (;;) {
-            std::function<void()> task;
-            {
-                std::unique_lock<std::mutex> hold(lock_);
-                wake_.wait(hold, [this] { return closed_ || !tasks_.empty(); });
-                if (tasks_.empty())
-                    return;
-                task = std::move(tasks_.front());
-                tasks_.pop_front();
-            }
-            task(); // tasks catch what they throw
-        }
-    }
-    void close()
-    {
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            closed_ = true;
-        }
-        wake_.notify_all();
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> tasks_;
-    bool closed_ = false;
-};
-
 struct Joiner {
     std::thread &thread;
-    Spare &spare;
     ~Joiner()
     {
-        spare.close();
         if (thread.joinable())
             thread.join();
     }
@@ -233,42 +184,25 @@ bool zefa_to_png(const Bytes &input, const Options &o, Outcome &out, std::string
     }
     // The private chunk (re-coding blocks to see which the picture gives
     // back) is made while libpng compresses the rows, and written after them.
-    // Then that thread takes the second half of the image data if it is
-    // free before this one, which compresses the first, is.
     ArchiveJob job(input, img, decoding);
-    Spare spare;
-    std::mutex job_lock;
-    std::condition_variable job_done;
-    bool finished = false;
     std::thread helper;
     if (o.second_thread && std::thread::hardware_concurrency() != 1) {
         try {
-            helper = std::thread([&] {
-                job.run();
-                {
-                    std::lock_guard<std::mutex> hold(job_lock);
-                    finished = true;
-                }
-                job_done.notify_all();
-                spare.serve();
-            });
+            helper = std::thread([&job] { job.run(); });
         } catch (const std::system_error &) {
         }
     }
-    const Joiner joiner{helper, spare};
+    const Joiner joiner{helper};
     if (!helper.joinable()) {
         job.run();
         if (!job.ok) {
             error = job.error;
             return false;
         }
-        finished = true;
     }
-    const LateChunk late = [&](Bytes &data, std::string &why) {
-        {
-            std::unique_lock<std::mutex> hold(job_lock);
-            job_done.wait(hold, [&finished] { return finished; });
-        }
+    const LateChunk late = [&helper, &job](Bytes &data, std::string &why) {
+        if (helper.joinable())
+            helper.join();
         if (!job.ok) {
             why = job.error;
             return false;
@@ -276,10 +210,7 @@ bool zefa_to_png(const Bytes &input, const Options &o, Outcome &out, std::string
         data = std::move(job.packed);
         return true;
     };
-    Offer offer;
-    if (helper.joinable())
-        offer = [&spare](std::function<void()> task) { spare.offer(std::move(task)); };
-    if (!encode_png(img, meta, out.output, error, late, 1, offer))
+    if (!encode_png(img, meta, out.output, error, late))
         return false;
     return !o.verify || verify_png(out.output, img, error);
 }

@@ -46,16 +46,7 @@ using LateChunk = std::function<bool(Bytes &data, std::string &error)>;
 // it has holes; `meta` adds its chunks, `late` the private chunk.  The
 // private chunk follows the image data (PNG files zfconv wrote before
 // carried it before, and are read as well).
-// Work handed to another thread that runs it once it is free (zfconv's
-// second thread, after the private chunk), or never: the task itself
-// tells whether the caller took it back meanwhile.
-using Offer = std::function<void(std::function<void()> task)>;
-
-// The image data is compressed in two halves: the second on a thread of
-// its own when `threads` > 1, or offered to `offer`'s thread; the file is
-// the same either way.
-bool encode_png(const Image &img, const PngMeta &meta, Bytes &out, std::string &error, const LateChunk &late = {},
-                unsigned threads = 1, const Offer &offer = {});
+bool encode_png(const Image &img, const PngMeta &meta, Bytes &out, std::string &error, const LateChunk &late = {});
 
 // A PNG with everything it carries: the pixels as read_png gives them, and
 // an alpha channel as img.mask (0 where a pixel is fully transparent; left
