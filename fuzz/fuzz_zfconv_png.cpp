@@ -1,7 +1,10 @@
 // Any bytes as a ZEFA file through zfconv's PNG path, and back: what
-// zfconv turns into a PNG must come back from that PNG byte for byte.
+// zfconv turns into a PNG must come back from that PNG byte for byte.  The
+// private chunk made from what decoding the picture learnt must be the one
+// decoding every block again gives.
 #include "support.h"
 
+#include "archive.h"
 #include "convert.h"
 #include "readers.h"
 #include "zefa.h"
@@ -50,6 +53,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (png.output.size() < 8 || !zfconv::convert(png.output, "fuzz.png", zfconv::Target::zefa, options, back, error))
         __builtin_trap();
     if (!back.exact || back.output != input)
+        __builtin_trap();
+    zfconv::Image img;
+    zfconv::ZefaDecoding decoding;
+    std::string damage;
+    if (!zfconv::read_zefa(data, size, img, error, damage, decoding, zfuzz::kPixelLimit))
+        __builtin_trap(); // it made a PNG of this file
+    const zfconv::Image view = zfconv::png_view(img);
+    zfconv::Archive told, again;
+    if (!zfconv::make_archive(input, view, told, error, &decoding) || !zfconv::make_archive(input, view, again, error) ||
+        zfconv::pack_archive(told) != zfconv::pack_archive(again))
         __builtin_trap();
     return 0;
 }

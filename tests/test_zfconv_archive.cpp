@@ -1,8 +1,10 @@
 // zfconv's archive conversions: the header's texts, time and pixel shape
 // read back with libpng, edited pixels under the original header, a
 // damaged file given back as it was, foreign PNGs, square pixels and
-// --verify.  That any ZEFA file comes back from its PNG byte for byte is
+// --verify; few colours as a palette PNG, the private chunk after the
+// image data or (as earlier versions wrote it) before.  That any ZEFA file comes back from its PNG byte for byte is
 // fuzz_zfconv_png's property, replayed over its kept inputs.
+#include "archive.h"
 #include "codec_run.h"
 #include "convert.h"
 #include "harness.h"
@@ -13,9 +15,13 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <random>
+#include <set>
 
 namespace {
 
@@ -110,6 +116,53 @@ zt::Bytes write_png(const Picture &img, const zfconv::PngMeta &meta)
     std::string error;
     EXPECT_TRUE(zfconv::encode_png(img, meta, out, error)) << error;
     return out;
+}
+
+// The chunks of a PNG: type, where each starts (its length field), and
+// its size with length, type and CRC.
+struct Chunk {
+    std::string type;
+    std::size_t at, size;
+};
+std::vector<Chunk> chunks(const zt::Bytes &png)
+{
+    std::vector<Chunk> out;
+    for (std::size_t at = 8; at + 12 <= png.size(); at += out.back().size)
+        out.push_back(Chunk{std::string(png.begin() + long(at + 4), png.begin() + long(at + 8)), at, u32(&png[at]) + 12});
+    return out;
+}
+Chunk chunk(const zt::Bytes &png, const std::string &type)
+{
+    for (const Chunk &c : chunks(png))
+        if (c.type == type)
+            return c;
+    return Chunk{"", png.size(), 0};
+}
+
+// The private chunk moved before the image data, where earlier versions
+// wrote it (its CRC covers only its type and data).
+zt::Bytes chunk_before_image_data(const zt::Bytes &png)
+{
+    const Chunk zf = chunk(png, "zfAc"), idat = chunk(png, "IDAT");
+    EXPECT_GT(zf.at, idat.at);
+    zt::Bytes out(png.begin(), png.begin() + long(idat.at));
+    out.insert(out.end(), png.begin() + long(zf.at), png.begin() + long(zf.at + zf.size));
+    out.insert(out.end(), png.begin() + long(idat.at), png.begin() + long(zf.at));
+    out.insert(out.end(), png.begin() + long(zf.at + zf.size), png.end());
+    return out;
+}
+
+// Whether a PNG shows, by its chunk's digest, the picture it was made of.
+bool unchanged(const zt::Bytes &png)
+{
+    zfconv::PngMeta meta;
+    const Picture pic = read_png(png, meta);
+    zfconv::Archive a;
+    zfconv::Restored r;
+    std::string error;
+    EXPECT_TRUE(zfconv::unpack_archive(meta.archive, a, error)) << error;
+    EXPECT_TRUE(zfconv::restore_archive(a, pic, Options{}, r, error)) << error;
+    return r.pixels_match;
 }
 
 class Archive : public ::testing::Test {
@@ -371,4 +424,76 @@ TEST_F(Archive, ChunkLongerThanTheFileIsRefusedCheaply)
                            zt::RunOptions{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("claims more than the file holds"), std::string::npos) << r.err;
+}
+
+// As pnmtopng: at most 256 colours of 15 or 24 bits make a palette PNG of
+// 1, 2, 4 or 8 bits; more stay RGB.  Each gives its file back byte for byte.
+TEST_F(Archive, FewColoursMakeAPalettePng)
+{
+    std::mt19937 rng(7);
+    for (auto [depth, colours] : {std::pair{24, 2}, {24, 4}, {15, 12}, {24, 200}, {24, 0}}) {
+        const zt::Image lines = colours ? zt::random_image(rng, depth, 40, 30, colours) : zt::pattern(depth, 40, 30, 1);
+        std::set<uint32_t> distinct;
+        for (const auto &l : lines)
+            distinct.insert(l.begin(), l.end());
+        const std::size_t n = distinct.size();
+        const zt::Bytes file = zefa(dir, depth, {{0, 0, "ZFSF", lines}});
+        const zt::Bytes png = convert(file, Target::png);
+        ASSERT_GE(png.size(), 26u);
+        if (colours) {
+            ASSERT_LE(n, 256u);
+            EXPECT_EQ(png[25], 3) << n << " colours"; // palette
+            EXPECT_EQ(png[24], n <= 2 ? 1 : n <= 4 ? 2 : n <= 16 ? 4 : 8) << n << " colours";
+            EXPECT_EQ(chunk(png, "PLTE").size, 12 + 3 * n);
+        } else {
+            ASSERT_GT(n, 256u);
+            EXPECT_EQ(png[25], 2); // RGB
+        }
+        EXPECT_TRUE(unchanged(png)) << n << " colours";
+        Outcome back;
+        EXPECT_EQ(convert(png, Target::zefa, {}, &back), file);
+        EXPECT_TRUE(back.exact) << n << " colours";
+    }
+}
+
+// The chunk follows the image data.  Before it, as earlier versions wrote
+// it, it is read all the same, and so is the RGB PNG they wrote of a
+// picture of few colours (its digest taken over RGB).
+TEST_F(Archive, ChunkAfterTheImageDataAndBefore)
+{
+    std::mt19937 rng(3);
+    const zt::Bytes file = zefa(dir, 24, {{0, 0, "ZFSS", zt::random_image(rng, 24, 32, 20, 9)}});
+    const zt::Bytes png = convert(file, Target::png);
+    const std::vector<Chunk> cs = chunks(png);
+    ASSERT_GE(cs.size(), 3u);
+    EXPECT_EQ(cs[cs.size() - 2].type, "zfAc");
+    EXPECT_EQ(convert(chunk_before_image_data(png), Target::zefa), file);
+
+    zfconv::PngMeta meta;
+    const Picture pic = read_png(png, meta);
+    ASSERT_EQ(pic.kind, zfconv::Kind::palette);
+    meta.few_colours_as_palette = false;
+    const zt::Bytes rgb = write_png(zfconv::rgb_view(pic), meta);
+    ASSERT_EQ(rgb[25], 2);
+    EXPECT_TRUE(unchanged(rgb));
+    Outcome back;
+    EXPECT_EQ(convert(chunk_before_image_data(rgb), Target::zefa, {}, &back), file);
+    EXPECT_TRUE(back.exact);
+}
+
+// A palette entry changed in the PNG (its CRC mended) is a changed picture.
+TEST_F(Archive, EditedPaletteIsAChange)
+{
+    std::mt19937 rng(5);
+    const zt::Bytes file = zefa(dir, 24, {{0, 0, "ZFSF", zt::random_image(rng, 24, 24, 16, 6)}});
+    zt::Bytes png = convert(file, Target::png);
+    const Chunk plte = chunk(png, "PLTE");
+    png[plte.at + 8] ^= 0x80; // entry 0's red
+    const uLong crc = crc32(0, &png[plte.at + 4], uInt(plte.size - 8));
+    for (int k = 0; k < 4; ++k)
+        png[plte.at + plte.size - 4 + std::size_t(k)] = uint8_t(crc >> (24 - 8 * k));
+    EXPECT_FALSE(unchanged(png));
+    Outcome back;
+    EXPECT_NE(convert(png, Target::zefa, {}, &back), file);
+    EXPECT_FALSE(back.exact);
 }
