@@ -27,12 +27,21 @@ sanitize: deps
 	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
-# The library's calls from many threads at once under ThreadSanitizer.
+# The library's calls from many threads at once under ThreadSanitizer, and
+# zfconv's threads: a ZEFA file to PNG (its private chunk on a second
+# thread) alone and in a batch of two jobs.
 TSAN_BUILD ?= build-tsan
+TSAN_ENV := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 tsan: deps
 	@cmake -S . -B $(TSAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DZEFA_TSAN=ON -DZEFA_BENCH=OFF >/dev/null
-	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_threads
-	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(TSAN_BUILD)/bin/test_threads
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_threads zfconv
+	@$(TSAN_ENV) $(TSAN_BUILD)/bin/test_threads
+	@d=$$(mktemp -d) && trap 'rm -rf "$$d"' EXIT && cp samples/sample.RGB samples/sample.FAL "$$d" && \
+	  $(TSAN_ENV) $(TSAN_BUILD)/bin/zfconv -q "$$d/sample.RGB" "$$d/s.ZF" && \
+	  $(TSAN_ENV) $(TSAN_BUILD)/bin/zfconv -q "$$d/s.ZF" "$$d/s.png" && \
+	  $(TSAN_ENV) $(TSAN_BUILD)/bin/zfconv -q --coding=optimizing "$$d/s.png" "$$d/t.ZF" && \
+	  $(TSAN_ENV) $(TSAN_BUILD)/bin/zfconv -q -j 2 -d "$$d/out" "$$d/s.ZF" "$$d/t.ZF" && \
+	  echo "zfconv's threads: no race found"
 
 demo: build
 	@sh scripts/demo.sh $(BUILD)
