@@ -300,24 +300,10 @@ Digest sha256(const uint8_t *data, std::size_t size)
 
 Image png_view(const Image &picture)
 {
-    if (!picture.has_holes()) {
-        Image v = picture;
-        v.mask.clear();
-        return v;
-    }
-    Image v;
-    v.width = picture.width;
-    v.height = picture.height;
-    v.kind = Kind::rgb;
-    v.mask = picture.mask;
-    const std::size_t n = picture.mask.size();
-    v.pixels.resize(3 * n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const uint32_t c = colour_at(picture, i);
-        v.pixels[3 * i] = static_cast<uint8_t>(c >> 16);
-        v.pixels[3 * i + 1] = static_cast<uint8_t>(c >> 8);
-        v.pixels[3 * i + 2] = static_cast<uint8_t>(c);
-    }
+    if (picture.has_holes())
+        return rgb_view(picture);
+    Image v = picture;
+    v.mask.clear();
     return v;
 }
 
