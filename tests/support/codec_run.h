@@ -25,9 +25,8 @@ struct Coded {
 // Writes `img` as the only block of a new file without palette or comment.
 Coded encode(const std::string &path, int depth, const Image &img, const char *tag);
 
-// Decodes the first block: the lines delivered before any failure, with
-// the last zf_line result and zf_errno after it.
-Image decode(const std::string &path, int *last = nullptr, int *error = nullptr);
+// Decodes the first block: the lines delivered before any failure.
+Image decode(const std::string &path);
 
 // A value in the pixel form of a depth.
 uint32_t masked(int depth, uint32_t v);

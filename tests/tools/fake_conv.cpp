@@ -1,8 +1,7 @@
 // A stand-in converter: records its arguments in fake_conv.args and writes
 // a 2 x 1 DJP colour image; the input "fail" makes it fail, "dump" crash,
 // "junk" write a file that is no DJP and end with success, "none" end with
-// success writing nothing.  An input "pix" followed by six bytes gives the
-// two pixels those bytes.
+// success writing nothing.
 #include <cstdio>
 #include <cstring>
 
@@ -37,9 +36,7 @@ int main(int argc, char **argv)
     FILE *out = std::fopen(argv[3], "wb");
     if (!out)
         return 3;
-    unsigned char djp[] = {'D', 'J', '5', '0', '5', 'J', 2, 0, 1, 0, 24, 0, 1, 2, 3, 4, 5, 6};
-    if (std::strncmp(head, "pix", 3) == 0)
-        std::memcpy(djp + 12, head + 3, 6);
+    const unsigned char djp[] = {'D', 'J', '5', '0', '5', 'J', 2, 0, 1, 0, 24, 0, 1, 2, 3, 4, 5, 6};
     std::fwrite(djp, 1, sizeof djp, out);
     if (std::fclose(out) != 0)
         return 3;
