@@ -1,5 +1,6 @@
-// The block codings.  Every tag at every depth: round trips over shapes and
-// colour counts, every cut of a file that holds them all, and header fields
+// The block codings.  Every tag at every depth: round trips of noise in wide
+// lines (small shapes of few colours are fuzz_roundtrip's, replayed over its
+// kept inputs), every cut of a file that holds them all, and header fields
 // made invalid on purpose (random damage is the fuzz targets' part).  Then the stored bytes of
 // the uncompressed and fast codings and their edge cases, and the ZFSS
 // coding's.  Under the sanitizers any access outside a buffer fails here too.
@@ -46,22 +47,15 @@ Sound sound_file(const TempDir &dir, int depth)
 
 } // namespace
 
-TEST(Codings, RoundTripsAtEveryTagDepthAndShape)
+TEST(Codings, RoundTripsAtEveryTagAndDepth)
 {
     TempDir dir;
     const std::string path = dir / "r.ZF";
-    const std::pair<int, int> shapes[] = {{1, 1}, {1, 7}, {2, 1}, {2, 3}, {3, 5}, {17, 9}, {640, 12}, {1001, 3}};
     std::mt19937 rng(4);
     for (const char *tag : kTags)
         for (int depth : kDepths) {
-            for (auto [w, h] : shapes)
-                for (int colours : {1, 3, 40, 100000}) {
-                    const Image img = random_image(rng, depth, w, h, colours);
-                    ASSERT_EQ(encode(path, depth, img, tag).returns.back(), -2);
-                    ASSERT_EQ(decode(path), img) << tag << " " << depth << " " << w << "x" << h << " " << colours;
-                }
-            // noise over several stream buffers
-            const Image noisy = random_image(rng, depth, 200, 120, 100000);
+            // noise in lines wider than fuzz_roundtrip's, over several stream buffers
+            const Image noisy = random_image(rng, depth, 1001, 24, 100000);
             const Coded c = encode(path, depth, noisy, tag);
             EXPECT_GT(c.payload.size(), depth == 24 ? 2 * 8192u : 0u) << tag;
             EXPECT_EQ(decode(path), noisy) << tag << " " << depth;
@@ -138,11 +132,11 @@ TEST(Codings, InvalidFieldsAreBadFormat)
         Bytes bytes;
         bool at_open;
     };
+    // one value for each check (no palette entries, a first block inside the header, a block length
+    // of 0 or a negative width meet the same ones as their neighbours)
     const Case cases[] = {
-        {"palette count 0", put(pal8.bytes, 125, 0, 2), true},
         {"palette count 257", put(pal8.bytes, 125, 257, 2), true},
         {"first block inside the palette", put(pal8.bytes, ZF_H_FIRST, 200, 4), true},
-        {"first block inside the header", put(plain.bytes, ZF_H_FIRST, 20, 4), true},
         {"first block far past the end", put(plain.bytes, ZF_H_FIRST, 0x7FFFFFF0u, 4), false},
         {"block length 25", put(plain.bytes, first + ZF_B_LENGTH, 25, 4), false},
         {"block length huge", put(plain.bytes, first + ZF_B_LENGTH, 0xFFFFFFF0u, 4), false},

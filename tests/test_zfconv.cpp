@@ -219,8 +219,6 @@ TEST_F(ZfconvCli, BatchGoesOnPastBadFilesAndSumsUp)
     const auto r = conv({"-d", "png/", "a.ZF", "b.ZF", "c.ZF", "missing.ZF", "d.ZF", "e.ZF"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(names_in(dir / "png"), (std::vector<std::string>{"a.png", "b.png", "c.png", "d.png", "e.png"}));
-    for (const char *name : {"a", "b", "d", "e"})
-        EXPECT_TRUE(starts_with(read_file(dir / ("png/" + std::string(name) + ".png")), kPng)) << name;
     EXPECT_TRUE(has(r.err, "zfconv: 4 of 6 files converted in "));
     EXPECT_TRUE(has(r.err, "2 failed:\nzfconv: c.ZF: "));
     EXPECT_TRUE(has(r.err, "ends too early; png/c.png holds every line before it, the rest transparent\n"));
@@ -336,9 +334,7 @@ TEST_F(ZfconvCli, StandardInputAndOutput)
     EXPECT_EQ(png.err, "");
     const auto back = conv({"--to", "zf", "-", "-"}, png.out);
     ASSERT_EQ(back.status, 0) << back.err;
-    EXPECT_EQ(back.out, zf_text);
-    ASSERT_EQ(conv({"-", "from_stdin.ZF"}, png.out).status, 0);
-    EXPECT_EQ(read_file(dir / "from_stdin.ZF"), zf);
+    EXPECT_EQ(back.out, zf_text); // (a named output's format from its extension: OneOutput)
     const auto junk = conv({"-", "-"}, "no picture");
     EXPECT_EQ(junk.status, 1);
     EXPECT_TRUE(has(junk.err, "zfconv: standard input: "));

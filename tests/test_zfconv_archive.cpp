@@ -288,13 +288,7 @@ TEST_F(Archive, EditedPixelsKeepTheHeader)
         EXPECT_STREQ(b.head.tag, "ZFBI");
 
     // as RGB, with a colour the palette has not
-    Picture rgb = read_png(convert(original, Target::png), meta);
-    rgb.kind = zfconv::Kind::rgb;
-    zfconv::Bytes px;
-    for (uint8_t i : rgb.pixels)
-        px.insert(px.end(), {uint8_t(255 - i), uint8_t(255 - i), uint8_t(255 - i)}); // the test palette: grey 255 - i
-    rgb.pixels = px;
-    rgb.palette.clear();
+    Picture rgb = zfconv::rgb_view(read_png(convert(original, Target::png), meta));
     EXPECT_EQ(convert(write_png(rgb, meta), Target::zefa), original); // the same colours: the same file
     rgb.pixels[0] = 1;
     EXPECT_NE(failure(write_png(rgb, meta), Target::zefa).find("palette lacks"), std::string::npos);

@@ -212,7 +212,6 @@ TEST_F(Zfenc, CommentsTitlesNumbersAndAuthors)
 {
     raw("p", 3, 2);
     write_file(dir / "p.DOC", std::string("First line\r\nsecond\x1a ignored"));
-    write_file(dir / "t.DOC", std::string("Title\x1a" "after"));
     write_file(dir / "big.DOC", std::string(65533, 'x'));
     write_file(dir / "ok.DOC", std::string(65532, 'y'));
     write_file(dir / "empty.DOC", std::string());
@@ -233,7 +232,6 @@ TEST_F(Zfenc, CommentsTitlesNumbersAndAuthors)
            {.args = {"p", "-cok", "-b"}, .output = "p.ZF", .comment = std::string(65532, 'y')},
            {.args = {"p", "-cempty.DOC", "-b"}, .output = "p.ZF", .title = "", .comment = ""},
            {.args = {"p", "-ti", "-b"}, .output = "p.ZF", .input = kanji + "\n", .title = sjis},
-           {.args = {"p", "-ct.DOC", "-b"}, .output = "p.ZF", .title = "Title", .comment = "Title"},
            {.args = {"p", "-nh"}, .output = "p.ZF", .env = {"ZEF_USER=zef", "zef_user=low", "USER=u"}, .artist = "zef"}});
     const std::string first = "0001 p.ZF                 First line                     15 ZFBI\n";
     EXPECT_EQ(log().substr(0, first.size()), first);
