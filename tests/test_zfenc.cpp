@@ -224,7 +224,6 @@ TEST_F(Zfenc, CommentsTitlesNumbersAndAuthors)
     }
     check({{.args = {"p", "-c", "-b"}, .output = "p.ZF", .title = "First line", .comment = "First line\r\nsecond", .number = 1},
            {.args = {"p", "second", "-c", "-tn", "-b"}, .output = "second.ZF", .title = "", .number = 2},
-           {.args = {"p", "third", "-ti", "-b"}, .output = "third.ZF", .input = "typed title\n", .title = "typed title"},
            {.args = {"p", "fifth", "-n5", "-nh", "-b"}, .output = "fifth.ZF", .number = 0},
            {.args = {"p", "sixth", "-nh", "-n5", "-b"}, .output = "sixth.ZF", .number = 5},
            {.args = {"p", "-cbig", "-b"}, .status = 1, .says = "ｺﾒﾝﾄﾌｧｲﾙが長すぎます 65532 ﾊﾞｲﾄ以下に調節してください", .output = "p.ZF"},
@@ -235,7 +234,6 @@ TEST_F(Zfenc, CommentsTitlesNumbersAndAuthors)
            {.args = {"p", "-nh"}, .output = "p.ZF", .env = {"ZEF_USER=zef", "zef_user=low", "USER=u"}, .artist = "zef"}});
     const std::string first = "0001 p.ZF                 First line                     15 ZFBI\n";
     EXPECT_EQ(log().substr(0, first.size()), first);
-    EXPECT_TRUE(has(log(), "0003 third.ZF             typed title                    15 ZFBI\n"));
     EXPECT_FALSE(has(log(), "fifth"));
     // no author at all: "(作者不明)" stored as Shift-JIS
     const RunOptions o{dir.path(), "", {"LC_ALL=C.UTF-8"}, {"ZEF_USER", "zef_user", "USER", "LOG", "EXE", "TMP"}};
