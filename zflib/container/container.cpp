@@ -20,26 +20,10 @@ using zf::creation;
 
 constexpr unsigned char kMagic[4] = {'Z', 'F', 'D', 'T'};
 
-void put16(unsigned char *p, int v)
-{
-    p[0] = static_cast<unsigned char>(v >> 8);
-    p[1] = static_cast<unsigned char>(v);
-}
-
-void put32(unsigned char *p, uint32_t v)
-{
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
-}
-
-int get_s16(const unsigned char *p) { return static_cast<int16_t>((p[0] << 8) | p[1]); }
-
-uint32_t get_u32(const unsigned char *p)
-{
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
+using zf::get_s16;
+using zf::get_u32;
+using zf::put16;
+using zf::put32;
 
 // Running maxima are signed 16-bit; a sum past 32767 is held at 32767
 // rather than wrapping to a negative size.
@@ -258,7 +242,6 @@ zf_file *open_record(zf::Record *f)
 {
     if (!f)
         return nullptr;
-    f->params.packed = creation.packed; // how uncompressed lines are read
     if (!read_leading_sections(f)) {
         int code = f->error ? f->error : zf_errno;
         discard(f);
@@ -390,6 +373,24 @@ int zf_set_pixel_limit(zf_file *file, long long max_pixels)
     if (!f || max_pixels < 0)
         return refuse();
     f->pixel_limit = max_pixels;
+    return 0;
+}
+
+int zf_set_packed(zf_file *file, int packed)
+{
+    zf::Record *f = zf::rec(file);
+    if (!f || f->line_fn) // not while a block is in progress
+        return refuse();
+    f->params.packed = packed != 0;
+    return 0;
+}
+
+int zf_set_subtitle(zf_file *file, const char *sjis)
+{
+    zf::Record *f = zf::rec(file);
+    if (!f || f->mode != 1)
+        return refuse();
+    zf_copy_pad(reinterpret_cast<char *>(f->header + ZF_H_SUBTITLE), sjis, 8);
     return 0;
 }
 

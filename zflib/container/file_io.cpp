@@ -39,9 +39,7 @@ long long zf::source_size(zf::Record *f)
     return fstat(f->fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
-extern "C" {
-
-int *zf_errno_location(void) { return &last_error; }
+extern "C" int *zf_errno_location(void) { return &last_error; }
 
 uint16_t zf_swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
 
@@ -214,5 +212,3 @@ void zf_copy_pad(char *dest, const char *text, int width)
     for (; i < width; ++i)
         dest[i] = ' ';
 }
-
-} // extern "C"

@@ -5,6 +5,7 @@
 #ifndef ZFLIB_RECORD_H
 #define ZFLIB_RECORD_H
 
+#include "byte_io.h"
 #include "zefa.h"
 
 #include <cstddef>
