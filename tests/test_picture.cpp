@@ -4,6 +4,7 @@
 #include "codec_run.h"
 #include "harness.h"
 
+#include "byte_io.h"
 #include "zefa.h"
 
 #include <gtest/gtest.h>
@@ -272,4 +273,72 @@ TEST_F(Pictures, HeaderTextsAndAccessors)
     EXPECT_EQ(zf_get_palette_bits(f), 8);
     EXPECT_EQ(std::memcmp(zf_get_header(f), "ZFDT", 4), 0);
     zf_close(f);
+}
+
+// One call writes what the line-by-line calls write for the same picture
+// (a wide one in two tiles, both passes of "ZFSS"), to memory and to a
+// descriptor alike, and the file decodes back to the picture.
+TEST_F(Pictures, EncodedFileIsWhatTheLineCallsWrite)
+{
+    const int w = ZF_MAX_BLOCK_WIDTH + 7, h = 3;
+    std::vector<uint32_t> values(static_cast<std::size_t>(w) * h);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<uint32_t>(i * 2654435761u) & 0xFFFFFF & (i % 7 ? 0xFF00FF : 0xFFFFFF);
+    zf_encoding e{};
+    e.depth = 24;
+    e.coding = ZF_CODING_OPTIMIZING;
+    e.title = "title";
+    e.artist = "artist";
+    e.comment = "a\nb";
+    e.subtitle = "sub";
+    e.saver = "saver";
+    e.number = 7;
+    e.has_time = 1;
+    e.time = 123456789;
+    void *data = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(zf_encode_memory(&data, &size, &e, values.data(), w, h, ZF_VALUES), 0);
+    const Bytes mem(static_cast<uint8_t *>(data), static_cast<uint8_t *>(data) + size);
+    zf_free(data);
+
+    // the same through zf_create_fd, tile by tile, as zfconv writes files
+    zf_params p = params(24);
+    p.saver = "saver";
+    p.max_width = w;
+    p.max_height = h;
+    zf_file *f = zf_create_with(path.c_str(), "title", "a\nb", "artist", 7, &p);
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(zf_set_subtitle(f, "sub"), 0);
+    for (int x0 : {0, ZF_MAX_BLOCK_WIDTH}) {
+        const int bw = std::min(ZF_MAX_BLOCK_WIDTH, w - x0);
+        uint32_t *line = nullptr;
+        ASSERT_EQ(zf_begin_write(f, &line, x0, 0, bw, h, "ZFSS", -1), 0);
+        int row = 0, r;
+        do {
+            std::copy_n(values.begin() + static_cast<long>(row * w + x0), bw, line);
+            r = zf_line(f, &line);
+            row = r == 0 ? 0 : row + 1;
+        } while (r != -2 && r != -1);
+        ASSERT_EQ(r, -2);
+    }
+    ASSERT_EQ(zf_close(f), 0);
+    Bytes lines = read_file(path);
+    std::copy_n(mem.begin() + ZF_H_TIME, 4, lines.begin() + ZF_H_TIME);
+    EXPECT_EQ(mem, lines);
+    EXPECT_EQ(zf::get_u32(mem.data() + ZF_H_TIME), 123456789u);
+
+    // colours at depth 15 keep their top five bits
+    e.depth = 15;
+    e.coding = ZF_CODING_NONE;
+    const unsigned char rgb[6] = {0xFF, 0x08, 0x10, 0x07, 0xF0, 0x88};
+    ASSERT_EQ(zf_encode_memory(&data, &size, &e, rgb, 2, 1, ZF_RGB), 0);
+    zf_report r;
+    const Picture back(zf_decode_memory(data, size, nullptr, ZF_RGB, &r));
+    zf_free(data);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(Bytes(back->pixels, back->pixels + 6), (Bytes{0xFF, 0x08, 0x10, 0x00, 0xF7, 0x8C}));
+
+    zf_errno = 0;
+    EXPECT_EQ(zf_encode_memory(&data, &size, &e, rgb, 2, 1, ZF_INDEXED), -1); // indices need depth 8
+    EXPECT_EQ(zf_errno, ZF_ERR_MISUSE);
 }

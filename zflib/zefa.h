@@ -345,6 +345,46 @@ int zf_begin_write(zf_file *f, uint32_t **line, int x, int y, int width,
 #define ZF_MAX_BLOCK_WIDTH  (32767 - 8)
 #define ZF_MAX_BLOCK_HEIGHT 32767
 
+/* ---- writing a whole picture --------------------------------------------- */
+/* One call writes a picture as a new file: the header, the palette, the
+ * comment and the picture in blocks of at most ZF_MAX_BLOCK_WIDTH x
+ * ZF_MAX_BLOCK_HEIGHT, left to right, then top to bottom, each coded in
+ * every pass its coding asks for. */
+#define ZF_CODING_NONE       0 /* "ZFBI" ("ZFBM" at depth 24) */
+#define ZF_CODING_FAST       1 /* "ZFSF" */
+#define ZF_CODING_OPTIMIZING 2 /* "ZFSS" */
+
+/* The pixels' form for zf_encode_*, besides ZF_RGB (depth 15 and 24) and
+ * ZF_INDEXED (depth 8): one uint32_t pixel value per pixel, as zf_line takes. */
+#define ZF_VALUES 2
+
+typedef struct zf_encoding {
+    int depth;             /* 8, 15 or 24 */
+    int coding;            /* ZF_CODING_... */
+    const char *title;     /* Shift-JIS (zf_text_from_utf8); null: empty */
+    const char *artist;
+    const char *comment;   /* line ends LF, CR LF or CR */
+    const char *subtitle;  /* null: the file name's base part (blank without a name) */
+    const char *saver;     /* the program that saves the file */
+    int ratio_x, ratio_y;  /* pixel ratio; 0 and 0: 1:1 */
+    int number;            /* work number */
+    int has_time;          /* 1: `time` is the header's time; 0: the time of writing */
+    uint32_t time;         /* seconds since 1970 UTC */
+    int n_pal;             /* depth 8: palette entries 1..256 */
+    unsigned char palette[3 * ZF_PALETTE_MAX];
+} zf_encoding;
+
+/* `pixels` holds width x height pixels in `format`, top row first.  0, or
+ * -1 with zf_errno set (a file name's file is then left as far as it was
+ * written). */
+int zf_encode_file(const char *name, const zf_encoding *enc, const void *pixels, int width, int height,
+                   int format);
+/* On a descriptor opened for reading and writing that allows seeking. */
+int zf_encode_fd(int fd, const zf_encoding *enc, const void *pixels, int width, int height, int format);
+/* Into memory: *data (free with zf_free) and *size. */
+int zf_encode_memory(void **data, size_t *size, const zf_encoding *enc, const void *pixels, int width,
+                     int height, int format);
+
 /* ---- process-wide calls ------------------------------------------------ */
 /* The original interface, kept as it was: settings shared by the whole
  * process, so one thread at a time.  zf_create is zf_create_with over the

@@ -91,6 +91,12 @@ bool geometry_ok(int width, int height)
 void discard(zf::Record *f)
 {
     free_buffers(f);
+    if (f->out_data && f->error == 0) { // a file written to memory goes to the caller
+        *f->out_data = f->out_mem;
+        *f->out_size = f->mem_size;
+    } else {
+        std::free(f->out_mem);
+    }
     if (f->fd >= 0 && f->owns_fd)
         ::close(f->fd);
     std::free(f->comment);
@@ -417,6 +423,19 @@ zf_file *zf_create_fd(int fd, const char *title, const char *comment, const char
     return create_record(new_record(fd, 1, false), p, "", title, comment, artist, number);
 }
 
+} // extern "C"
+
+zf_file *zf::create_memory(const char *title, const char *comment, const char *artist, int number,
+                           const zf_params *params)
+{
+    zf::CreationParams p;
+    if (!take_params(params, p))
+        return misuse();
+    return create_record(new_record(-1, 1, false), p, "", title, comment, artist, number);
+}
+
+extern "C" {
+
 zf_file *zf_create(const char *name, const char *title, const char *comment, const char *artist, int number)
 {
     if (!name)
@@ -485,7 +504,7 @@ int zf_close(zf_file *file)
             put16(h + ZF_H_MAX_WIDTH, f->max_width);
         if (get_s16(h + ZF_H_MAX_HEIGHT) < 0)
             put16(h + ZF_H_MAX_HEIGHT, f->max_height);
-        put32(h + ZF_H_TIME, static_cast<uint32_t>(std::time(nullptr)));
+        put32(h + ZF_H_TIME, f->fixed_time ? f->time : static_cast<uint32_t>(std::time(nullptr)));
         zf_seek(f, 0);
         zf_write(f, h, ZF_HEADER_SIZE);
     }
