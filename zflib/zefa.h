@@ -270,6 +270,18 @@ zf_image *zf_decode_picture(zf_file *f, const zf_limits *limits, int format, zf_
 zf_image *zf_decode_memory(const void *data, size_t size, const zf_limits *limits, int format,
                            zf_report *report);
 
+/* The picture drawn straight at width x height (a thumbnail, or the size a
+ * viewer asks for): each pixel shows the canvas pixel nearest its centre.
+ * Lines go from the blocks into the small picture as they are decoded, so
+ * memory follows the picture asked for and the blocks' widths, never the
+ * canvas; the limits and the refusals are those of zf_decode_picture, the
+ * mask (on damage) is at the size asked for. */
+zf_image *zf_decode_scaled(zf_file *f, int width, int height, const zf_limits *limits, int format,
+                           zf_report *report);
+/* Either from memory: width and height 0 for the canvas size. */
+zf_image *zf_decode_memory_scaled(const void *data, size_t size, int width, int height,
+                                  const zf_limits *limits, int format, zf_report *report);
+
 /* The report in words: "" for a whole picture, else one sentence such as
  * "line 3 of block 1 cannot be decoded: the file ends too early" (damage) or
  * "no block can be decoded: ..." (a refusal).  Writes at most `size` bytes,
