@@ -146,8 +146,8 @@ int zf_close(zf_file *f);
 /* Header texts are Shift-JIS (code page 932).  In UTF-8 every character
  * comes through as itself, control characters included (a program escapes
  * those for its medium); a byte that is no character becomes the four
- * characters \xHH (upper-case hex), and a backslash that would read as
- * such an escape is written \x5C.  Going back, \xHH gives the byte, so
+ * characters \xHH (upper-case hex), as does a 0 byte (it would end the
+ * text), and a backslash that would read as such an escape is written \x5C.  Going back, \xHH gives the byte, so
  * every stored text comes back byte for byte. */
 
 /* Frees what the calls below (and zf_get_texts) return. */
