@@ -6,6 +6,7 @@
 
 #include "byte_io.h"
 #include "zefa.h"
+#include "zefa.hpp"
 
 #include <gtest/gtest.h>
 
@@ -19,22 +20,14 @@ using namespace zt;
 
 namespace {
 
-struct ImageDeleter {
-    void operator()(zf_image *img) const { zf_free_image(img); }
-};
-using Picture = std::unique_ptr<zf_image, ImageDeleter>;
+using Picture = zefa::Image;
 
 Picture decode(const Bytes &b, zf_report &r, int format = ZF_RGB, const zf_limits *limits = nullptr)
 {
     return Picture(zf_decode_memory(b.data(), b.size(), limits, format, &r));
 }
 
-std::string words(const zf_report &r)
-{
-    char text[256];
-    zf_report_text(&r, text, sizeof text);
-    return text;
-}
+std::string words(const zf_report &r) { return zefa::words(r); }
 
 void put16(Bytes &b, std::size_t at, int v)
 {
