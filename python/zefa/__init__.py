@@ -189,7 +189,11 @@ class Picture:
             # the first block cannot be reached: decoding will say why
             self.size = (info.max_width, info.max_height)
         else:
-            raise _fail(_lib.last_error(), "no block can be read", self.filename)
+            code = _lib.last_error()
+            raise _fail(code, _lib.refusal_text(_lib.ZF_REFUSED_NO_READ, code), self.filename)
+        if min(self.size) < 1:
+            raise Error(ZF_ERR_FORMAT, _lib.refusal_text(_lib.ZF_REFUSED_EMPTY, ZF_ERR_FORMAT, self.size),
+                        self.filename)
 
     def _record(self):
         if self._data is not None:
@@ -197,7 +201,8 @@ class Picture:
         else:
             f = _lib.zf_open(self._path)
         if not f:
-            raise _fail(_lib.last_error(), None, self.filename)
+            code = _lib.last_error()
+            raise _fail(code, _lib.refusal_text(_lib.ZF_REFUSED_OPEN, code), self.filename)
         return f
 
     # the header's texts under the keys every program shows them by

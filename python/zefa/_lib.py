@@ -24,6 +24,9 @@ ZF_INDEXED = 1
 
 ZF_DECODED_WHOLE = 0
 ZF_DECODED_DAMAGED = 1
+ZF_REFUSED_OPEN = 2
+ZF_REFUSED_NO_READ = 4
+ZF_REFUSED_EMPTY = 5
 
 ZF_CODING_NONE = 0
 ZF_CODING_FAST = 1
@@ -196,6 +199,14 @@ def report_text(report):
     buf = ctypes.create_string_buffer(max(size, 0) + 1)
     zf_report_text(ctypes.byref(report), buf, len(buf))
     return buf.value.decode("utf-8", "replace")
+
+
+def refusal_text(status, code, size=(0, 0)):
+    """The library's words for a file refused before decoding began."""
+    report = Report()
+    report.status, report.error, report.block = status, code, -1
+    report.width, report.height = size
+    return report_text(report)
 
 
 def take_bytes(pointer, size):

@@ -18,8 +18,10 @@ A damaged file loads as far as it decodes, as zfconv's PNG shows it: the
 picture becomes "RGBA" on load, what decoded opaque and the rest
 transparent, and `zefa_damage` holds the library's words for the damage
 ("" for a whole picture).  Pillow's decompression-bomb check applies to
-the picture's size; the library's work limit to the blocks behind it, so a
-small file cannot claim minutes of decoding.
+the picture's size when it is opened; the library's limits when it is
+loaded: its canvas limit (MAX_CANVAS in this module) and its work limit on
+the blocks behind the picture, so that a small file cannot claim minutes of
+decoding or gigabytes of memory.
 
 Saving takes: coding ("none", "fast" (default), "optimizing"), depth (8 for
 "P", 15 or 24 for colour), title, artist, comment, subtitle, number, time,
@@ -37,6 +39,10 @@ import zefa
 from zefa import _lib
 
 FORMAT = "ZEFA"
+# The most pixels a picture may have, as every program allows; None leaves
+# the canvas to Pillow's MAX_IMAGE_PIXELS alone.  The work allowed for
+# decoding follows from the canvas either way.
+MAX_CANVAS = zefa.DEFAULT_MAX_CANVAS
 # What the library needs to tell a ZEFA file from others: the header, after
 # an optional foreign prefix.
 _SNIFF_SIZE = 128 + 124
@@ -106,9 +112,9 @@ class ZefaImageFile(ImageFile.ImageFile):
 
     def _decode(self):
         pic = self._zefa
-        # the canvas is the one Pillow's bomb check let through; the work
-        # allowed follows from it
-        pic.max_canvas = pic.size[0] * pic.size[1]
+        # Pillow's bomb check has seen the canvas; the library's limit
+        # stands behind it, as in every other program
+        pic.max_canvas = MAX_CANVAS if MAX_CANVAS is not None else pic.size[0] * pic.size[1]
         f = pic._record()
         try:
             image, report = pic._decode_record(f, _lib.ZF_INDEXED)

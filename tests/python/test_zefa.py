@@ -39,7 +39,7 @@ def test_damage_and_errors(samples, tmp_path):
         zefa.open(tmp_path / "missing.ZF")
     with pytest.raises(zefa.Error) as e:
         zefa.open(b"not a ZEFA file" * 20, name="x.ZF")
-    assert e.value.errno == zefa.ZF_ERR_FORMAT and str(e.value).startswith("x.ZF: not a ZEFA file")
+    assert e.value.errno == zefa.ZF_ERR_FORMAT and str(e.value) == "x.ZF: not a readable ZEFA file: not a ZEFA file, or a damaged one"
 
     zf, png = samples["damaged"]
     pic = zefa.open(zf)
