@@ -24,16 +24,6 @@ def test_matches_zfconv_png(samples, name):
         assert (im.zefa_damage != "") == (name == "damaged")
 
 
-def test_header_texts(samples):
-    # what the table's files hold, so that a PNG that lost them cannot pass
-    with Image.open(samples["texts"][0]) as im:
-        assert im.info["Title"] == "日本の絵 ｶﾀｶﾅ A\\x85B \\xFD" and im.info["Author"] == "作者ｻｸｼｬ"
-        assert im.info["Comment"] == "first line\nsecond, 二行目\n\nｶﾅ\n" and im.info["aspect"] == (1, 1)
-    with Image.open(samples["time0"][0]) as im:
-        assert (im.info["Creation Time"], im.info["ZEFA Number"], im.info["aspect"]) == (
-            "1970-01-01T00:00:00Z", "-3", (4, 3))
-
-
 def test_open_reads_the_header_only(samples, monkeypatch):
     decodes = []
     real = zefa.Picture._decode_record
