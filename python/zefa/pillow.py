@@ -130,9 +130,8 @@ class ZefaImageFile(ImageFile.ImageFile):
             self.zefa_damage = _lib.report_text(report)
 
     def _picture(self, im):
+        # the canvas of the bytes read on open, so self.size
         size = (im.width, im.height)
-        if size != self.size:
-            raise OSError("cannot decode %r: the file changed while open" % (self._zefa.filename,))
         n = im.width * im.height
         mode = "P" if im.format == _lib.ZF_INDEXED else "RGB"
         pixels = (ctypes.c_ubyte * (n * (1 if mode == "P" else 3))).from_address(im.pixels)
