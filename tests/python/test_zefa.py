@@ -1,47 +1,106 @@
-"""The package over the library: header values, pixels, errors."""
+"""The package over the library: header values, pixels, damage, limits,
+header text, writing."""
 
 import datetime
+import io
 
 import pytest
 from PIL import Image
 
 import zefa
-from conftest import COMMENT
+from conftest import COMMENT, TITLE, claiming
 
 
 def test_header_values(samples):
     pic = zefa.open(samples["texts"][0])
-    # 0x85 0x42 is no character: the byte reads as zfconv writes it
-    assert (pic.title, pic.artist, pic.comment) == ("日本の絵 A\\x85B", "作者", COMMENT)
-    assert (pic.depth, pic.mode, pic.size, pic.ratio, pic.number) == (15, "RGB", (67, 41), (2, 1), 0)
+    assert (pic.title, pic.artist, pic.comment) == (TITLE, "作者ｻｸｼｬ", COMMENT)
+    assert (pic.depth, pic.mode, pic.size, pic.ratio, pic.number) == (15, "RGB", (67, 41), (1, 1), 0)
     assert pic.saver.startswith("zfconv ") and pic.palette is None
     age = datetime.datetime.now(datetime.timezone.utc) - pic.time
     assert datetime.timedelta(0) <= age < datetime.timedelta(hours=1)
-    pal = zefa.open(samples["pal8_none"][0])
+    pal = zefa.open(samples["pal8_optimizing"][0])
     assert pal.mode == "P" and len(pal.palette) == 3 * 37
+    zero = zefa.open(samples["time0"][0])
+    assert zero.time.timestamp() == 0 and zero.texts["Creation Time"] == "1970-01-01T00:00:00Z"
 
 
 def test_pixels_from_a_path_and_from_bytes(samples):
-    for zf, png in samples.values():
+    for name, (zf, png) in samples.items():
+        if name == "damaged":
+            continue
         with Image.open(png) as ref:
             want = ref.tobytes() if ref.mode == "P" else ref.convert("RGB").tobytes()
         assert zefa.open(zf).pixels == want
         assert zefa.open(zf.read_bytes()).pixels == want
 
 
-def test_errors(samples, tmp_path):
+def test_damage_and_errors(samples, tmp_path):
     with pytest.raises(FileNotFoundError):
         zefa.open(tmp_path / "missing.ZF")
     with pytest.raises(zefa.Error) as e:
-        zefa.open(b"not a ZEFA file" * 20)
-    assert e.value.errno == zefa.ZF_ERR_FORMAT and "not a ZEFA file" in str(e.value)
+        zefa.open(b"not a ZEFA file" * 20, name="x.ZF")
+    assert e.value.errno == zefa.ZF_ERR_FORMAT and str(e.value) == "x.ZF: not a readable ZEFA file: not a ZEFA file, or a damaged one"
 
-    data = samples["rgb24_none"][0].read_bytes()
-    whole = zefa.open(data).pixels
-    cut = zefa.open(data[:len(data) // 2])  # the header still reads
+    zf, png = samples["damaged"]
+    pic = zefa.open(zf)
     with pytest.raises(zefa.Error) as e:
-        cut.pixels
-    assert e.value.errno == zefa.ZF_ERR_EOF and "the file ends too early (line" in str(e.value)
-    part = cut.decode(partial=True)
-    rows = 5 * 67 * 3
-    assert part[:rows] == whole[:rows] and part[-rows:] == bytes(rows)
+        pic.pixels
+    assert e.value.errno == zefa.ZF_ERR_EOF and "of block 0 cannot be decoded: the file ends too early" in str(e.value)
+    got = pic.decode(rgb=True)
+    assert got.damage == e.value.strerror and got.mode == "RGB"
+    with Image.open(png) as ref:
+        alpha = ref.getchannel("A").tobytes()
+        assert got.mask == bytes(a // 255 for a in alpha) and 0 in got.mask
+        shown = Image.new("RGB", ref.size)  # black where nothing was decoded
+        shown.paste(ref.convert("RGB"), mask=ref.getchannel("A"))
+        assert got.pixels == shown.tobytes()
+    assert zefa.open(samples["rgb24_none"][0]).decode().mask is None
+
+
+def test_limits(samples):
+    # the 162 bytes that once took 6.3 GB: over the default canvas
+    canvas = claiming((32767, 32767), 1, (1, 1))
+    with pytest.raises(zefa.Error, match=r"the picture is too large \(32767 x 32767\)") as e:
+        zefa.open(canvas).pixels
+    assert e.value.errno == zefa.ZF_ERR_LIMIT
+    work = claiming((2000, 2000), 5000, (2000, 2000))
+    with pytest.raises(zefa.Error, match="more than the 16000000 pixels allowed"):
+        zefa.open(work).pixels
+    # the caller's own limits: a picture of 67 x 41 in one block
+    zf = samples["rgb24_none"][0]
+    assert len(zefa.open(zf, max_canvas=2747, max_work=2747).pixels) == 3 * 2747
+    with pytest.raises(zefa.Error, match="more than the 2746 pixels"):
+        zefa.open(zf, max_work=2746).pixels
+    with pytest.raises(zefa.Error, match="too large"):
+        zefa.open(zf, max_canvas=2746).pixels
+
+
+def test_header_text():
+    assert zefa.decode_text("ｶﾅ漢 A".encode("cp932") + b"\x85B\xfd") == "ｶﾅ漢 A\\x85B\\xFD"
+    assert zefa.encode_text("ｶﾅ漢 A\\x85B\\xFD") == "ｶﾅ漢 A".encode("cp932") + b"\x85B\xfd"
+    with pytest.raises(ValueError, match="the title has a character with no Shift-JIS form: '€'"):
+        zefa.save(io.BytesIO(), bytes(3), (1, 1), title="5€")
+    assert zefa.encode_text("5€", errors="replace") == b"5?"
+    # cut to the field without splitting a character
+    out = io.BytesIO()
+    zefa.save(out, bytes(3), (1, 1), title="漢" * 20, artist=b"raw\x85")
+    pic = zefa.open(out.getvalue())
+    assert (pic.title, pic.artist) == ("漢" * 15, "raw\\x85")
+
+
+@pytest.mark.parametrize("depth,coding", [(8, "optimizing"), (15, "none"), (24, "fast")])
+def test_save_targets(tmp_path, depth, coding):
+    pixels, palette = bytes(range(256)) * 3, bytes(range(256)) * 3
+    mode = "P" if depth == 8 else "RGB"
+    size = (256, 3) if depth == 8 else (256, 1)
+    path = tmp_path / "pic.zf"
+    zefa.save(path, pixels, size, mode, palette=palette, depth=depth, coding=coding, time=1234)
+    with open(tmp_path / "fd.zf", "w+b") as fp:
+        zefa.save(fp.fileno(), pixels, size, mode, palette=palette, depth=depth, coding=coding, time=1234)
+    stream = io.BytesIO()
+    zefa.save(stream, pixels, size, mode, palette=palette, depth=depth, coding=coding, time=1234, subtitle="pic")
+    assert path.read_bytes() == stream.getvalue()
+    back = zefa.open(stream.getvalue())
+    assert back.subtitle == "pic" and back.time.timestamp() == 1234
+    assert back.pixels == (pixels if depth != 15 else bytes((v >> 3) << 3 | v >> 5 for v in pixels))
+    assert zefa.open(tmp_path / "fd.zf").pixels == back.pixels
