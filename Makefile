@@ -2,6 +2,7 @@
 # fresh machine: the first step installs whatever Debian packages are missing.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+WEB_BUILD  ?= build-web
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
@@ -14,7 +15,7 @@ deps:
 	@sh scripts/install-deps.sh
 
 build: deps
-	@cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEFA_WEB_SITE=$(CURDIR)/$(WEB_BUILD)/site >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build web
@@ -46,7 +47,6 @@ tsan: deps
 # The web page: the library in WebAssembly and the page's files, a static
 # site in $(WEB_BUILD)/site (see the README).  Debian's node may not search
 # its own module folder, which Emscripten's tools need.
-WEB_BUILD ?= build-web
 web: deps
 	@NODE_PATH=/usr/share/nodejs$${NODE_PATH:+:$$NODE_PATH} emcmake cmake -S web -B $(WEB_BUILD) $(CMAKE_GEN) >/dev/null
 	@NODE_PATH=/usr/share/nodejs$${NODE_PATH:+:$$NODE_PATH} cmake --build $(WEB_BUILD) -j $(JOBS)

@@ -64,6 +64,13 @@ def work_bomb(folder):
     return folder / "bomb.ZF"
 
 
+@pytest.fixture(scope="session", autouse=True)
+def site():
+    if not os.path.exists(os.path.join(SITE, "zefa.wasm")):
+        pytest.fail("no web page in %s: build it with `make web`" % SITE, pytrace=False)
+    return SITE
+
+
 @pytest.fixture(scope="session")
 def samples(tmp_path_factory):
     """name -> ZEFA file; sound files, a cut one and one with a broken block."""
