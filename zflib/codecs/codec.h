@@ -30,13 +30,13 @@ int zfss_write_setup(Record *f, uint32_t **line);
 // Block geometry as the codecs see it, read from the block header image.
 inline int16_t block_s16(const Record *f, int offset)
 {
-    return static_cast<int16_t>((f->block[offset] << 8) | f->block[offset + 1]);
+    return static_cast<int16_t>(get_s16(f->block + offset));
 }
 inline int block_width(const Record *f) { return block_s16(f, ZF_B_WIDTH); }
 inline int block_height(const Record *f) { return block_s16(f, ZF_B_HEIGHT); }
 inline int header_depth(const Record *f)
 {
-    return static_cast<int16_t>((f->header[ZF_H_DEPTH] << 8) | f->header[ZF_H_DEPTH + 1]);
+    return get_s16(f->header + ZF_H_DEPTH);
 }
 
 // A codec keeps its per-block state in codec_state: the first kStreamSize

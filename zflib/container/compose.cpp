@@ -1,22 +1,38 @@
 // Whole pictures: every decodable block of a file drawn at its position.
 #include "codec.h"
 
+#include <cstring>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
 
 namespace {
 
-int header_s16(const zf::Record *f, int offset) { return static_cast<int16_t>((f->header[offset] << 8) | f->header[offset + 1]); }
+int header_s16(const zf::Record *f, int offset) { return zf::get_s16(f->header + offset); }
 
 // 5-bit components widened to 8 bits by repeating their top bits (31 -> 255).
 unsigned char widen5(uint32_t c) { return static_cast<unsigned char>((c & 31) << 3 | (c & 31) >> 2); }
 
-// Draws the visible part [from, to) of one decoded line at row `row`.
-void draw_line(zf_picture *pic, int depth, const uint32_t *line, int from, int to, long long x0, long long row)
+// Draws the visible part [from, to) of one decoded line at row `row`;
+// 8-bit lines as indices, or as colours when a palette is given.
+void draw_line(zf_picture *pic, int depth, const uint32_t *line, int from, int to, long long x0, long long row,
+               const unsigned char *palette = nullptr)
 {
     const std::size_t at = static_cast<std::size_t>(row * pic->width + x0 + from);
     if (pic->mask)
         std::fill(pic->mask + at, pic->mask + at + (to - from), 1);
+    if (depth == 8 && palette) {
+        unsigned char *p = pic->pixels + 3 * at;
+        for (int k = from; k < to; ++k, p += 3)
+            std::memcpy(p, palette + 3 * (line[k] & 0xFF), 3);
+        return;
+    }
     if (depth == 8) {
         unsigned char *p = pic->pixels + at;
         for (int k = from; k < to; ++k)
@@ -43,7 +59,7 @@ void draw_line(zf_picture *pic, int depth, const uint32_t *line, int from, int t
 
 // Decodes the current block onto the picture; the lines drawn, or -1 - that
 // count when decoding stopped.
-int draw_block(zf::Record *f, zf_picture *pic, int depth)
+int draw_block(zf::Record *f, zf_picture *pic, int depth, const unsigned char *palette = nullptr)
 {
     if (zf_begin_read(f) != 0)
         return -1;
@@ -58,7 +74,7 @@ int draw_block(zf::Record *f, zf_picture *pic, int depth)
         ++lines;
         const long long row = by + t;
         if (row >= 0 && row < pic->height && from < to)
-            draw_line(pic, depth, line, from, to, bx, row);
+            draw_line(pic, depth, line, from, to, bx, row, palette);
     }
     return t == -2 ? lines : -1 - lines;
 }
@@ -72,7 +88,11 @@ extern "C" {
 int zf_picture_size(zf_file *file, int *width, int *height)
 {
     zf::Record *f = zf::rec(file);
-    if (!f || !width || !height || f->mode != 0 || !depth_ok(zf::header_depth(f))) {
+    if (!f || !width || !height || f->mode != 0) {
+        zf_errno = ZF_ERR_MISUSE;
+        return -1;
+    }
+    if (!depth_ok(zf::header_depth(f))) {
         zf_errno = ZF_ERR_FORMAT;
         return -1;
     }
@@ -96,8 +116,11 @@ int zf_picture_size(zf_file *file, int *width, int *height)
 int zf_decode_image(zf_file *file, zf_picture *pic)
 {
     zf::Record *f = zf::rec(file);
-    if (!f || !pic || !pic->pixels || pic->width < 0 || pic->height < 0 || f->mode != 0 ||
-        !depth_ok(zf::header_depth(f))) {
+    if (!f || !pic || !pic->pixels || pic->width < 0 || pic->height < 0 || f->mode != 0) {
+        zf_errno = ZF_ERR_MISUSE;
+        return -1;
+    }
+    if (!depth_ok(zf::header_depth(f))) {
         zf_errno = ZF_ERR_FORMAT;
         return -1;
     }
@@ -125,6 +148,306 @@ int zf_decode_image(zf_file *file, zf_picture *pic)
         return -1;
     }
     return 0;
+}
+
+} // extern "C"
+
+// ---- one call for a whole picture ---------------------------------------
+
+namespace {
+
+// A block met on the walk, kept so that the picture is decoded on the same
+// record after its size and cost are known.
+struct Walked {
+    unsigned char head[ZF_BLOCK_HEADER_SIZE];
+    int pos;
+    int number; // in file order, over all blocks
+    bool known; // a coding the library decodes
+};
+
+struct Walk {
+    std::vector<Walked> blocks;
+    bool failed = false; // the walk stopped at damage, at block `failed_number`
+    int failed_number = 0;
+    int error = 0;
+};
+
+Walk walk_blocks(zf::Record *f)
+{
+    Walk w;
+    int r = zf_first_block(f);
+    int number = 0;
+    for (; r > 0; r = zf_next_block(f), ++number) {
+        Walked b{};
+        std::memcpy(b.head, f->block, sizeof b.head);
+        b.pos = f->block_pos;
+        b.number = number;
+        b.known = r == 1;
+        w.blocks.push_back(b);
+    }
+    if (r < 0) {
+        w.failed = true;
+        w.failed_number = number;
+        w.error = f->error ? f->error : zf_errno;
+    }
+    return w;
+}
+
+struct Rect {
+    long long x, y, width, height;
+};
+
+Rect rect_of(const unsigned char *head)
+{
+    return {zf::get_s16(head + ZF_B_X), zf::get_s16(head + ZF_B_Y), zf::get_s16(head + ZF_B_WIDTH),
+            zf::get_s16(head + ZF_B_HEIGHT)};
+}
+
+// Marks the visible part of `lines` lines of a block as drawn.
+void mark(unsigned char *mask, long long w, long long h, const Rect &r, long long lines)
+{
+    const long long x0 = std::max(0LL, r.x), x1 = std::min(w, r.x + r.width);
+    const long long y0 = std::max(0LL, r.y), y1 = std::min(h, r.y + lines);
+    for (long long y = y0; y < y1 && x0 < x1; ++y)
+        std::fill(mask + y * w + x0, mask + y * w + x1, 1);
+}
+
+long long work_limit(const zf_limits &limits, long long canvas)
+{
+    // a viewer's allowance: a few canvases' worth of decoding, and never
+    // less than a small picture needs
+    if (limits.max_work > 0)
+        return limits.max_work;
+    return std::max(ZF_WORK_PER_CANVAS * canvas, ZF_MIN_WORK);
+}
+
+zf_image *refuse_picture(zf_report &r, int status, int error)
+{
+    r.status = status;
+    r.error = error;
+    zf_errno = error;
+    return nullptr;
+}
+
+// What zf_decode_picture does once the record is known to be sound.
+zf_image *decode_picture(zf::Record *f, const zf_limits &limits, int format, zf_report &r)
+{
+    r.depth = zf::header_depth(f);
+    if (!depth_ok(r.depth))
+        return refuse_picture(r, ZF_REFUSED_DEPTH, ZF_ERR_FORMAT);
+    const Walk walk = walk_blocks(f);
+    if (walk.failed && walk.blocks.empty())
+        return refuse_picture(r, ZF_REFUSED_NO_READ, walk.error);
+
+    long long w = std::max(0, header_s16(f, ZF_H_MAX_WIDTH)), h = std::max(0, header_s16(f, ZF_H_MAX_HEIGHT));
+    for (const Walked &b : walk.blocks)
+        if (b.known) {
+            const Rect rc = rect_of(b.head);
+            w = std::max(w, std::max(0LL, rc.x) + rc.width);
+            h = std::max(h, std::max(0LL, rc.y) + rc.height);
+        }
+    r.width = w;
+    r.height = h;
+    if (w < 1 || h < 1)
+        return refuse_picture(r, ZF_REFUSED_EMPTY, ZF_ERR_FORMAT);
+    // both below 2 * 32767, so the product cannot overflow
+    if (w * h > limits.max_canvas)
+        return refuse_picture(r, ZF_REFUSED_CANVAS, ZF_ERR_LIMIT);
+    // Every decodable block costs its whole area, wherever it lies: the
+    // sum is bounded before a single line is decoded.
+    r.max_work = work_limit(limits, w * h);
+    for (const Walked &b : walk.blocks)
+        if (b.known) {
+            const Rect rc = rect_of(b.head);
+            r.work += rc.width * rc.height; // each below 2^30, the sum stops past the limit
+            if (r.work > r.max_work)
+                return refuse_picture(r, ZF_REFUSED_WORK, ZF_ERR_LIMIT);
+        }
+
+    const bool indexed = format == ZF_INDEXED && r.depth == 8;
+    auto *img = static_cast<zf_image *>(std::calloc(1, sizeof(zf_image)));
+    const std::size_t count = static_cast<std::size_t>(w * h);
+    if (img)
+        img->pixels = static_cast<unsigned char *>(std::calloc(count, indexed ? 1 : 3));
+    if (!img || !img->pixels) {
+        zf_free_image(img);
+        return refuse_picture(r, ZF_REFUSED_OTHER, ENOMEM);
+    }
+    img->width = static_cast<int>(w);
+    img->height = static_cast<int>(h);
+    img->depth = r.depth;
+    img->format = indexed ? ZF_INDEXED : ZF_RGB;
+    if (r.depth == 8)
+        std::memcpy(img->palette, f->palette, sizeof img->palette);
+
+    // The walk is over: its damage (if any) is told after the blocks before it.
+    const int walk_error = f->error;
+    f->error = 0;
+    const int packed = f->params.packed;
+    f->params.packed = 0;
+    zf_picture canvas{};
+    canvas.width = img->width;
+    canvas.height = img->height;
+    canvas.pixels = img->pixels;
+    std::size_t drawn = 0; // blocks of the walk decoded whole
+    for (; drawn < walk.blocks.size(); ++drawn) {
+        const Walked &b = walk.blocks[drawn];
+        if (!b.known) {
+            ++r.skipped;
+            continue;
+        }
+        std::memcpy(f->block, b.head, sizeof b.head);
+        f->block_pos = b.pos;
+        const int lines = draw_block(f, &canvas, r.depth, indexed || r.depth != 8 ? nullptr : img->palette);
+        if (lines > 0 || lines < -1)
+            ++r.blocks;
+        if (lines < 0) {
+            r.block = b.number;
+            r.lines = -1 - lines;
+            r.error = f->error ? f->error : zf_errno;
+            break;
+        }
+    }
+    f->params.packed = packed;
+    if (f->error == 0)
+        f->error = walk_error;
+    const bool damaged = drawn < walk.blocks.size() || walk.failed;
+    if (damaged && drawn == walk.blocks.size()) {
+        r.block = walk.failed_number;
+        r.lines = 0;
+        r.error = walk.error;
+    }
+    if (damaged && r.blocks == 0 && r.lines == 0) {
+        zf_free_image(img);
+        return refuse_picture(r, ZF_REFUSED_NO_DECODE, r.error);
+    }
+    if (!damaged && r.blocks == 0) {
+        zf_free_image(img);
+        return refuse_picture(r, ZF_REFUSED_NO_BLOCK, ZF_ERR_FORMAT);
+    }
+    if (!damaged) {
+        r.status = ZF_DECODED_WHOLE;
+        return img;
+    }
+    // The mask follows from the geometry: every block before the damage
+    // whole, and the lines of the damaged one that were drawn.
+    img->mask = static_cast<unsigned char *>(std::calloc(count, 1));
+    if (!img->mask) {
+        zf_free_image(img);
+        return refuse_picture(r, ZF_REFUSED_OTHER, ENOMEM);
+    }
+    for (std::size_t i = 0; i < drawn; ++i)
+        if (walk.blocks[i].known) {
+            const Rect rc = rect_of(walk.blocks[i].head);
+            mark(img->mask, w, h, rc, rc.height);
+        }
+    if (drawn < walk.blocks.size())
+        mark(img->mask, w, h, rect_of(walk.blocks[drawn].head), r.lines);
+    r.status = ZF_DECODED_DAMAGED;
+    zf_errno = r.error;
+    return img;
+}
+
+void start_report(zf_report &r)
+{
+    r = zf_report{};
+    r.block = -1;
+}
+
+} // namespace
+
+extern "C" {
+
+void zf_default_limits(zf_limits *limits)
+{
+    if (!limits)
+        return;
+    limits->max_canvas = ZF_DEFAULT_MAX_CANVAS;
+    limits->max_work = 0;
+}
+
+void zf_free_image(zf_image *image)
+{
+    if (!image)
+        return;
+    std::free(image->pixels);
+    std::free(image->mask);
+    std::free(image);
+}
+
+zf_image *zf_decode_picture(zf_file *file, const zf_limits *limits, int format, zf_report *report)
+{
+    zf_report local;
+    zf_report &r = report ? *report : local;
+    start_report(r);
+    zf::Record *f = zf::rec(file);
+    zf_limits lim;
+    zf_default_limits(&lim);
+    if (limits)
+        lim = *limits;
+    if (!f || f->mode != 0 || f->line_fn || (format != ZF_RGB && format != ZF_INDEXED) || lim.max_canvas < 0 ||
+        lim.max_work < 0)
+        return refuse_picture(r, ZF_REFUSED_OTHER, ZF_ERR_MISUSE);
+    try {
+        return decode_picture(f, lim, format, r);
+    } catch (const std::bad_alloc &) {
+        return refuse_picture(r, ZF_REFUSED_OTHER, ENOMEM);
+    }
+}
+
+zf_image *zf_decode_memory(const void *data, size_t size, const zf_limits *limits, int format, zf_report *report)
+{
+    zf_report local;
+    zf_report &r = report ? *report : local;
+    start_report(r);
+    zf_file *f = zf_open_memory(data, size);
+    if (!f)
+        return refuse_picture(r, zf_errno == ZF_ERR_MISUSE ? ZF_REFUSED_OTHER : ZF_REFUSED_OPEN, zf_errno);
+    zf_image *img = zf_decode_picture(f, limits, format, &r);
+    const int code = zf_errno;
+    zf_close(f);
+    zf_errno = code;
+    return img;
+}
+
+int zf_report_text(const zf_report *report, char *text, size_t size)
+{
+    if (!report) {
+        zf_errno = ZF_ERR_MISUSE;
+        return -1;
+    }
+    const zf_report &r = *report;
+    const char *why = zf_strerror(r.error);
+    std::string s;
+    switch (r.status) {
+    case ZF_DECODED_WHOLE: break;
+    case ZF_DECODED_DAMAGED:
+        // blocks are numbered from 0, as zfdec numbers them
+        s = r.lines == 0 ? "block " + std::to_string(r.block) + " cannot be read: " + why
+                         : "line " + std::to_string(r.lines) + " of block " + std::to_string(r.block) +
+                               " cannot be decoded: " + why;
+        break;
+    case ZF_REFUSED_OPEN: s = std::string("not a readable ZEFA file: ") + why; break;
+    case ZF_REFUSED_DEPTH: s = "a ZEFA file of depth " + std::to_string(r.depth) + " cannot be shown"; break;
+    case ZF_REFUSED_NO_READ: s = std::string("no block can be read: ") + why; break;
+    case ZF_REFUSED_EMPTY:
+        s = "the picture has no pixels (" + std::to_string(r.width) + " x " + std::to_string(r.height) + ")";
+        break;
+    case ZF_REFUSED_CANVAS:
+        s = "the picture is too large (" + std::to_string(r.width) + " x " + std::to_string(r.height) + ")";
+        break;
+    case ZF_REFUSED_WORK:
+        s = "the blocks of the picture hold more than the " + std::to_string(r.max_work) +
+            " pixels allowed for decoding a picture of " + std::to_string(r.width) + " x " +
+            std::to_string(r.height);
+        break;
+    case ZF_REFUSED_NO_DECODE: s = std::string("no block can be decoded: ") + why; break;
+    case ZF_REFUSED_NO_BLOCK: s = "the ZEFA file holds no block this program can decode"; break;
+    default: s = why; break;
+    }
+    if (text && size > 0)
+        std::snprintf(text, size, "%s", s.c_str());
+    return static_cast<int>(s.size());
 }
 
 } // extern "C"
