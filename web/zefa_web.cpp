@@ -8,19 +8,14 @@
 // the rest ({"error": words} when nothing came out).
 #include "zefa.h"
 
-#include "sjis_text.h"
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <fcntl.h>
 #include <memory>
 #include <new>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #ifdef __EMSCRIPTEN__
@@ -44,36 +39,31 @@ struct zw_result {
 
 namespace {
 
-// A viewer's limits: the canvas a page may hold (RGBA in the module's
-// memory, and again in the page), and the pixels decoded for one file,
-// overlapping blocks included, tied to the canvas so a small file cannot
-// claim minutes of work.
-constexpr long long kCanvasLimit = 64LL << 20;
-constexpr long long kWorkPerCanvas = 4;
-constexpr long long kWorkFloor = 1LL << 20;
-
 struct Closer {
     void operator()(zf_file *f) const { zf_close(f); }
 };
 using Record = std::unique_ptr<zf_file, Closer>;
+struct Freer {
+    void operator()(void *p) const { zf_free(p); }
+};
 
 // ---- JSON ----------------------------------------------------------------
 
-// Text that is already UTF-8 (sjis_to_utf8 escapes what is not).
-void put_string(std::string &out, const std::string &text)
+// Text that is already UTF-8 (the library escapes what is no character).
+void put_string(std::string &out, const char *text)
 {
     out += '"';
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
+    for (; *text; ++text) {
+        const auto b = static_cast<unsigned char>(*text);
+        if (b == '"' || b == '\\') {
             out += '\\';
-            out += c;
+            out += *text;
         } else if (b < 0x20) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\u%04x", b);
             out += buf;
         } else {
-            out += c;
+            out += *text;
         }
     }
     out += '"';
@@ -87,25 +77,20 @@ void put_key(std::string &out, const char *key)
     out += ':';
 }
 
-void put_field(std::string &out, const char *key, const std::string &text)
-{
-    put_key(out, key);
-    put_string(out, text);
-}
-
 void put_field(std::string &out, const char *key, long long value)
 {
     put_key(out, key);
     out += std::to_string(value);
 }
 
-zw_result *make_result(std::string json, std::vector<uint8_t> bytes = {}, int width = 0, int height = 0)
+zw_result *make_result(const std::string &json, const uint8_t *bytes = nullptr, std::size_t size = 0, int width = 0,
+                       int height = 0)
 {
     auto *r = static_cast<zw_result *>(std::calloc(1, sizeof(zw_result)));
     if (!r)
         return nullptr;
     r->json = static_cast<char *>(std::malloc(json.size() + 1));
-    r->data = static_cast<uint8_t *>(std::malloc(std::max<std::size_t>(bytes.size(), 1)));
+    r->data = static_cast<uint8_t *>(std::malloc(std::max<std::size_t>(size, 1)));
     if (!r->json || !r->data) {
         std::free(r->json);
         std::free(r->data);
@@ -113,8 +98,9 @@ zw_result *make_result(std::string json, std::vector<uint8_t> bytes = {}, int wi
         return nullptr;
     }
     std::memcpy(r->json, json.c_str(), json.size() + 1);
-    std::copy(bytes.begin(), bytes.end(), r->data);
-    r->size = static_cast<int32_t>(bytes.size());
+    if (size)
+        std::memcpy(r->data, bytes, size);
+    r->size = static_cast<int32_t>(size);
     r->width = width;
     r->height = height;
     return r;
@@ -123,53 +109,49 @@ zw_result *make_result(std::string json, std::vector<uint8_t> bytes = {}, int wi
 zw_result *failure(const std::string &words)
 {
     std::string json = "{";
-    put_field(json, "error", words);
+    put_key(json, "error");
+    put_string(json, words.c_str());
     json += '}';
     return make_result(json);
 }
 
-std::string library_words(const char *what) { return std::string(what) + ": " + zf_strerror(zf_errno); }
+std::string library_words(const std::string &what) { return what + ": " + zf_strerror(zf_errno); }
+
+std::string report_words(const zf_report &report)
+{
+    std::string text(static_cast<std::size_t>(std::max(zf_report_text(&report, nullptr, 0), 0)) + 1, '\0');
+    zf_report_text(&report, text.data(), text.size());
+    text.pop_back();
+    return text;
+}
 
 // ---- reading -------------------------------------------------------------
 
-std::string field_text(const char *field) { return zfconv::sjis_to_utf8(zfconv::trim_padding(field)); }
-
-std::string utc_date(uint32_t seconds)
+// The header: its texts under the library's JSON names (and the artist
+// also as "author"), its numbers, and the texts again under their PNG keys.
+bool put_header(std::string &json, const zf_file *f)
 {
-    const auto t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    char when[32] = "";
-    if (gmtime_r(&t, &tm))
-        std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return when;
-}
-
-std::string comment_text(const zf_file *f)
-{
-    const std::string comment = f->comment ? f->comment : "";
-    std::string lf;
-    for (std::size_t i = 0; i < comment.size(); ++i)
-        if (!(comment[i] == '\r' && i + 1 < comment.size() && comment[i + 1] == '\n'))
-            lf += comment[i];
-    return zfconv::sjis_to_utf8(lf);
-}
-
-// The header as the page shows it, and as PNG text under zfconv's keys.
-void put_header(std::string &json, const zf_file *f, const zf_info &info)
-{
-    const std::string title = field_text(info.title), author = field_text(info.artist),
-                      comment = comment_text(f), saver = field_text(info.saver),
-                      subtitle = field_text(info.subtitle), date = utc_date(info.time);
+    zf_info info{};
+    zf_get_info(f, &info);
+    int count = 0;
+    const std::unique_ptr<zf_text_entry, Freer> texts(zf_get_texts(f, &count));
+    if (!texts)
+        return false;
+    const zf_text_entry *t = texts.get();
     put_key(json, "info");
     json += '{';
-    put_field(json, "title", title);
-    put_field(json, "author", author);
-    put_field(json, "comment", comment);
-    put_field(json, "subtitle", subtitle);
-    put_field(json, "saver", saver);
+    for (int i = 0; i < count; ++i) {
+        if (std::strcmp(t[i].json, "number") == 0)
+            continue; // a number, below
+        put_key(json, t[i].json);
+        put_string(json, t[i].value);
+        if (std::strcmp(t[i].json, "artist") == 0) {
+            put_key(json, "author");
+            put_string(json, t[i].value);
+        }
+    }
     put_field(json, "number", info.number);
     put_field(json, "time", static_cast<long long>(info.time));
-    put_field(json, "date", date);
     put_field(json, "depth", info.depth);
     put_field(json, "ratio_x", info.ratio_x);
     put_field(json, "ratio_y", info.ratio_y);
@@ -179,305 +161,178 @@ void put_header(std::string &json, const zf_file *f, const zf_info &info)
     json += '}';
     put_key(json, "png_text");
     json += '[';
-    const auto pair = [&json](const char *key, const std::string &text, bool always = false) {
-        if (text.empty() && !always)
-            return;
-        if (json.back() != '[')
-            json += ',';
-        json += '[';
-        put_string(json, key);
+    for (int i = 0; i < count; ++i) {
+        json += i ? ",[" : "[";
+        put_string(json, t[i].key);
         json += ',';
-        put_string(json, text);
+        put_string(json, t[i].value);
         json += ']';
-    };
-    pair("Title", title);
-    pair("Author", author);
-    pair("Comment", comment);
-    pair("Software", saver);
-    pair("Creation Time", date);
-    pair("ZEFA Subtitle", subtitle);
-    pair("ZEFA Number", std::to_string(info.number), true);
-    json += ']';
-}
-
-struct BlockSeen {
-    zf_block b;
-    bool decodes;
-};
-
-// The blocks up to the first damage, and the pixels decoding them costs.
-std::vector<BlockSeen> walk_blocks(const uint8_t *data, std::size_t size, long long &work)
-{
-    std::vector<BlockSeen> out;
-    work = 0;
-    Record f(zf_open_memory(data, size));
-    if (!f)
-        return out;
-    for (int r = zf_first_block(f.get()); r > 0; r = zf_next_block(f.get())) {
-        BlockSeen s{};
-        zf_get_block(f.get(), &s.b);
-        s.decodes = r == 1;
-        if (s.decodes)
-            work += static_cast<long long>(s.b.width) * s.b.height;
-        out.push_back(s);
     }
-    return out;
+    json += ']';
+    return true;
 }
 
-void put_blocks(std::string &json, const std::vector<BlockSeen> &blocks, const zf_picture &pic)
+// The blocks in file order as far as the walk gets, and how each decoded.
+void put_blocks(std::string &json, const uint8_t *data, std::size_t size, const zf_report &report)
 {
     put_key(json, "blocks");
     json += '[';
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-        const zf_block &b = blocks[i].b;
-        json += '{';
-        put_field(json, "number", static_cast<long long>(i));
-        put_field(json, "tag", std::string(b.tag));
+    Record f(zf_open_memory(data, size));
+    int i = 0;
+    for (int r = f ? zf_first_block(f.get()) : 0; r > 0; r = zf_next_block(f.get()), ++i) {
+        zf_block b{};
+        zf_get_block(f.get(), &b);
+        json += i ? ",{" : "{";
+        put_field(json, "number", i);
+        put_key(json, "tag");
+        put_string(json, b.tag);
         put_field(json, "x", b.x);
         put_field(json, "y", b.y);
         put_field(json, "width", b.width);
         put_field(json, "height", b.height);
-        const bool failed = static_cast<int>(i) == pic.failed_block;
-        const bool unreached = pic.failed_block >= 0 && static_cast<int>(i) > pic.failed_block;
+        const bool reached = report.block < 0 || i < report.block;
         put_key(json, "decodes");
-        json += blocks[i].decodes && !failed && !unreached ? "true" : "false";
-        if (failed)
-            put_field(json, "lines_decoded", pic.failed_line);
-        json += "},";
+        json += r == 1 && reached ? "true" : "false";
+        if (i == report.block)
+            put_field(json, "lines_decoded", report.lines);
+        json += '}';
     }
-    if (json.back() == ',')
-        json.pop_back();
     json += ']';
 }
 
-std::vector<uint8_t> to_rgba(const zf_picture &pic, const zf_file *f, int depth, const std::vector<uint8_t> &mask,
-                             bool damaged)
+// RGBA for a canvas: alpha 0 where a damaged file drew nothing.
+std::vector<uint8_t> rgba_of(const zf_image &img)
 {
-    const std::size_t n = static_cast<std::size_t>(pic.width) * static_cast<std::size_t>(pic.height);
+    const std::size_t n = static_cast<std::size_t>(img.width) * static_cast<std::size_t>(img.height);
     std::vector<uint8_t> rgba(4 * n);
     for (std::size_t i = 0; i < n; ++i) {
-        const uint8_t *rgb = depth == 8 ? f->palette + 3 * std::size_t{pic.pixels[i]} : pic.pixels + 3 * i;
-        uint8_t *p = &rgba[4 * i];
-        p[0] = rgb[0];
-        p[1] = rgb[1];
-        p[2] = rgb[2];
-        // a sound file shows its background where no block lies
-        p[3] = !damaged || mask[i] ? 255 : 0;
+        std::memcpy(&rgba[4 * i], img.pixels + 3 * i, 3);
+        rgba[4 * i + 3] = !img.mask || img.mask[i] ? 255 : 0;
     }
     return rgba;
 }
 
 zw_result *decode(const uint8_t *data, std::size_t size)
 {
+    zf_report report{};
+    const std::unique_ptr<zf_image, decltype(&zf_free_image)> img(
+        zf_decode_memory(data, size, nullptr, ZF_RGB, &report), &zf_free_image);
+    if (!img)
+        return failure(report_words(report));
     Record f(zf_open_memory(data, size));
-    if (!f)
-        return failure(library_words("not a readable ZEFA file"));
-    zf_info info{};
-    zf_get_info(f.get(), &info);
-    if (info.depth != 8 && info.depth != 15 && info.depth != 24)
-        return failure("a ZEFA file of depth " + std::to_string(info.depth) + " cannot be shown");
-    int w = 0, h = 0;
-    {
-        Record sizing(zf_open_memory(data, size));
-        if (!sizing || zf_picture_size(sizing.get(), &w, &h) != 0)
-            return failure(library_words("no block can be read"));
-    }
-    const long long canvas = static_cast<long long>(w) * h;
-    if (canvas > kCanvasLimit)
-        return failure("the picture is " + std::to_string(w) + " x " + std::to_string(h) +
-                       " pixels, more than this page shows (" + std::to_string(kCanvasLimit) + ")");
-    long long work = 0;
-    const std::vector<BlockSeen> blocks = walk_blocks(data, size, work);
-    if (work > std::max(kWorkFloor, kWorkPerCanvas * canvas))
-        return failure("the blocks hold " + std::to_string(work) + " pixels for a picture of " + std::to_string(canvas) +
-                       ": more work than this page does for one file");
-
-    std::vector<uint8_t> pixels(static_cast<std::size_t>(canvas) * (info.depth == 8 ? 1 : 3) + 1);
-    std::vector<uint8_t> mask(static_cast<std::size_t>(canvas) + 1);
-    zf_set_pixel_limit(f.get(), std::max(canvas, 1LL));
-    zf_picture pic{};
-    pic.width = w;
-    pic.height = h;
-    pic.pixels = pixels.data();
-    pic.mask = mask.data();
-    const bool whole = zf_decode_image(f.get(), &pic) == 0;
-    std::string damage;
-    if (!whole) {
-        const std::string why = zf_strerror(zf_errno);
-        if (pic.blocks == 0 && pic.failed_line == 0)
-            return failure("no block can be decoded: " + why);
-        const std::string block = "block " + std::to_string(pic.failed_block);
-        damage = pic.failed_line == 0 ? block + " cannot be read: " + why
-                                      : "line " + std::to_string(pic.failed_line) + " of " + block +
-                                            " cannot be decoded: " + why;
-    } else if (pic.blocks == 0) {
-        return failure("the ZEFA file holds no block this page can decode");
-    }
     std::string json = "{";
-    put_header(json, f.get(), info);
-    put_blocks(json, blocks, pic);
+    if (!f || !put_header(json, f.get()))
+        return failure(library_words("the header cannot be read"));
+    put_blocks(json, data, size, report);
     put_key(json, "damage");
-    if (whole)
+    if (report.status == ZF_DECODED_WHOLE)
         json += "null";
     else
-        put_string(json, damage);
+        put_string(json, report_words(report).c_str());
     json += '}';
-    return make_result(json, to_rgba(pic, f.get(), info.depth, mask, !whole), w, h);
+    const std::vector<uint8_t> rgba = rgba_of(*img);
+    return make_result(json, rgba.data(), rgba.size(), img->width, img->height);
 }
 
 // ---- writing -------------------------------------------------------------
 
-uint32_t colour_of(const uint8_t *p) { return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]; }
-
-// Depth 8: the picture's colours as a palette, in order of first use.
-using Palette = std::vector<std::pair<uint32_t, uint32_t>>; // colour -> index, sorted
-
-bool make_palette(const uint8_t *rgba, std::size_t n, zf_params &p, Palette &sorted, std::string &error)
+// A header text as Shift-JIS, cut to the field's width (0: no limit); what
+// was cut is told in `notes`.
+bool header_text(const char *utf8, std::size_t width, const char *what, std::string &out,
+                 std::vector<std::string> &notes, std::string &error)
 {
-    std::vector<uint32_t> seen;
-    for (std::size_t i = 0; i < n; ++i) {
-        const uint32_t c = colour_of(rgba + 4 * i);
-        const auto it = std::lower_bound(sorted.begin(), sorted.end(), std::make_pair(c, 0u));
-        if (it != sorted.end() && it->first == c)
-            continue;
-        if (seen.size() == ZF_PALETTE_MAX) {
-            error = "the picture has more than 256 colours; depth 8 holds 256 (choose depth 15 or 24)";
-            return false;
-        }
-        sorted.insert(it, {c, static_cast<uint32_t>(seen.size())});
-        seen.push_back(c);
+    std::size_t length = 0;
+    const std::unique_ptr<char, Freer> sjis(zf_text_from_utf8(utf8, std::strlen(utf8), ZF_TEXT_STRICT, &length));
+    if (!sjis) {
+        error = library_words(std::string("the ") + what);
+        return false;
     }
-    p.n_bits = 8;
-    p.n_pal = std::max<int>(1, static_cast<int>(seen.size()));
-    for (std::size_t i = 0; i < seen.size(); ++i) {
-        p.palette[3 * i] = static_cast<unsigned char>(seen[i] >> 16);
-        p.palette[3 * i + 1] = static_cast<unsigned char>(seen[i] >> 8);
-        p.palette[3 * i + 2] = static_cast<unsigned char>(seen[i]);
+    out.assign(sjis.get(), length);
+    if (width > 0 && length > width) {
+        out.resize(zf_text_cut(out.data(), out.size(), width));
+        notes.push_back(std::string("the ") + what + " is cut to the " + std::to_string(width) + " bytes it holds");
     }
     return true;
 }
 
-uint32_t value_of(const uint8_t *px, int depth, const Palette &sorted)
+// Depth 8: the picture's colours as the palette, in order of first use,
+// and each pixel's index; false when there are more than 256.
+bool indexed(const uint8_t *rgba, std::size_t n, zf_encoding &e, std::vector<uint8_t> &out)
 {
-    const uint32_t c = colour_of(px);
-    if (depth == 24)
-        return c;
-    if (depth == 15)
-        return (c >> 11 & 31) << 11 | (c >> 19 & 31) << 6 | (c >> 3 & 31) << 1;
-    return std::lower_bound(sorted.begin(), sorted.end(), std::make_pair(c, 0u))->second;
-}
-
-bool read_back(int fd, std::vector<uint8_t> &out)
-{
-    const off_t size = lseek(fd, 0, SEEK_END);
-    if (size < 0 || lseek(fd, 0, SEEK_SET) != 0)
-        return false;
-    out.resize(static_cast<std::size_t>(size));
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = read(fd, out.data() + done, out.size() - done);
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
+    std::vector<std::pair<uint32_t, uint8_t>> known; // colour -> index, sorted
+    out.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint8_t *p = rgba + 4 * i;
+        const uint32_t c = uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+        auto it = std::lower_bound(known.begin(), known.end(), std::make_pair(c, uint8_t{0}));
+        if (it == known.end() || it->first != c) {
+            if (e.n_pal == ZF_PALETTE_MAX)
+                return false;
+            std::memcpy(e.palette + 3 * e.n_pal, p, 3);
+            it = known.insert(it, {c, static_cast<uint8_t>(e.n_pal++)});
+        }
+        out[i] = it->second;
     }
+    e.n_pal = std::max(e.n_pal, 1);
     return true;
 }
 
 zw_result *encode(const uint8_t *rgba, int w, int h, int depth, const char *coding, const char *title,
                   const char *author, const char *comment)
 {
+    zf_encoding e{};
+    e.depth = depth;
+    const std::string c = coding;
+    e.coding = c == "none" ? ZF_CODING_NONE : c == "fast" ? ZF_CODING_FAST : c == "optimizing" ? ZF_CODING_OPTIMIZING : -1;
     if (depth != 8 && depth != 15 && depth != 24)
         return failure("the depth must be 8, 15 or 24, not " + std::to_string(depth));
-    const std::string c = coding ? coding : "fast";
-    const char *tag = c == "none" ? (depth == 24 ? "ZFBM" : "ZFBI") : c == "fast" ? "ZFSF" : c == "optimizing" ? "ZFSS" : nullptr;
-    if (!tag)
+    if (e.coding < 0)
         return failure("the coding must be none, fast or optimizing, not " + c);
     if (w < 1 || h < 1 || w > 32767 || h > 32767)
         return failure("a ZEFA file holds 1 to 32767 x 32767 pixels, the picture has " + std::to_string(w) + " x " +
                        std::to_string(h));
-    const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
     std::vector<std::string> notes;
+    std::string t, a, m, error;
+    if (!header_text(title, 30, "title", t, notes, error) || !header_text(author, 18, "author", a, notes, error) ||
+        !header_text(comment, 0, "comment", m, notes, error))
+        return failure(error);
+    e.title = t.c_str();
+    e.artist = a.c_str();
+    e.comment = m.c_str();
+    e.saver = "zefa web page";
+
+    const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
     for (std::size_t i = 0; i < n; ++i)
         if (rgba[4 * i + 3] != 255) {
             notes.emplace_back("the picture's transparency is dropped: a ZEFA file has none");
             break;
         }
-    if (depth == 15)
-        notes.emplace_back("depth 15 keeps the upper 5 bits of each colour");
-    zf_params p{};
-    p.saver = "zefa web page";
-    p.depth = depth;
-    p.max_width = w;
-    p.max_height = h;
-    p.ratio_x = p.ratio_y = 1;
-    Palette sorted;
-    std::string error;
-    if (depth == 8 && !make_palette(rgba, n, p, sorted, error))
-        return failure(error);
-    const std::string t = zfconv::header_text(title ? title : "", 30, "title", notes);
-    const std::string a = zfconv::header_text(author ? author : "", 18, "author", notes);
-    std::string lf = zfconv::header_text(comment ? comment : "", 0, "comment", notes), crlf;
-    for (const char ch : lf) {
-        if (ch == '\n')
-            crlf += '\r';
-        crlf += ch;
+    std::vector<uint8_t> pixels;
+    if (depth == 8) {
+        if (!indexed(rgba, n, e, pixels))
+            return failure("the picture has more than 256 colours; depth 8 holds 256 (choose depth 15 or 24)");
+    } else {
+        pixels.resize(3 * n);
+        for (std::size_t i = 0; i < n; ++i)
+            std::memcpy(&pixels[3 * i], rgba + 4 * i, 3);
+        if (depth == 15)
+            notes.emplace_back("depth 15 keeps the upper 5 bits of each colour");
     }
-
-    char name[] = "/tmp/zefaXXXXXX";
-    const int fd = mkstemp(name);
-    if (fd < 0)
-        return failure(std::string("cannot make a file in memory: ") + std::strerror(errno));
-    unlink(name);
-    zf_file *f = zf_create_fd(fd, t.c_str(), crlf.c_str(), a.c_str(), 0, &p);
-    bool ok = f != nullptr;
-    if (!ok)
-        error = library_words("cannot create a ZEFA file");
-    for (int y0 = 0; ok && y0 < h; y0 += ZF_MAX_BLOCK_HEIGHT)
-        for (int x0 = 0; ok && x0 < w; x0 += ZF_MAX_BLOCK_WIDTH) {
-            const int bw = std::min(ZF_MAX_BLOCK_WIDTH, w - x0), bh = std::min(ZF_MAX_BLOCK_HEIGHT, h - y0);
-            uint32_t *line = nullptr;
-            if (zf_begin_write(f, &line, x0, y0, bw, bh, tag, -1) != 0) {
-                error = library_words("cannot start a block");
-                ok = false;
-                break;
-            }
-            for (int row = 0;;) {
-                const uint8_t *src = rgba + 4 * (static_cast<std::size_t>(y0 + row) * w + x0);
-                for (int x = 0; x < bw; ++x)
-                    line[x] = value_of(src + 4 * x, depth, sorted);
-                const int r = zf_line(f, &line);
-                if (r == -2)
-                    break;
-                if (r == -1) {
-                    error = library_words("cannot code a block");
-                    ok = false;
-                    break;
-                }
-                row = r == 0 ? 0 : row + 1;
-            }
-        }
-    if (f && zf_close(f) != 0 && ok) {
-        error = library_words("cannot write the ZEFA file");
-        ok = false;
-    }
-    std::vector<uint8_t> file;
-    if (ok && !read_back(fd, file)) {
-        error = std::string("cannot read the file back: ") + std::strerror(errno);
-        ok = false;
-    }
-    close(fd);
-    if (!ok)
-        return failure(error);
+    void *file = nullptr;
+    std::size_t size = 0;
+    if (zf_encode_memory(&file, &size, &e, pixels.data(), w, h, depth == 8 ? ZF_INDEXED : ZF_RGB) != 0)
+        return failure(library_words("the ZEFA file cannot be made"));
+    const std::unique_ptr<void, Freer> owned(file);
     std::string json = "{";
     put_key(json, "notes");
     json += '[';
     for (const std::string &note : notes) {
         if (json.back() != '[')
             json += ',';
-        put_string(json, note);
+        put_string(json, note.c_str());
     }
     json += "]}";
-    return make_result(json, std::move(file));
+    return make_result(json, static_cast<const uint8_t *>(file), size);
 }
 
 } // namespace

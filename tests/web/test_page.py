@@ -94,7 +94,7 @@ def test_window_zefa_decodes_as_zfconv_and_refuses_a_bomb_in_time(browser, sampl
         picture = native(samples[name])[1]
         assert same_pixels(base64.b64decode(got["rgba"]), got["width"], got["height"], picture), name
     got = page_decode(browser, bomb)
-    assert got["isError"] and "more work" in got["error"] and got["ms"] < 3000
+    assert got["isError"] and "pixels allowed" in got["error"] and got["ms"] < 3000
 
 
 def test_chosen_files_show_their_titles_and_save_as_png(browser, samples, downloads):

@@ -87,7 +87,7 @@ function show(entry) {
   const rows = [['File', name], ['Title', info.title], ['Author', info.author], ['Comment', info.comment],
     ['Date', info.date], ['Depth', `${info.depth} bits`], ['Pixel ratio', `${info.ratio_x}:${info.ratio_y}`],
     ['Size', `${pic.width} × ${pic.height}`], ['Number', info.number], ['Subtitle', info.subtitle], ['Saver', info.saver]];
-  $('header').replaceChildren(...rows.filter(r => r[1] !== '').flatMap(([k, v]) => [el('dt', k), el('dd', v)]));
+  $('header').replaceChildren(...rows.filter(r => r[1] != null && r[1] !== '').flatMap(([k, v]) => [el('dt', k), el('dd', v)]));
   $('blocks').tBodies[0].replaceChildren(...pic.blocks.map(b => {
     const tr = el('tr');
     const decodes = b.decodes ? 'yes' : 'lines_decoded' in b ? `stopped after ${b.lines_decoded} lines` : 'no';
