@@ -83,26 +83,20 @@ void put_field(std::string &out, const char *key, long long value)
     out += std::to_string(value);
 }
 
-zw_result *make_result(const std::string &json, const uint8_t *bytes = nullptr, std::size_t size = 0, int width = 0,
+// A result that owns `bytes` (from malloc, or null for none).
+zw_result *make_result(const std::string &json, uint8_t *bytes = nullptr, std::size_t size = 0, int width = 0,
                        int height = 0)
 {
     auto *r = static_cast<zw_result *>(std::calloc(1, sizeof(zw_result)));
-    if (!r)
-        return nullptr;
-    r->json = static_cast<char *>(std::malloc(json.size() + 1));
-    r->data = static_cast<uint8_t *>(std::malloc(std::max<std::size_t>(size, 1)));
-    if (!r->json || !r->data) {
-        std::free(r->json);
-        std::free(r->data);
+    char *text = static_cast<char *>(std::malloc(json.size() + 1));
+    if (!r || !text) {
         std::free(r);
+        std::free(text);
+        std::free(bytes);
         return nullptr;
     }
-    std::memcpy(r->json, json.c_str(), json.size() + 1);
-    if (size)
-        std::memcpy(r->data, bytes, size);
-    r->size = static_cast<int32_t>(size);
-    r->width = width;
-    r->height = height;
+    std::memcpy(text, json.c_str(), json.size() + 1);
+    *r = zw_result{bytes, static_cast<int32_t>(size), width, height, text};
     return r;
 }
 
@@ -200,14 +194,19 @@ void put_blocks(std::string &json, const uint8_t *data, std::size_t size, const 
     json += ']';
 }
 
-// RGBA for a canvas: alpha 0 where a damaged file drew nothing.
-std::vector<uint8_t> rgba_of(const zf_image &img)
+// RGBA for a canvas: alpha 0 where a damaged file drew nothing.  Null
+// when memory runs out.
+uint8_t *rgba_of(const zf_image &img)
 {
     const std::size_t n = static_cast<std::size_t>(img.width) * static_cast<std::size_t>(img.height);
-    std::vector<uint8_t> rgba(4 * n);
-    for (std::size_t i = 0; i < n; ++i) {
-        std::memcpy(&rgba[4 * i], img.pixels + 3 * i, 3);
-        rgba[4 * i + 3] = !img.mask || img.mask[i] ? 255 : 0;
+    auto *rgba = static_cast<uint8_t *>(std::malloc(4 * n));
+    for (std::size_t i = 0; rgba && i < n; ++i) {
+        const unsigned char *p = img.pixels + 3 * i;
+        uint8_t *q = rgba + 4 * i;
+        q[0] = p[0];
+        q[1] = p[1];
+        q[2] = p[2];
+        q[3] = !img.mask || img.mask[i] ? 255 : 0;
     }
     return rgba;
 }
@@ -230,8 +229,11 @@ zw_result *decode(const uint8_t *data, std::size_t size)
     else
         put_string(json, report_words(report).c_str());
     json += '}';
-    const std::vector<uint8_t> rgba = rgba_of(*img);
-    return make_result(json, rgba.data(), rgba.size(), img->width, img->height);
+    uint8_t *rgba = rgba_of(*img);
+    if (!rgba)
+        return failure("out of memory");
+    const std::size_t n = static_cast<std::size_t>(img->width) * static_cast<std::size_t>(img->height);
+    return make_result(json, rgba, 4 * n, img->width, img->height);
 }
 
 // ---- writing -------------------------------------------------------------
@@ -322,7 +324,11 @@ zw_result *encode(const uint8_t *rgba, int w, int h, int depth, const char *codi
     std::size_t size = 0;
     if (zf_encode_memory(&file, &size, &e, pixels.data(), w, h, depth == 8 ? ZF_INDEXED : ZF_RGB) != 0)
         return failure(library_words("the ZEFA file cannot be made"));
-    const std::unique_ptr<void, Freer> owned(file);
+    std::unique_ptr<void, Freer> owned(file);
+    auto *bytes = static_cast<uint8_t *>(std::malloc(std::max<std::size_t>(size, 1)));
+    if (!bytes)
+        return failure("out of memory");
+    std::memcpy(bytes, file, size);
     std::string json = "{";
     put_key(json, "notes");
     json += '[';
@@ -332,7 +338,7 @@ zw_result *encode(const uint8_t *rgba, int w, int h, int depth, const char *codi
         put_string(json, note.c_str());
     }
     json += "]}";
-    return make_result(json, static_cast<const uint8_t *>(file), size);
+    return make_result(json, bytes, size);
 }
 
 } // namespace
