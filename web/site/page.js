@@ -82,7 +82,7 @@ function show(entry) {
   $('picture-title').textContent = info.title || name;
   $('damage').hidden = !pic.damage;
   $('damage').textContent = pic.damage ? `Damaged: ${pic.damage}. Every line before it is shown; the rest is transparent.` : '';
-  pictureCanvas(pic, $('canvas'));
+  pictureCanvas(pic, $('canvas')).setAttribute('aria-label', `${info.title || name}, ${pic.width} × ${pic.height} pixels`);
   layout();
   const rows = [['File', name], ['Title', info.title], ['Author', info.author], ['Comment', info.comment],
     ['Date', info.date], ['Depth', `${info.depth} bits`], ['Pixel ratio', `${info.ratio_x}:${info.ratio_y}`],
@@ -102,10 +102,11 @@ function layout() {
   if (!shown) return;
   const c = $('canvas'), one = document.querySelector('[name=scale]:checked').value === 'one';
   const [w, h] = shape(shown.pic, $('stored').checked);
-  c.className = one ? 'one' : '';
   c.style.aspectRatio = `${w} / ${h}`;
   c.style.width = one ? `${w}px` : `min(100%, ${w * 80 / h}vh)`;
   c.style.height = one ? `${h}px` : 'auto';
+  // pixels as sharp squares wherever they are drawn larger than one
+  c.classList.toggle('sharp', c.getBoundingClientRect().width >= c.width);
 }
 
 // ---- PNG with the header as text -------------------------------------------
@@ -196,6 +197,9 @@ $('files').addEventListener('change', e => openFiles([...e.target.files]));
 document.addEventListener('dragover', e => e.preventDefault());
 document.addEventListener('drop', e => { e.preventDefault(); openFiles([...e.dataTransfer.files]); });
 for (const input of document.querySelectorAll('[name=scale], #stored')) input.addEventListener('change', layout);
+addEventListener('resize', layout);
 $('save-png').addEventListener('click', async () => save(await pngOf(shown.pic), `${baseName(shown.name)}.png`, 'image/png'));
 $('make').addEventListener('submit', make);
 loading.catch(e => say(`The decoder cannot start: ${e.message}`));
+// offline next time (where the page is served over http://localhost or https://)
+navigator.serviceWorker?.register('sw.js').catch(() => {});
