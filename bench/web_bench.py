@@ -31,7 +31,7 @@ SITE = Path(sys.argv[1] if len(sys.argv) > 1 else ROOT / "build-web" / "site")
 ZFCONV = os.environ.get("ZFCONV", str(ROOT / "build" / "bin" / "zfconv"))
 PHOTO = Path("/usr/share/backgrounds/mate/nature/FreshFlower.jpg")
 RUNS = 15
-PAGE_FILES = ("index.html", "style.css", "page.js", "zefa.js", "zefa.wasm")
+PAGE_FILES = ("index.html", "style.css", "page.js", "sw.js", "zefa.js", "zefa.wasm")
 
 
 def photo(folder):
