@@ -51,7 +51,7 @@ def photo(folder):
 def native_ms(folder, zf):
     """The glue and the library built as the page's are, with g++ -O2."""
     sources = [str(p) for p in (ROOT / "zflib").rglob("*.cpp")] + [str(ROOT / "web" / "zefa_web.cpp")]
-    includes = ["-I" + str(p) for p in [ROOT / "zflib"] + [d for d in (ROOT / "zflib").rglob("*") if d.is_dir()]]
+    includes = ["-I" + str(p) for p in [ROOT / "zflib", ROOT / "web"] + [d for d in (ROOT / "zflib").rglob("*") if d.is_dir()]]
     program = folder / "web_decode"
     subprocess.run(["g++", "-std=c++20", "-O2", "-DNDEBUG", *includes, *sources,
                     str(ROOT / "bench" / "web_decode.cpp"), "-o", program], check=True)

@@ -1,6 +1,8 @@
 // web_decode FILE [RUNS] - the web page's decode call, natively: the median
 // time of decoding FILE to RGBA through the same glue the page's
 // WebAssembly runs, for bench/web_bench.py to set beside the page's time.
+#include "zefa_web.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -10,15 +12,6 @@
 #include <iterator>
 #include <vector>
 
-extern "C" {
-struct zw_result {
-    uint8_t *data;
-    int32_t size, width, height;
-    char *json;
-};
-zw_result *zw_decode(const uint8_t *data, int32_t size);
-void zw_release(zw_result *r);
-}
 
 int main(int argc, char **argv)
 {

@@ -1,11 +1,10 @@
 // zefa_web.cpp - the library's whole-picture calls for the web page and for
-// Node: a ZEFA file to RGBA pixels with its header as text, and RGBA
-// pixels to a ZEFA file.  Everything a page shows or says comes from here;
-// the script only moves bytes and builds the page.
-//
-// Each call returns a zw_result the caller frees with zw_release: the
-// bytes (RGBA pixels or a file), the picture's size, and a JSON text with
-// the rest ({"error": words} when nothing came out).
+// Node (zefa_web.h): a ZEFA file to RGBA pixels with its header as text,
+// and RGBA pixels to a ZEFA file.  Everything the page shows or says about
+// a file comes from the library through here; the script only moves bytes
+// and builds the page.
+#include "zefa_web.h"
+
 #include "zefa.h"
 
 #include <algorithm>
@@ -24,18 +23,6 @@
 #else
 #define ZW_EXPORT
 #endif
-
-extern "C" {
-
-struct zw_result {
-    uint8_t *data;  // RGBA pixels, or the file made
-    int32_t size;   // bytes at data
-    int32_t width;  // the picture's size (decoding)
-    int32_t height;
-    char *json;     // 0-terminated UTF-8
-};
-
-} // extern "C"
 
 namespace {
 
