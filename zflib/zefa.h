@@ -9,9 +9,12 @@
  *
  * A program holds a zf_file record from zf_open (or zf_open_memory,
  * zf_create_with, zf_create_fd) to zf_close, and moves pixels one line at a
- * time through zf_line, or a whole picture at once through zf_decode_picture
- * (and writes one through zf_encode_picture).  The header's texts come as
- * UTF-8 through zf_get_texts, under the names every program shows them by.
+ * time through zf_line.  A whole picture is read in one call under limits
+ * (zf_decode_picture, zf_decode_scaled, zf_decode_memory) and written in one
+ * (zf_encode_file, zf_encode_fd, zf_encode_memory).  The header's texts come
+ * as UTF-8 through zf_get_texts, under the names every program shows them
+ * by; zf_text_to_utf8 and zf_text_from_utf8 convert any other header text.
+ * zefa.hpp holds owners for these records for C++ programs.
  *
  * Threads: every record keeps all of its state, so any number of threads
  * may each use records of their own at the same time.  zf_errno is one value
@@ -146,9 +149,11 @@ int zf_close(zf_file *f);
 /* Header texts are Shift-JIS (code page 932).  In UTF-8 every character
  * comes through as itself, control characters included (a program escapes
  * those for its medium); a byte that is no character becomes the four
- * characters \xHH (upper-case hex), and a backslash that would read as
- * such an escape is written \x5C.  Going back, \xHH gives the byte, so
- * every stored text comes back byte for byte. */
+ * characters \xHH (upper-case hex), as does a 0 byte (it would end the
+ * text), and a backslash that would read as such an escape is written
+ * \x5C.  Going back, \xHH gives the byte, so every stored text comes back
+ * byte for byte; a character with no Shift-JIS form is refused, or replaced
+ * when the caller names a fallback, and never stored as its UTF-8 bytes. */
 
 /* Frees what the calls below (and zf_get_texts) return. */
 void zf_free(void *p);
@@ -270,6 +275,18 @@ zf_image *zf_decode_picture(zf_file *f, const zf_limits *limits, int format, zf_
 zf_image *zf_decode_memory(const void *data, size_t size, const zf_limits *limits, int format,
                            zf_report *report);
 
+/* The picture drawn straight at width x height (a thumbnail, or the size a
+ * viewer asks for): each pixel shows the canvas pixel nearest its centre.
+ * Lines go from the blocks into the small picture as they are decoded, so
+ * memory follows the picture asked for and the blocks' widths, never the
+ * canvas; the limits and the refusals are those of zf_decode_picture, the
+ * mask (on damage) is at the size asked for. */
+zf_image *zf_decode_scaled(zf_file *f, int width, int height, const zf_limits *limits, int format,
+                           zf_report *report);
+/* Either from memory: width and height 0 for the canvas size. */
+zf_image *zf_decode_memory_scaled(const void *data, size_t size, int width, int height,
+                                  const zf_limits *limits, int format, zf_report *report);
+
 /* The report in words: "" for a whole picture, else one sentence such as
  * "line 3 of block 1 cannot be decoded: the file ends too early" (damage) or
  * "no block can be decoded: ..." (a refusal).  Writes at most `size` bytes,
@@ -374,7 +391,8 @@ typedef struct zf_encoding {
     unsigned char palette[3 * ZF_PALETTE_MAX];
 } zf_encoding;
 
-/* `pixels` holds width x height pixels in `format`, top row first.  0, or
+/* `pixels` holds width x height pixels (each 1..32767) in `format`, top
+ * row first.  0, or
  * -1 with zf_errno set (a file name's file is then left as far as it was
  * written). */
 int zf_encode_file(const char *name, const zf_encoding *enc, const void *pixels, int width, int height,

@@ -212,6 +212,68 @@ void mark(unsigned char *mask, long long w, long long h, const Rect &r, long lon
         std::fill(mask + y * w + x0, mask + y * w + x1, 1);
 }
 
+// A picture drawn straight at another size: each of its pixels shows the
+// canvas pixel nearest its centre, taken as the lines of the blocks pass
+// by, so that no canvas is ever held.
+struct Scaled {
+    int width, height;
+    unsigned char *pixels;
+    unsigned char *mask; // 1 where a block drew
+    const unsigned char *palette; // 8-bit files as colours, else null
+    std::vector<long long> rows, cols; // the canvas row and column each pixel shows
+};
+
+void put_pixel(unsigned char *p, int depth, uint32_t v, const unsigned char *palette)
+{
+    if (depth == 8 && palette) {
+        std::memcpy(p, palette + 3 * (v & 0xFF), 3);
+    } else if (depth == 8) {
+        *p = static_cast<unsigned char>(v);
+    } else if (depth == 15) {
+        p[0] = widen5(v >> 6);
+        p[1] = widen5(v >> 11);
+        p[2] = widen5(v >> 1);
+    } else {
+        p[0] = static_cast<unsigned char>(v >> 16);
+        p[1] = static_cast<unsigned char>(v >> 8);
+        p[2] = static_cast<unsigned char>(v);
+    }
+}
+
+// As draw_block, onto a picture of another size.
+int draw_block_scaled(zf::Record *f, Scaled &s, int depth, int bytes)
+{
+    if (zf_begin_read(f) != 0)
+        return -1;
+    const long long bx = zf::block_s16(f, ZF_B_X), by = zf::block_s16(f, ZF_B_Y);
+    const int bw = zf::block_width(f);
+    // the picture's columns that show this block
+    const auto c0 = std::lower_bound(s.cols.begin(), s.cols.end(), bx) - s.cols.begin();
+    const auto c1 = std::lower_bound(s.cols.begin(), s.cols.end(), bx + bw) - s.cols.begin();
+    int lines = 0, t;
+    uint32_t *line = nullptr;
+    while ((t = zf_line(f, &line)) >= 0) {
+        ++lines;
+        const auto [r0, r1] = std::equal_range(s.rows.begin(), s.rows.end(), by + t);
+        for (auto ty = r0 - s.rows.begin(); ty < r1 - s.rows.begin(); ++ty)
+            for (auto tx = c0; tx < c1; ++tx) {
+                const std::size_t at = static_cast<std::size_t>(ty * s.width + tx);
+                put_pixel(s.pixels + at * bytes, depth, line[s.cols[tx] - bx], s.palette);
+                s.mask[at] = 1;
+            }
+    }
+    return t == -2 ? lines : -1 - lines;
+}
+
+// The canvas positions `count` pixels across `extent` show: their centres.
+std::vector<long long> centres(int count, long long extent)
+{
+    std::vector<long long> v(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        v[i] = (2LL * i + 1) * extent / (2LL * count);
+    return v;
+}
+
 long long work_limit(const zf_limits &limits, long long canvas)
 {
     // a viewer's allowance: a few canvases' worth of decoding, and never
@@ -230,7 +292,8 @@ zf_image *refuse_picture(zf_report &r, int status, int error)
 }
 
 // What zf_decode_picture does once the record is known to be sound.
-zf_image *decode_picture(zf::Record *f, const zf_limits &limits, int format, zf_report &r)
+// The picture at the canvas size, or at tw x th when those are not 0.
+zf_image *decode_picture(zf::Record *f, const zf_limits &limits, int format, zf_report &r, int tw = 0, int th = 0)
 {
     r.depth = zf::header_depth(f);
     if (!depth_ok(r.depth))
@@ -251,7 +314,7 @@ zf_image *decode_picture(zf::Record *f, const zf_limits &limits, int format, zf_
     if (w < 1 || h < 1)
         return refuse_picture(r, ZF_REFUSED_EMPTY, ZF_ERR_FORMAT);
     // both below 2 * 32767, so the product cannot overflow
-    if (w * h > limits.max_canvas)
+    if (w * h > limits.max_canvas || static_cast<long long>(tw) * th > limits.max_canvas)
         return refuse_picture(r, ZF_REFUSED_CANVAS, ZF_ERR_LIMIT);
     // Every decodable block costs its whole area, wherever it lies: the
     // sum is bounded before a single line is decoded.
@@ -265,16 +328,20 @@ zf_image *decode_picture(zf::Record *f, const zf_limits &limits, int format, zf_
         }
 
     const bool indexed = format == ZF_INDEXED && r.depth == 8;
+    const bool scaled = tw > 0 && th > 0;
+    const long long out_w = scaled ? tw : w, out_h = scaled ? th : h;
     auto *img = static_cast<zf_image *>(std::calloc(1, sizeof(zf_image)));
-    const std::size_t count = static_cast<std::size_t>(w * h);
+    const std::size_t count = static_cast<std::size_t>(out_w * out_h);
     if (img)
         img->pixels = static_cast<unsigned char *>(std::calloc(count, indexed ? 1 : 3));
-    if (!img || !img->pixels) {
+    if (img && scaled)
+        img->mask = static_cast<unsigned char *>(std::calloc(count, 1));
+    if (!img || !img->pixels || (scaled && !img->mask)) {
         zf_free_image(img);
         return refuse_picture(r, ZF_REFUSED_OTHER, ENOMEM);
     }
-    img->width = static_cast<int>(w);
-    img->height = static_cast<int>(h);
+    img->width = static_cast<int>(out_w);
+    img->height = static_cast<int>(out_h);
     img->depth = r.depth;
     img->format = indexed ? ZF_INDEXED : ZF_RGB;
     if (r.depth == 8)
@@ -289,6 +356,12 @@ zf_image *decode_picture(zf::Record *f, const zf_limits &limits, int format, zf_
     canvas.width = img->width;
     canvas.height = img->height;
     canvas.pixels = img->pixels;
+    Scaled small{img->width, img->height, img->pixels, img->mask, nullptr, {}, {}};
+    if (scaled) {
+        small.palette = indexed || r.depth != 8 ? nullptr : img->palette;
+        small.rows = centres(th, h);
+        small.cols = centres(tw, w);
+    }
     std::size_t drawn = 0; // blocks of the walk decoded whole
     for (; drawn < walk.blocks.size(); ++drawn) {
         const Walked &b = walk.blocks[drawn];
@@ -298,7 +371,8 @@ zf_image *decode_picture(zf::Record *f, const zf_limits &limits, int format, zf_
         }
         std::memcpy(f->block, b.head, sizeof b.head);
         f->block_pos = b.pos;
-        const int lines = draw_block(f, &canvas, r.depth, indexed || r.depth != 8 ? nullptr : img->palette);
+        const int lines = scaled ? draw_block_scaled(f, small, r.depth, indexed ? 1 : 3)
+                                 : draw_block(f, &canvas, r.depth, indexed || r.depth != 8 ? nullptr : img->palette);
         if (lines > 0 || lines < -1)
             ++r.blocks;
         if (lines < 0) {
@@ -326,7 +400,14 @@ zf_image *decode_picture(zf::Record *f, const zf_limits &limits, int format, zf_
         return refuse_picture(r, ZF_REFUSED_NO_BLOCK, ZF_ERR_FORMAT);
     }
     if (!damaged) {
+        std::free(img->mask);
+        img->mask = nullptr;
         r.status = ZF_DECODED_WHOLE;
+        return img;
+    }
+    if (scaled) { // drawn while decoding
+        r.status = ZF_DECODED_DAMAGED;
+        zf_errno = r.error;
         return img;
     }
     // The mask follows from the geometry: every block before the damage
@@ -395,7 +476,34 @@ zf_image *zf_decode_picture(zf_file *file, const zf_limits *limits, int format, 
     }
 }
 
+zf_image *zf_decode_scaled(zf_file *file, int width, int height, const zf_limits *limits, int format,
+                           zf_report *report)
+{
+    zf_report local;
+    zf_report &r = report ? *report : local;
+    start_report(r);
+    zf::Record *f = zf::rec(file);
+    zf_limits lim;
+    zf_default_limits(&lim);
+    if (limits)
+        lim = *limits;
+    if (!f || f->mode != 0 || f->line_fn || (format != ZF_RGB && format != ZF_INDEXED) || lim.max_canvas < 0 ||
+        lim.max_work < 0 || width < 1 || height < 1)
+        return refuse_picture(r, ZF_REFUSED_OTHER, ZF_ERR_MISUSE);
+    try {
+        return decode_picture(f, lim, format, r, width, height);
+    } catch (const std::bad_alloc &) {
+        return refuse_picture(r, ZF_REFUSED_OTHER, ENOMEM);
+    }
+}
+
 zf_image *zf_decode_memory(const void *data, size_t size, const zf_limits *limits, int format, zf_report *report)
+{
+    return zf_decode_memory_scaled(data, size, 0, 0, limits, format, report);
+}
+
+zf_image *zf_decode_memory_scaled(const void *data, size_t size, int width, int height, const zf_limits *limits,
+                                  int format, zf_report *report)
 {
     zf_report local;
     zf_report &r = report ? *report : local;
@@ -403,7 +511,8 @@ zf_image *zf_decode_memory(const void *data, size_t size, const zf_limits *limit
     zf_file *f = zf_open_memory(data, size);
     if (!f)
         return refuse_picture(r, zf_errno == ZF_ERR_MISUSE ? ZF_REFUSED_OTHER : ZF_REFUSED_OPEN, zf_errno);
-    zf_image *img = zf_decode_picture(f, limits, format, &r);
+    zf_image *img = width == 0 && height == 0 ? zf_decode_picture(f, limits, format, &r)
+                                              : zf_decode_scaled(f, width, height, limits, format, &r);
     const int code = zf_errno;
     zf_close(f);
     zf_errno = code;

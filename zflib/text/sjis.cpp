@@ -142,7 +142,7 @@ std::string sjis_to_utf8(std::string_view sjis)
             u = unicode_of(b);
             n = 1;
         }
-        if (u < 0)
+        if (u <= 0) // a 0 byte too: it would end the text
             put_escape(out, b);
         else
             put_utf8(out, static_cast<uint32_t>(u));
