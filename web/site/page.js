@@ -37,7 +37,7 @@ async function openFiles(files) {
       const pic = await zefa.decode(new Uint8Array(await file.arrayBuffer()));
       const entry = {name: file.name, pic, button: el('button')};
       entry.button.type = 'button';
-      entry.button.append(thumbnail(pic), el('span', file.name));
+      entry.button.append(thumbnail(pic), ...(pic.info.title ? [el('strong', pic.info.title)] : []), el('span', file.name));
       entry.button.addEventListener('click', () => show(entry));
       li.append(entry.button);
       opened.push(entry);
