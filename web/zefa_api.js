@@ -23,6 +23,7 @@ function zwWith(buffers, call) {
   try { return call(...ptrs); } finally { ptrs.forEach(p => _free(p)); }
 }
 Module.decode = async bytes => {
+  bytes = bytes instanceof Uint8Array ? bytes : new Uint8Array(bytes); // an ArrayBuffer too
   const {bytes: rgba, ...out} = zwTake(zwWith([bytes], p => _zw_decode(p, bytes.length)));
   out.rgba = new Uint8ClampedArray(rgba.buffer);
   return out;
