@@ -2,10 +2,11 @@
 # fresh machine: the first step installs whatever Debian packages are missing.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+WEB_BUILD  ?= build-web
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test sanitize tsan demo bench clean install uninstall
+.PHONY: all deps build test sanitize tsan demo bench web clean install uninstall
 PREFIX     ?= /usr/local
 
 all: build
@@ -14,10 +15,10 @@ deps:
 	@sh scripts/install-deps.sh
 
 build: deps
-	@cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEFA_WEB_SITE=$(CURDIR)/$(WEB_BUILD)/site >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+test: build web
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The whole test suite once more under AddressSanitizer and UBSan.
@@ -43,6 +44,13 @@ tsan: deps
 	  $(TSAN_ENV) $(TSAN_BUILD)/bin/zfconv -q -j 2 -d "$$d/out" "$$d/s.ZF" "$$d/t.ZF" && \
 	  echo "zfconv's threads: no race found"
 
+# The web page: the library in WebAssembly and the page's files, a static
+# site in $(WEB_BUILD)/site (see the README).  Debian's node may not search
+# its own module folder, which Emscripten's tools need.
+web: deps
+	@NODE_PATH=/usr/share/nodejs$${NODE_PATH:+:$$NODE_PATH} emcmake cmake -S web -B $(WEB_BUILD) $(CMAKE_GEN) >/dev/null
+	@NODE_PATH=/usr/share/nodejs$${NODE_PATH:+:$$NODE_PATH} cmake --build $(WEB_BUILD) -j $(JOBS)
+
 demo: build
 	@sh scripts/demo.sh $(BUILD)
 
@@ -64,4 +72,4 @@ uninstall:
 	@echo "removed $$(wc -l < $(BUILD)/install_manifest.txt) files"
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(WEB_BUILD)

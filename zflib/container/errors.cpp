@@ -14,8 +14,14 @@ extern "C" const char *zf_strerror(int code)
     case ZF_ERR_TEXT: return "a text holds a character with no Shift-JIS form, or bytes that are no UTF-8";
     default: break;
     }
-    // strerror's buffer is shared between threads; strerrordesc_np gives
-    // the fixed English text of every system error.
+    // strerror's buffer is shared between threads; glibc's strerrordesc_np
+    // gives the fixed English text of every system error.  Other C
+    // libraries (musl, as in WebAssembly builds) keep strerror's texts in a
+    // constant table.
+#ifdef __GLIBC__
     const char *text = code > 0 ? strerrordesc_np(code) : nullptr;
+#else
+    const char *text = code > 0 ? strerror(code) : nullptr;
+#endif
     return text ? text : "unknown error";
 }

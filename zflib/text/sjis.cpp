@@ -16,7 +16,7 @@ namespace {
 
 struct SjisPair {
     uint16_t code;    // one byte, or lead << 8 | trail
-    uint32_t unicode;
+    uint16_t unicode; // every character of the code page lies below U+10000
 };
 
 #include "sjis_table.inc"
