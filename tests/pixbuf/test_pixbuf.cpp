@@ -160,23 +160,10 @@ TEST_F(Pixbuf_, SmallerSizesAreDecodedAtThatSize)
     for (const auto &[name, bytes] : samples(dir)) {
         SCOPED_TRACE(name);
         const Pixbuf whole(gdk_pixbuf_new_from_file((dir / name).c_str(), nullptr));
-        const Loaded small = load(bytes, 4096, "zefa", 16);
-        ASSERT_TRUE(whole && small.pixbuf) << small.error;
-        const int sw = gdk_pixbuf_get_width(small.pixbuf.get()), sh = gdk_pixbuf_get_height(small.pixbuf.get());
-        const int ww = gdk_pixbuf_get_width(whole.get()), wh = gdk_pixbuf_get_height(whole.get());
-        ASSERT_EQ(std::pair(sw, sh), std::pair(16, 16));
-        const int n = gdk_pixbuf_get_n_channels(small.pixbuf.get());
-        ASSERT_EQ(n, gdk_pixbuf_get_n_channels(whole.get()));
-        int wrong = 0;
-        for (int y = 0; y < sh; ++y)
-            for (int x = 0; x < sw; ++x)
-                wrong += std::memcmp(gdk_pixbuf_read_pixels(small.pixbuf.get()) +
-                                         y * gdk_pixbuf_get_rowstride(small.pixbuf.get()) + x * n,
-                                     gdk_pixbuf_read_pixels(whole.get()) +
-                                         (2 * y + 1) * wh / (2 * sh) * gdk_pixbuf_get_rowstride(whole.get()) +
-                                         (2 * x + 1) * ww / (2 * sw) * n,
-                                     static_cast<size_t>(n)) != 0;
-        EXPECT_EQ(wrong, 0);
+        ASSERT_TRUE(whole);
+        const Pixbuf nearest(gdk_pixbuf_scale_simple(whole.get(), 16, 12, GDK_INTERP_NEAREST));
+        const Pixbuf small(gdk_pixbuf_new_from_file_at_scale((dir / name).c_str(), 16, 12, FALSE, nullptr));
+        EXPECT_TRUE(same_pixels(small.get(), nearest.get()));
     }
 }
 
