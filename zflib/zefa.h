@@ -88,6 +88,12 @@ zf_file *zf_open(const char *name);
 /* The same reader over `size` bytes in memory, which the caller owns and
  * keeps unchanged until zf_close.  Nothing is copied. */
 zf_file *zf_open_memory(const void *data, size_t size);
+/* Whether the first `size` bytes of a file (at most ZF_SNIFF_SIZE are
+ * looked at) are a ZEFA file's, by its magic at the start or behind the
+ * ZF_PREFIX_SIZE-byte prefix: 1 yes, 0 no, -1 too few bytes to tell.  For
+ * telling files apart; zf_open checks the rest. */
+#define ZF_SNIFF_SIZE (ZF_PREFIX_SIZE + 4)
+int zf_sniff(const void *data, size_t size);
 /* Makes zf_begin_read refuse (ZF_ERR_LIMIT) a block of more than
  * max_pixels pixels, so that a small hostile file cannot claim hours of
  * decoding; 0 lifts the limit (the default). */

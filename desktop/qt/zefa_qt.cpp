@@ -3,14 +3,15 @@
 // them) shows ZEFA files.  It reads only.  One source builds for both.
 //
 // The handler takes the device's bytes once (from a file, a pipe or any
-// sequential device) and answers the size from the block headers without
-// decoding.  Pixels: palette indices with the colour table for 8-bit files,
-// RGB888 for 15- and 24-bit files; a damaged file gives what was decoded
-// before the damage, the rest transparent (ARGB32), as zfconv's PNG does.
-// The header's texts become QImage text keys with the names of zfconv's PNG
-// text chunks, and the pixel ratio the dots per metre.
-#include "sjis_text.h"
-#include "zefa.h"
+// sequential device), answers the size from the block headers without
+// decoding, and draws the picture through the library's whole-picture
+// calls under the library's limits, straight at the size asked for when
+// the reader asks for a scaled one.  Pixels: palette indices with the
+// colour table for 8-bit files, RGB888 for 15- and 24-bit files; a damaged
+// file gives what was decoded before the damage, the rest transparent
+// (ARGB32), as zfconv's PNG does.  The texts are those Qt's PNG reader
+// gives for zfconv's PNG of the same file, under the same keys.
+#include "zefa.hpp"
 
 #include <QIODevice>
 #include <QImage>
@@ -22,59 +23,25 @@
 #include <QtGlobal>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <ctime>
-#include <memory>
 #include <new>
-#include <string>
 #include <utility>
 #include <vector>
 
 namespace {
 
-struct Closer {
-    void operator()(zf_file *f) const { zf_close(f); }
-};
-using Record = std::unique_ptr<zf_file, Closer>;
-
 // More input than any picture a QImage can hold needs.
 constexpr qint64 kMaxInput = qint64(1) << 30;
-// Dots per metre along the finer side of a pixel: 72 dots per inch.
-constexpr double kBaseDpm = 2835.0;
 // How long a pipe or socket may keep the reader waiting for more bytes.
 constexpr int kWaitMs = 30000;
 
-bool has_magic(const QByteArray &head)
-{
-    return head.startsWith("ZFDT") ||
-           (head.size() >= ZF_PREFIX_SIZE + 4 && std::memcmp(head.constData() + ZF_PREFIX_SIZE, "ZFDT", 4) == 0);
-}
-
-// The bytes an image may take, 0 for no limit.  Qt 6 has a setting for it
-// (QImageReader::setAllocationLimit, or QT_IMAGEIO_MAXALLOC); Qt 5 has none,
-// so the same variable and Qt 6's default apply there.
-long long allocation_limit()
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    return static_cast<long long>(QImageReader::allocationLimit()) << 20;
-#else
-    bool ok = false;
-    const int mb = qEnvironmentVariableIntValue("QT_IMAGEIO_MAXALLOC", &ok);
-    return static_cast<long long>(ok && mb >= 0 ? mb : 128) << 20;
-#endif
-}
-
+// Qt 6 applies its allocation limit (QImageReader::setAllocationLimit);
+// Qt 5 has none.
 bool allocate(QSize size, QImage::Format format, QImage *image)
 {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     return QImageIOHandler::allocateImage(size, format, image);
 #else
-    const long long limit = allocation_limit();
-    const long long bits = QImage::toPixelFormat(format).bitsPerPixel();
-    const long long line = (size.width() * bits + 31) / 32 * 4;
-    if (size.isEmpty() || (limit > 0 && line * size.height() > limit))
-        return false;
     *image = QImage(size, format);
     return !image->isNull();
 #endif
@@ -101,76 +68,86 @@ bool read_device(QIODevice *device, QByteArray &out)
     return !out.isEmpty();
 }
 
-QString text_of(std::string_view sjis) { return QString::fromStdString(zfconv::sjis_to_utf8(sjis)); }
-
-// What the header holds, read once per device.
+// What the header says, read once per device without decoding.
 struct Header {
-    zf_info info{};
-    int width = 0, height = 0;
-    QVector<QRgb> colours; // 8-bit files: every index, unset entries black
+    int depth = 0;
+    QSize size; // the canvas; invalid when the blocks cannot be walked
     std::vector<std::pair<QString, QString>> texts;
 };
 
-void add_text(Header &h, const char *key, std::string_view sjis)
-{
-    if (!sjis.empty())
-        h.texts.emplace_back(QString::fromLatin1(key), text_of(sjis));
-}
-
 bool read_header(const QByteArray &data, Header &h)
 {
-    Record f(zf_open_memory(data.constData(), static_cast<std::size_t>(data.size())));
+    zefa::Record f = zefa::open_memory(data.constData(), static_cast<std::size_t>(data.size()));
     if (!f)
         return false;
-    zf_get_info(f.get(), &h.info);
-    const int depth = h.info.depth;
-    if (depth != 8 && depth != 15 && depth != 24)
-        return false;
-    if (zf_picture_size(f.get(), &h.width, &h.height) != 0 || h.width < 1 || h.height < 1)
-        return false;
-    if (depth == 8) {
-        h.colours.resize(ZF_PALETTE_MAX);
-        for (int i = 0; i < ZF_PALETTE_MAX; ++i)
-            h.colours[i] = qRgb(f->palette[3 * i], f->palette[3 * i + 1], f->palette[3 * i + 2]);
-    }
-    add_text(h, "Title", zfconv::trim_padding(h.info.title));
-    add_text(h, "Author", zfconv::trim_padding(h.info.artist));
-    std::string comment; // line ends as LF
-    for (const char *c = f->comment; c && *c; ++c)
-        if (!(c[0] == '\r' && c[1] == '\n'))
-            comment += *c;
-    add_text(h, "Comment", comment);
-    add_text(h, "Software", zfconv::trim_padding(h.info.saver));
-    if (h.info.time != 0) {
-        const auto t = static_cast<std::time_t>(h.info.time);
-        std::tm tm{};
-        char when[32];
-        if (gmtime_r(&t, &tm) && std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm) > 0)
-            h.texts.emplace_back(QStringLiteral("CreationDate"), QString::fromLatin1(when));
-    }
-    add_text(h, "ZEFA Subtitle", zfconv::trim_padding(h.info.subtitle));
-    h.texts.emplace_back(QStringLiteral("ZEFA Number"), QString::number(h.info.number));
+    zf_info info{};
+    zf_get_info(f.get(), &info);
+    h.depth = info.depth;
+    const zefa::Texts texts(zf_get_texts(f.get(), nullptr));
+    for (const zf_text_entry *t = texts.get(); t && t->key; ++t)
+        h.texts.emplace_back(QString::fromUtf8(t->key), QString::fromUtf8(t->value));
+    int w = 0, ht = 0;
+    if (zf_picture_size(f.get(), &w, &ht) == 0 && w > 0 && ht > 0)
+        h.size = QSize(w, ht);
     return true;
 }
 
-// A pixel x wide to y tall has y dots across to x down.
-void set_resolution(QImage &image, const zf_info &info)
+QImage::Format sound_format(int depth) { return depth == 8 ? QImage::Format_Indexed8 : QImage::Format_RGB888; }
+
+// A decoded picture into *out (which is used when it has the size and form
+// already); false when Qt refuses the allocation.
+bool to_qimage(const zf_image &img, QImage *out)
 {
-    if (info.ratio_x < 1 || info.ratio_y < 1)
-        return;
-    const double finer = std::max(info.ratio_x, info.ratio_y);
-    image.setDotsPerMeterX(std::max(1, static_cast<int>(std::lround(kBaseDpm * info.ratio_y / finer))));
-    image.setDotsPerMeterY(std::max(1, static_cast<int>(std::lround(kBaseDpm * info.ratio_x / finer))));
+    const std::size_t w = static_cast<std::size_t>(img.width), n = w * static_cast<std::size_t>(img.height);
+    const bool indexed = img.format == ZF_INDEXED;
+    const bool holes = img.mask && std::find(img.mask, img.mask + n, 0) != img.mask + n;
+    const QSize size(img.width, img.height);
+    if (!holes) {
+        const QImage::Format format = sound_format(img.depth);
+        if ((out->size() != size || out->format() != format) && !allocate(size, format, out))
+            return false;
+        const std::size_t line = indexed ? w : 3 * w;
+        for (int y = 0; y < img.height; ++y)
+            std::memcpy(out->scanLine(y), img.pixels + static_cast<std::size_t>(y) * line, line);
+        if (indexed) {
+            QVector<QRgb> colours(ZF_PALETTE_MAX);
+            for (int i = 0; i < ZF_PALETTE_MAX; ++i)
+                colours[i] = qRgb(img.palette[3 * i], img.palette[3 * i + 1], img.palette[3 * i + 2]);
+            out->setColorTable(colours);
+        }
+        return true;
+    }
+    if (!allocate(size, QImage::Format_ARGB32, out))
+        return false;
+    for (int y = 0; y < img.height; ++y) {
+        auto *row = reinterpret_cast<QRgb *>(out->scanLine(y));
+        for (std::size_t x = 0; x < w; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * w + x;
+            const unsigned char *p = indexed ? img.palette + 3 * std::size_t{img.pixels[i]} : img.pixels + 3 * i;
+            row[x] = img.mask[i] ? qRgb(p[0], p[1], p[2]) : 0;
+        }
+    }
+    return true;
 }
 
 class ZefaHandler : public QImageIOHandler {
 public:
     bool canRead() const override;
     bool read(QImage *image) override;
-    bool supportsOption(ImageOption option) const override { return option == Size || option == ImageFormat; }
+    bool supportsOption(ImageOption option) const override
+    {
+        return option == Size || option == ImageFormat || option == ScaledSize;
+    }
     QVariant option(ImageOption option) const override;
+    void setOption(ImageOption option, const QVariant &value) override;
 
-    static bool canRead(QIODevice *device) { return device && has_magic(device->peek(ZF_PREFIX_SIZE + 4)); }
+    static bool canRead(QIODevice *device)
+    {
+        if (!device)
+            return false;
+        const QByteArray head = device->peek(ZF_SNIFF_SIZE);
+        return zf_sniff(head.constData(), static_cast<std::size_t>(head.size())) == 1;
+    }
 
 private:
     bool load() const;
@@ -181,6 +158,7 @@ private:
     mutable State state_ = State::unread;
     mutable QByteArray data_;
     mutable Header header_;
+    QSize scaled_;
 };
 
 bool ZefaHandler::canRead() const
@@ -212,11 +190,19 @@ bool ZefaHandler::load() const
 
 QVariant ZefaHandler::option(ImageOption option) const
 {
+    if (option == ScaledSize)
+        return scaled_;
     if ((option != Size && option != ImageFormat) || !load())
         return QVariant();
     if (option == Size)
-        return QSize(header_.width, header_.height);
-    return static_cast<int>(header_.info.depth == 8 ? QImage::Format_Indexed8 : QImage::Format_RGB888);
+        return header_.size.isValid() ? QVariant(header_.size) : QVariant();
+    return static_cast<int>(sound_format(header_.depth));
+}
+
+void ZefaHandler::setOption(ImageOption option, const QVariant &value)
+{
+    if (option == ScaledSize)
+        scaled_ = value.toSize();
 }
 
 bool ZefaHandler::read(QImage *image)
@@ -230,64 +216,25 @@ bool ZefaHandler::read(QImage *image)
 
 bool ZefaHandler::decode(QImage *image)
 {
-    const Header &h = header_;
-    const int w = h.width;
-    const bool indexed = h.info.depth == 8;
-    const std::size_t bpp = indexed ? 1 : 3;
-    const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h.height);
-    QImage sound;
-    if (!allocate(QSize(w, h.height), indexed ? QImage::Format_Indexed8 : QImage::Format_RGB888, &sound))
-        return false;
-    // the library draws w * bpp bytes a line, which is the image's own
-    // layout unless its lines are padded
-    const bool direct = static_cast<std::size_t>(sound.bytesPerLine()) == w * bpp;
-    std::vector<unsigned char> staging(direct ? 0 : n * bpp);
-    unsigned char *pixels = direct ? sound.bits() : staging.data();
-    if (direct)
-        std::memset(pixels, 0, n * bpp); // what no block covers is background
-    std::vector<unsigned char> mask(n, 0);
-
-    Record f(zf_open_memory(data_.constData(), static_cast<std::size_t>(data_.size())));
-    if (!f)
-        return false;
-    // A block reaches outside the picture only from a negative position;
-    // none may take longer to decode than the largest picture allowed.
-    const long long limit = allocation_limit();
-    zf_set_pixel_limit(f.get(), limit > 0 ? std::max(static_cast<long long>(n), limit) : 0);
-    zf_picture pic{};
-    pic.width = w;
-    pic.height = h.height;
-    pic.pixels = pixels;
-    pic.mask = mask.data();
-    const int status = zf_decode_image(f.get(), &pic);
-    f.reset();
-    if (pic.blocks == 0 && (status == 0 || pic.failed_line == 0))
-        return false; // nothing to show
-
+    // the scaled decode only when it differs from the canvas: the same
+    // picture costs less drawn whole
+    QSize at(0, 0); // 0 x 0: the canvas
+    if (scaled_.isValid() && !scaled_.isEmpty() && scaled_ != header_.size)
+        at = scaled_;
+    // Qt's allocation limit before any decoding, for the picture a sound file gives
+    const QSize size = at.isEmpty() ? header_.size : at;
     QImage out;
-    if (status == 0) {
-        if (!direct)
-            for (int y = 0; y < h.height; ++y)
-                std::memcpy(sound.scanLine(y), pixels + static_cast<std::size_t>(y) * w * bpp, w * bpp);
-        if (indexed)
-            sound.setColorTable(h.colours);
-        out = std::move(sound);
-    } else {
-        // damaged: the lines before the damage, the rest transparent
-        if (!allocate(QSize(w, h.height), QImage::Format_ARGB32, &out))
-            return false;
-        for (int y = 0; y < h.height; ++y) {
-            auto *row = reinterpret_cast<QRgb *>(out.scanLine(y));
-            for (int x = 0; x < w; ++x) {
-                const std::size_t i = static_cast<std::size_t>(y) * w + x;
-                const unsigned char *p = pixels + i * bpp;
-                row[x] = !mask[i] ? 0 : indexed ? h.colours[p[0]] : qRgb(p[0], p[1], p[2]);
-            }
-        }
-    }
-    for (const auto &[key, value] : h.texts)
+    if (size.isValid() && !allocate(size, sound_format(header_.depth), &out))
+        return false;
+    zf_report report{};
+    const zefa::Image img(zf_decode_memory_scaled(data_.constData(), static_cast<std::size_t>(data_.size()),
+                                                  at.width(), at.height(), nullptr, ZF_INDEXED, &report));
+    if (!img || !to_qimage(*img, &out))
+        return false;
+    for (const auto &[key, value] : header_.texts)
         out.setText(key, value);
-    set_resolution(out, h.info);
+    if (report.status == ZF_DECODED_DAMAGED)
+        out.setText(QStringLiteral("ZEFA Damage"), QString::fromStdString(zefa::words(report)));
     *image = std::move(out);
     return true;
 }

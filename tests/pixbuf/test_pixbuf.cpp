@@ -2,12 +2,14 @@
 // through the build's loader cache (GDK_PIXBUF_MODULE_FILE) and MIME
 // database (gdk-pixbuf knows a file by the MIME type GIO gives it).
 #include "codec_run.h"
+#include "door_files.h"
 #include "harness.h"
 #include "pictures.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <cstring>
+#include <map>
 #include <thread>
 
 namespace {
@@ -18,30 +20,29 @@ struct Unref {
 };
 using Pixbuf = std::unique_ptr<GdkPixbuf, Unref>;
 
-// Files of every depth and coding, widths odd so that pixbuf rows are
-// padded; at depth 8 a palette of distinct colours, so that a channel
-// taken for another shows.
+// The door files, one of them behind the 128-byte prefix, written into `dir`.
 std::vector<std::pair<std::string, Bytes>> samples(const zt::TempDir &dir)
 {
-    zf_params p8 = zt::params(8), p24 = zt::params(24);
-    for (int i = 0; i < 256; ++i) {
-        p8.palette[3 * i] = static_cast<unsigned char>(i * 16);
-        p8.palette[3 * i + 2] = static_cast<unsigned char>(i * 5 + 7);
-    }
-    std::vector<std::pair<std::string, Bytes>> s = {
-        {"palette.ZF", zt::write_zefa(dir / "palette.ZF", p8, {{0, 0, "ZFSF", zt::pattern(8, 37, 21)}})},
-        {"hicolour.ZF", zt::write_zefa(dir / "hicolour.ZF", zt::params(15), {{0, 0, "ZFBI", zt::pattern(15, 29, 17, 1)}})},
-        // blocks apart (the gap is background), one partly left of the picture
-        {"blocks.ZF", zt::write_zefa(dir / "blocks.ZF", p24,
-                                     {{0, 0, "ZFSS", zt::pattern(24, 13, 9, 3)}, {20, 5, "ZFBM", zt::pattern(24, 7, 11, 4)},
-                                      {-3, 12, "ZFSF", zt::pattern(24, 9, 3, 5)}})}};
+    std::vector<std::pair<std::string, Bytes>> s;
+    for (zt::DoorFile &f : zt::door_files())
+        s.emplace_back(f.name + ".ZF", std::move(f.bytes));
     s.emplace_back("prefixed.ZF", s[2].second);
-    s[3].second.insert(s[3].second.begin(), ZF_PREFIX_SIZE, 'p');
-    s.emplace_back("damaged.ZF", s[1].second); // cut inside the lines: the rest is transparent
-    s[4].second.resize(s[4].second.size() - 300);
+    s.back().second.insert(s.back().second.begin(), ZF_PREFIX_SIZE, 'p');
     for (const auto &[name, bytes] : s)
         zt::write_file(dir / name, bytes);
     return s;
+}
+
+// The options of a pixbuf.
+std::map<std::string, std::string> options_of(GdkPixbuf *p)
+{
+    std::map<std::string, std::string> m;
+    GHashTable *t = gdk_pixbuf_get_options(p);
+    g_hash_table_foreach(t, +[](gpointer k, gpointer v, gpointer to) {
+        (*static_cast<std::map<std::string, std::string> *>(to))[static_cast<char *>(k)] = static_cast<char *>(v);
+    }, &m);
+    g_hash_table_destroy(t);
+    return m;
 }
 
 // Equal size, layout and pixels; the padding after each row is not compared.
@@ -101,41 +102,43 @@ protected:
     zt::TempDir dir;
 };
 
-TEST_F(Pixbuf_, PixelsAreZfconvsWholeAndFedByteByByte)
+// Each file as its PNG by zfconv shows through gdk-pixbuf's PNG loader:
+// the same pixels and every option with the same value; extra options
+// are the loader's own (x-zefa-...).
+TEST_F(Pixbuf_, FilesShowAsZfconvsPngOfThem)
 {
     // flags 4: safe for threads (gdk-pixbuf serialises modules without
     // it), and not 1: it cannot save
     EXPECT_TRUE(zt::has(zt::read_text(ZEFA_PIXBUF_CACHE), "\"zefa\" 4 \""));
     for (const auto &[name, bytes] : samples(dir)) {
         SCOPED_TRACE(name);
-        zt::run(zt::zfconv_path(), {"-q", dir / name, dir / "z.png"});
+        zt::run(zt::zfconv_path(), {"-q", dir / name, dir / "z.png"}); // fails on damage, writes the PNG
         const Pixbuf png(gdk_pixbuf_new_from_file((dir / "z.png").c_str(), nullptr));
         zt::write_file(dir / "plain", bytes); // known by content alone
         const Pixbuf whole(gdk_pixbuf_new_from_file((dir / "plain").c_str(), nullptr));
+        ASSERT_TRUE(whole && png);
         EXPECT_TRUE(same_pixels(whole.get(), png.get()));
+        std::map<std::string, std::string> extra = options_of(whole.get());
+        for (const auto &[key, value] : options_of(png.get())) {
+            EXPECT_EQ(extra[key], value) << key;
+            extra.erase(key);
+        }
+        for (const auto &[key, value] : extra)
+            EXPECT_EQ(key.rfind("x-zefa-", 0), 0u) << key;
+        EXPECT_EQ(extra.count("x-zefa-damage"), name == "24-damaged.ZF");
         const Loaded bytewise = load(bytes, 1);
         EXPECT_TRUE(bytewise.ok) << bytewise.error;
         EXPECT_TRUE(same_pixels(bytewise.pixbuf.get(), png.get()));
         EXPECT_EQ(std::vector<int>(bytewise.signals, bytewise.signals + 3), std::vector<int>(3, 1));
-        ASSERT_TRUE(whole);
-        EXPECT_EQ(gdk_pixbuf_get_option(whole.get(), "x-zefa-damage") != nullptr, name == "damaged.ZF");
     }
+    // what both show, so that a text lost on both sides shows too
+    const Pixbuf texts(gdk_pixbuf_new_from_file((dir / "8-fast.ZF").c_str(), nullptr));
+    ASSERT_TRUE(texts);
+    EXPECT_STREQ(gdk_pixbuf_get_option(texts.get(), "tEXt::Title"), zt::kDoorTitle);
+    EXPECT_STREQ(gdk_pixbuf_get_option(texts.get(), "tEXt::Comment"), zt::kDoorComment);
+    EXPECT_STREQ(gdk_pixbuf_get_option(texts.get(), "tEXt::Creation Time"), "1970-01-01T00:00:00Z");
 }
 
-TEST_F(Pixbuf_, TextsAndPixelRatioAreOptions)
-{
-    zt::Texts texts;
-    texts.title = "\x93\xfa\x96\x7b"; // Shift-JIS for "Japan"
-    texts.comment = "first line\nsecond";
-    const Loaded l = load(zt::write_zefa(dir / "t.ZF", zt::params(15, 2, 1), {{0, 0, "ZFSF", zt::pattern(15, 5, 5)}}, texts),
-                          4096, "zefa");
-    ASSERT_TRUE(l.pixbuf) << l.error;
-    EXPECT_STREQ(gdk_pixbuf_get_option(l.pixbuf.get(), "x-zefa-title"), "\xe6\x97\xa5\xe6\x9c\xac");
-    EXPECT_STREQ(gdk_pixbuf_get_option(l.pixbuf.get(), "comment"), "first line\nsecond");
-    EXPECT_STREQ(gdk_pixbuf_get_option(l.pixbuf.get(), "x-zefa-ratio"), "2:1");
-}
-
-// (scaling is gdk-pixbuf's own, of whatever the loader gives)
 TEST_F(Pixbuf_, SizeAloneIsToldWithoutDecoding)
 {
     // a canvas of 30000 x 30000 is more than a load allocates, but its size is told
@@ -147,7 +150,30 @@ TEST_F(Pixbuf_, SizeAloneIsToldWithoutDecoding)
     EXPECT_EQ(std::pair(w, h), std::pair(30000, 30000));
     const Loaded sized = load(huge, 4096, "zefa", 0);
     EXPECT_TRUE(sized.ok && !sized.pixbuf && sized.signals[1] == 0) << sized.error;
-    EXPECT_TRUE(zt::has(load(huge, 4096, "zefa").error, "too large"));
+    EXPECT_TRUE(zt::has(load(huge, 4096, "zefa").error, "the picture is too large (30000 x 30000)"));
+}
+
+// A smaller size is drawn straight at that size: each pixel the one of
+// the whole picture nearest its centre.
+TEST_F(Pixbuf_, SmallerSizesAreDecodedAtThatSize)
+{
+    for (const auto &[name, bytes] : samples(dir)) {
+        SCOPED_TRACE(name);
+        const Pixbuf whole(gdk_pixbuf_new_from_file((dir / name).c_str(), nullptr));
+        ASSERT_TRUE(whole);
+        const Pixbuf nearest(gdk_pixbuf_scale_simple(whole.get(), 16, 12, GDK_INTERP_NEAREST));
+        const Pixbuf small(gdk_pixbuf_new_from_file_at_scale((dir / name).c_str(), 16, 12, FALSE, nullptr));
+        EXPECT_TRUE(same_pixels(small.get(), nearest.get()));
+    }
+}
+
+// 5000 blocks of 2000 x 2000: refused from the block headers, in the
+// library's words, before a line is decoded.
+TEST_F(Pixbuf_, WorkBombIsRefused)
+{
+    const Loaded l = load(zt::work_bomb(), 65536, "zefa");
+    EXPECT_FALSE(l.ok || l.pixbuf);
+    EXPECT_TRUE(zt::has(l.error, "pixels allowed for decoding a picture of 2000 x 2000"));
 }
 
 TEST_F(Pixbuf_, ForeignAndTruncatedDataFailWithAnError)
@@ -168,7 +194,7 @@ TEST_F(Pixbuf_, ForeignAndTruncatedDataFailWithAnError)
                      gdk_pixbuf_loader_close(loader, nullptr));
         g_object_unref(loader);
     }
-    EXPECT_TRUE(zt::has(load(zt::read_file(dir / "f.png"), 200, "zefa").error, "not a ZEFA file"));
+    EXPECT_TRUE(zt::has(load(zt::read_file(dir / "f.png"), 200, "zefa").error, "not a readable ZEFA file"));
 }
 
 TEST_F(Pixbuf_, ManyLoadsAtOnce)

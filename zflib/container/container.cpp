@@ -360,6 +360,19 @@ zf_file *zf_open(const char *name)
     return open_record(new_record(fd, 0, true));
 }
 
+int zf_sniff(const void *data, size_t size)
+{
+    if (!data && size > 0) {
+        zf_errno = ZF_ERR_MISUSE;
+        return -1;
+    }
+    const auto *d = static_cast<const unsigned char *>(data);
+    const auto magic_at = [d, size](std::size_t at) { return size >= at + 4 && std::memcmp(d + at, kMagic, 4) == 0; };
+    if (magic_at(0) || magic_at(ZF_PREFIX_SIZE))
+        return 1;
+    return size >= ZF_SNIFF_SIZE ? 0 : -1;
+}
+
 zf_file *zf_open_memory(const void *data, size_t size)
 {
     static const unsigned char nothing = 0;
