@@ -557,6 +557,31 @@ TEST_F(Zfenc, AZefaFileIsNotEncodedAsPixels)
     check({{.args = {"d.DJP", "-b", "-m2", "-nh"}, .output = "d.ZF", .pixels = {0}}});
 }
 
+// Nor is a picture or document of a format known by a signature raw input
+// cannot have by chance: the message names the format and the way on.
+// Raw pixels that begin like a weak signature still encode.
+TEST_F(Zfenc, PicturesAndDocumentsAreNotEncodedAsPixels)
+{
+    ASSERT_TRUE(write_png(dir / "photo.png", test_picture(Kind::grey, 8, 8)));
+    write_file(dir / "photo.dat", read_file(dir / "photo.png"));
+    write_file(dir / "wood.webp", std::string("RIFF\x24\0\0\0WEBPVP8L", 16) + std::string(40, '\0'));
+    write_file(dir / "paper.RGB", std::string("%PDF-1.7\n") + std::string(300, ' '));
+    check({{.args = {"photo.dat", "-nh"}, .status = 1, .says = "photo.dat はPNGﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\n"
+                                                              "zfconv で ZEFAﾌｧｲﾙに変換できます: zfconv photo.dat photo.ZF\n",
+            .never = "Input file", .output = "photo.ZF"},
+           {.args = {"wood.webp", "-m1", "-nh"}, .status = 1, .says = "wood.webp はWebPﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\nzfconv も読めない",
+            .never = "Input file", .output = "wood.ZF"},
+           {.args = {"paper", "-nh"}, .status = 1, .says = "PDFﾌｧｲﾙ", .never = "Input file", .output = "paper.ZF"}});
+    const auto en = run({"wood.webp", "-nh"}, "", {"LC_ALL=en_US.UTF-8", "LANGUAGE=en"});
+    EXPECT_TRUE(has(en.out, "wood.webp is a WebP file and cannot be encoded\nzfconv cannot read it either"));
+    // "BM" and a TIFF order mark whose numbers do not fit the file are pixels
+    Bytes bm(5 * 3 * 3, 7);
+    bm[0] = 'B', bm[1] = 'M';
+    write_file(dir / "bm.RGB", bm);
+    write_file(dir / "bm.FAL", fal_text(5, 3));
+    check({{.args = {"bm", "-m1", "-nh"}, .output = "bm.ZF"}});
+}
+
 // "--" ends the options: absolute paths and names that begin with '-';
 // after it, "--help" is a name like any other, before it '/' still starts
 // an option.

@@ -65,6 +65,24 @@ bool holds_zefa_file(const char *name, input_kind kind)
     return true;
 }
 
+// A picture or document read as raw pixels would be noise too: one whose
+// signature is unmistakable is refused, with the way to convert it.
+void refuse_foreign_format(const char *name, input_kind kind)
+{
+    bool zfconv_reads = false;
+    const char *format = settings.temporary_name[0] || kind == INPUT_DJP || kind == INPUT_GLM
+                             ? nullptr
+                             : foreign_format(name, &zfconv_reads);
+    if (!format)
+        return;
+    zf_cprintf(stdout, "%s は%sﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\n", name, format);
+    if (zfconv_reads)
+        zf_cprintf(stdout, "zfconv で ZEFAﾌｧｲﾙに変換できます: zfconv %s %s\n", name, settings.output_name);
+    else
+        zf_cprintf(stdout, "zfconv も読めない形式です: PNG などに変換してから zfconv で変換してください\n");
+    fail_run();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -155,6 +173,7 @@ int main(int argc, char **argv)
         zf_cprintf(stdout, "%s はZEFAﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\n", read_name);
         fail_run();
     }
+    refuse_foreign_format(read_name, kind);
 
     if (settings.depth == 8 && (kind != INPUT_DJP || reader.djp_type == 24)) {
         say(kind == INPUT_DJP ? "TYPE 0,8 DJPﾌｧｲﾙ以外では 8 bit ZEFAﾌｧｲﾙを生成できません"
