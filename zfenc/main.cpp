@@ -133,7 +133,7 @@ int main(int argc, char **argv)
 
     if (settings.output_name[0] == '\0')
         take_name(settings.output_name, name_default_output(settings.input_name).c_str(), name_too_long);
-    add_extension(settings.output_name, EXT_ZF, name_too_long);
+    add_output_extension(settings.output_name, EXT_ZF, name_too_long);
 
     if (settings.depth == 15)
         build_tables_15();
