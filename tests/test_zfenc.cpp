@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <sys/stat.h>
 #include <optional>
 #include <thread>
 
@@ -320,6 +321,12 @@ TEST_F(Zfenc, NameResolution)
            {.args = {"sub/p.RGB", "out.bin", "-b"}, .output = "out.bin", .width = 2},
            {.args = {"sub/p", "first", "sub/third", "-b"}, .output = "sub/third.ZF"}});
     EXPECT_FALSE(file_exists(dir / "first.ZF"));
+    // a '.' in a folder's name is no extension
+    std::filesystem::create_directory(dir / "photos.2001");
+    raw("photos.2001/pic", 2, 1);
+    check({{.args = {"photos.2001/pic", "-b", "-nh"}, .says = "Input file       : photos.2001/pic.RGB\n",
+            .output = "photos.2001/pic.ZF", .width = 2},
+           {.args = {"photos.2001/pic.RGB", "photos.2001/out", "-b", "-nh"}, .output = "photos.2001/out.ZF"}});
 }
 
 TEST_F(Zfenc, ConverterContractThroughAStandIn)
@@ -427,6 +434,9 @@ TEST_F(Zfenc, FaultsItMustNotCommit)
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_FALSE(file_exists(dir / "full.ZF"));
     EXPECT_EQ(log(), "");
+    // the cause and the file, and no "complete." before them
+    EXPECT_TRUE(has(r.err, "(File too large)\n対象ﾌｧｲﾙ: full.ZF\n")) << r.err;
+    EXPECT_FALSE(has(r.err, "complete."));
     // A file that had the output's name is kept as it was, and nothing of
     // the failed run is left beside it.
     write_file(dir / "full.ZF", std::string("an earlier output"));
@@ -445,6 +455,17 @@ TEST_F(Zfenc, FaultsItMustNotCommit)
     EXPECT_FALSE(r.err.empty());
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "dev.ZF"));
     EXPECT_TRUE(is_device("/dev/full"));
+    // named without an extension, a device keeps its name: no /dev/full.ZF
+    r = run({"-nh", "--", "big", "/dev/full"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, "/dev/full\n"));
+    EXPECT_FALSE(file_exists("/dev/full.ZF"));
+    // a pipe gets the whole file, made beside it first (the header is
+    // written last)
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    r = zt::run("/bin/sh", {"-c", "cat pipe > piped & \"$0\" big pipe -b -nh; s=$?; wait; exit $s", zfenc_path()}, o);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_zf(dir / "piped").pixels.size(), 100u * 100u);
 
     // An input shorter than its geometry: zeros and a warning.
     write_file(dir / "short.FAL", fal_text(4, 4));
