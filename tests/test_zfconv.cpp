@@ -226,6 +226,10 @@ TEST_F(Zfconv, FailuresLeaveNoOutput)
         EXPECT_FALSE(file_exists(dir / "out.DJP")) << name;
     }
     write_file(dir / "text", std::string("just some text"));
+    write_file(dir / "empty.png", std::string());
+    const auto empty = conv({"empty.png", "empty.ZF"});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_EQ(empty.err, "zfconv: empty.png: the file is empty\n");
     std::filesystem::create_directory(dir / "folder");
     // wider than a DJP file can say; a missing folder for the output
     const std::tuple<const char *, const char *, const char *> refused[] = {

@@ -335,6 +335,7 @@ TEST_F(Zfenc, ConverterContractThroughAStandIn)
     write_file(dir / "a.gif", std::string("GIF89a"));
     auto r = run({"a.gif", "-b", "-m1"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(has(r.out, "Input file       : ZFENCIMG.DJP\nConverted from   : a.gif\n"));
     EXPECT_EQ(read_zf(dir / "a.ZF").pixels, (std::vector<uint32_t>{0x010203, 0x040506}));
     EXPECT_FALSE(file_exists(dir / "ZFENCIMG.DJP"));
     EXPECT_EQ(text("fake_conv.args"), "./GIF_CONV.EXE|DJ505JC|a.gif|ZFENCIMG.DJP|\n");

@@ -553,6 +553,10 @@ bool convert(const Bytes &input, const std::string &input_name, Target to, const
     error.clear();
     if (!options_ok(options, error))
         return false;
+    if (input.empty()) {
+        error = "the file is empty";
+        return false;
+    }
     const PixelLimit limit(options.max_pixels);
     try {
         bool ok = false;

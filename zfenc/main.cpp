@@ -186,6 +186,8 @@ int main(int argc, char **argv)
     }
 
     zf_cprintf(stdout, "Input file       : %s\n", read_name);
+    if (settings.temporary_name[0]) // the converter's file stands for the user's
+        zf_cprintf(stdout, "Converted from   : %s\n", settings.input_name);
     std::printf("Image size       : %d x %d\n", g.width, g.height);
     if (settings.comment_requested)
         zf_cprintf(stdout, "Comment file     : %s\n", settings.comment_name);
