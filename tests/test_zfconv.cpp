@@ -191,6 +191,22 @@ TEST_F(Zfconv, SamplesFramesAndOrientationAreTold)
     const auto beyond = conv({"--frame=4", "anim.gif", "none.png"});
     EXPECT_EQ(beyond.status, 1);
     EXPECT_TRUE(has(beyond.err, "holds 3 frames, not a frame 4"));
+    // a transparent index: what the later frame leaves of the earlier, and
+    // the one rule for what stays transparent
+    std::fill(frames[1].pixels.begin(), frames[1].pixels.begin() + 12, uint8_t{5}); // top half of frame 2
+    ASSERT_TRUE(write_gif_frames(dir / "holes.gif", frames, 5));
+    const auto first = conv({"--background=white", "holes.gif", "first.png"});
+    EXPECT_FALSE(has(first.err, "transparency")) << first.err; // frame 1 uses no index 5
+    const auto over = conv({"--frame=2", "holes.gif", "over.png"});
+    EXPECT_FALSE(has(over.err, "transparency")) << over.err;  // frame 1 shows through
+    EXPECT_EQ(colour_at(read_picture(dir / "over.png"), 0, 0), 16u << 16 | 247u << 8 | 12u); // entry 1
+    EXPECT_EQ(colour_at(read_picture(dir / "over.png"), 0, 3), 32u << 16 | 239u << 8 | 17u); // entry 2
+    frames[0].pixels[0] = 5;
+    ASSERT_TRUE(write_gif_frames(dir / "holes.gif", frames, 5));
+    EXPECT_TRUE(has(conv({"holes.gif", "kept.png"}).err, "dropped: transparency (1 of 24 pixels"));
+    EXPECT_EQ(colour_at(read_picture(dir / "kept.png"), 0, 0), 80u << 16 | 215u << 8 | 32u); // entry 5
+    ASSERT_EQ(conv({"--background=#000000", "holes.gif", "black.png"}).status, 0);
+    EXPECT_EQ(colour_at(read_picture(dir / "black.png"), 0, 0), 0u);
 
     // stored 32 x 16, left quarter blue; tag 6 shows it turned a quarter
     // clockwise: 16 x 32 with the blue along the top

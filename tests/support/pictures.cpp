@@ -52,7 +52,7 @@ bool write_gif(const std::string &path, const Picture &img, bool interlace)
     return EGifCloseFile(gif, &err) == GIF_OK && ok;
 }
 
-bool write_gif_frames(const std::string &path, const std::vector<Picture> &frames)
+bool write_gif_frames(const std::string &path, const std::vector<Picture> &frames, int transparent)
 {
     int err = 0;
     GifFileType *gif = EGifOpenFileName(path.c_str(), false, &err);
@@ -66,7 +66,7 @@ bool write_gif_frames(const std::string &path, const std::vector<Picture> &frame
     EGifSetGifVersion(gif, true);
     bool ok = EGifPutScreenDesc(gif, first.width, first.height, 8, 0, map) == GIF_OK;
     for (const Picture &f : frames) {
-        GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 10, NO_TRANSPARENT_COLOR};
+        GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 10, transparent};
         GifByteType ext[4];
         EGifGCBToExtension(&gcb, ext);
         ok = ok && EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext) == GIF_OK &&
