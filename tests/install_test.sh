@@ -58,13 +58,19 @@ with Image.open(sys.argv[1]) as im:
 fi
 
 # make uninstall: the files, the caches made as the install told, the
-# folders it made: nothing is left of the prefix
+# folders it made: nothing is left of the prefix.  (Other tests install
+# from the same build at the same time, so its manifest may be theirs: the
+# prefix's own files and folders stand in for it.)
+STATE=$WORK/state
+mkdir "$STATE"
+find "$PREFIX" ! -type d | sort > "$STATE/install_manifest.txt"
+find "$PREFIX" -type d | sort > "$STATE/install_folders.txt"
 if command -v update-mime-database >/dev/null; then
     update-mime-database "$PREFIX/share/mime" 2>/dev/null
 fi
 loaders=$(dirname "$(find "$PREFIX" -name 'libpixbufloader-zefa.so' | head -n 1)")
 [ "$loaders" = . ] || echo "made as the install said" > "$loaders.cache"
-sh "$SOURCE/scripts/uninstall.sh" "$BUILD" "$PREFIX" >/dev/null
+sh "$SOURCE/scripts/uninstall.sh" "$STATE" "$PREFIX" >/dev/null
 if [ -e "$PREFIX" ]; then
     echo "left after make uninstall:"; find "$PREFIX"; exit 1
 fi

@@ -10,6 +10,7 @@
 #include "zf_console.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -51,6 +52,8 @@ removal_guard block_output;
 // closed and the reason told.  The run's status: 1.
 int stop_block(zf_file *f, bool esc, const std::string &name)
 {
+    if (!esc && errno != 0)
+        zf_errno = errno; // the write's own cause (a full disk, say), for the words below
     if (dec.out && !dec_settings.sink)
         std::fclose(dec.out);
     dec.out = nullptr;
@@ -62,7 +65,10 @@ int stop_block(zf_file *f, bool esc, const std::string &name)
     } else {
         std::fputc('\r', stderr);
         zf_print_error("出力ﾌｧｲﾙが作成できません");
-        tell_failure_cause(name.c_str());
+        tell_failure_cause(nullptr);
+        // the fixed words say "cannot be created": the file was, and a
+        // write to it failed
+        zf_cprintf(stderr, "出力ﾌｧｲﾙ %s への書き込みが途中で失敗しました\n", name.c_str());
     }
     return 1;
 }
