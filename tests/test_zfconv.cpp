@@ -224,6 +224,17 @@ TEST_F(Zfconv, SamplesFramesAndOrientationAreTold)
     ASSERT_EQ(shown.height, 32);
     EXPECT_GT(colour_at(shown, 8, 2) & 255, 200u);
     EXPECT_GT(colour_at(shown, 8, 28) >> 16, 200u);
+    // a TIFF's orientation tag likewise, palette pictures too: 8 turns a
+    // quarter anticlockwise, the stored top-left pixel to the bottom-left
+    const Picture pal = test_picture(Kind::palette, 5, 3);
+    ASSERT_TRUE(write_tiff(dir / "turned.tif", pal, false, 8));
+    EXPECT_TRUE(has(conv({"turned.tif", "tif.png"}).err, "turned a quarter anticlockwise"));
+    const Picture upright = read_picture(dir / "tif.png");
+    ASSERT_EQ(upright.width, 3);
+    ASSERT_EQ(upright.height, 5);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x)
+            EXPECT_EQ(colour_at(upright, y, 4 - x), colour_at(pal, x, y)) << x << "," << y;
 }
 
 TEST_F(Zfconv, FailuresLeaveNoOutput)

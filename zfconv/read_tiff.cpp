@@ -145,13 +145,21 @@ bool read_tiff(const uint8_t *data, std::size_t size, Image &img, std::string &e
     if (!TIFFGetField(t.get(), TIFFTAG_PHOTOMETRIC, &photometric))
         photometric = samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
 
+    uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(t.get(), TIFFTAG_ORIENTATION, &orientation);
+    if (orientation < ORIENTATION_TOPLEFT || orientation > ORIENTATION_LEFTBOT)
+        orientation = ORIENTATION_TOPLEFT;
     const bool palette = photometric == PHOTOMETRIC_PALETTE && samples == 1 && !TIFFIsTiled(t.get()) &&
                          (bits == 1 || bits == 2 || bits == 4 || bits == 8);
     const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
     if (!allocate(img, w, h, palette ? Kind::palette : grey ? Kind::grey : Kind::rgb, error))
         return false;
-    if (palette)
-        return read_palette(t.get(), src, img, bits, error);
+    if (palette) {
+        if (!read_palette(t.get(), src, img, bits, error))
+            return false;
+        apply_orientation(img, orientation);
+        return true;
+    }
 
     uint16_t extra = 0;
     uint16_t *extra_kinds = nullptr;
@@ -171,7 +179,9 @@ bool read_tiff(const uint8_t *data, std::size_t size, Image &img, std::string &e
         return false;
     }
     std::vector<uint32_t> raster(static_cast<std::size_t>(img.width) * static_cast<std::size_t>(img.height));
-    if (!TIFFReadRGBAImageOriented(t.get(), w, h, raster.data(), ORIENTATION_TOPLEFT, 1)) {
+    // rows as stored (asking for the file's own orientation), turned below
+    // as viewers turn them
+    if (!TIFFReadRGBAImageOriented(t.get(), w, h, raster.data(), orientation, 1)) {
         error = tiff_error(src, "damaged TIFF data");
         return false;
     }
@@ -201,6 +211,7 @@ bool read_tiff(const uint8_t *data, std::size_t size, Image &img, std::string &e
     }
     if (!see_through)
         img.alpha.clear();
+    apply_orientation(img, orientation);
     return true;
 }
 

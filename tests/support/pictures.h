@@ -26,12 +26,13 @@ Picture test_picture(Kind kind, int w, int h, int colours = 16);
 // write_rgba_png and into the TIFF as an extra sample, unassociated or
 // (`associated`) with the colours multiplied by it.  An animation's frames
 // are palette pictures of one size with the first one's colour table; a
-// JPEG's EXIF orientation tag is written when `orientation` is not 0.
+// JPEG's EXIF orientation tag, or a TIFF's, is written when `orientation`
+// is not 0.
 bool write_gif(const std::string &path, const Picture &img, bool interlace = false);
 bool write_gif_frames(const std::string &path, const std::vector<Picture> &frames, int transparent = -1);
 bool write_png(const std::string &path, const Picture &img, int bits = 8);
 bool write_rgba_png(const std::string &path, const Picture &img);
-bool write_tiff(const std::string &path, const Picture &img, bool associated = false);
+bool write_tiff(const std::string &path, const Picture &img, bool associated = false, int orientation = 0);
 bool write_jpeg(const std::string &path, const Picture &img, int orientation = 0);
 
 // A BMP file: file header, an info header of `header` bytes (12 is the
