@@ -612,7 +612,7 @@ TEST_F(Zfenc, DoubleDashEndsTheOptions)
     raw("p", 3, 2);
     check({{.args = {"-b", "-m1", "--", dir / "p.RGB", "-out", "-2"}, .output = "-2.ZF", .tag = "ZFBM"},
            {.args = {"-nh", "--", dir / "p"}, .output = "p.ZF", .width = 3},
-           {.args = {"--", "--help"}, .status = 1, .says = "指定されたﾌｧｲﾙが見つかりません"},
+           {.args = {"--", "--help"}, .status = 1, .says = "指定されたﾌｧｲﾙが見つかりません\n対象ﾌｧｲﾙ: --help.RGB, --help.Q0\n"},
            {.args = {"/tmp/x", "--", "p"}, .status = 1, .says = "ｵﾌﾟｼｮﾝ -tmp/x は間違った指定です\n"},
            {.args = {"--help"}, .says = "  --  "}});
     EXPECT_FALSE(file_exists(dir / "-out.ZF"));

@@ -123,13 +123,18 @@ int main(int argc, char **argv)
     if (settings.input_name[0] == '\0')
         refuse("処理ﾌｧｲﾙ名を指定してください");
     add_extension(settings.input_name, EXT_RGB, name_too_long);
+    std::string tried = settings.input_name;
     struct stat st{};
     if (::stat(settings.input_name, &st) != 0 || st.st_size == 48) {
         const std::string q0 = name_up_to_last_dot(settings.input_name) + EXT_Q0;
         take_name(settings.input_name, q0.c_str(), name_too_long);
+        tried += ", " + q0;
     }
-    if (!exists(settings.input_name))
-        refuse("指定されたﾌｧｲﾙが見つかりません");
+    if (!exists(settings.input_name)) {
+        say("指定されたﾌｧｲﾙが見つかりません");
+        zf_cprintf(stdout, "対象ﾌｧｲﾙ: %s\n", tried.c_str());
+        fail_run();
+    }
 
     if (settings.output_name[0] == '\0')
         take_name(settings.output_name, name_default_output(settings.input_name).c_str(), name_too_long);
