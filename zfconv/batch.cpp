@@ -43,13 +43,15 @@ struct Result {
     std::vector<std::string> dropped; // what the output lacks
 };
 
-// Tells what a conversion dropped and the notes worth telling.
-void tell_result(const std::string &name, const Result &r)
+// Tells what a conversion dropped (even when quiet: a loss is never
+// silent) and, unless quiet, the notes worth telling.
+void tell_result(const std::string &name, const Result &r, bool quiet)
 {
     for (const std::string &phrase : r.dropped)
         tell(name, "dropped: " + phrase);
     for (const std::string &note : r.notes)
-        tell(name, note);
+        if (!quiet)
+            tell(name, note);
 }
 
 // Reads, converts and writes one file.
@@ -175,8 +177,7 @@ int convert_single(const Command &cmd)
         return 1;
     }
     const Result r = convert_file(in, cmd.output, to, cmd.options);
-    if (!cmd.quiet)
-        tell_result(shown_input(in), r);
+    tell_result(shown_input(in), r, cmd.quiet);
     if (!r.ok) {
         tell(shown_input(in), r.message);
         return 1;
@@ -234,8 +235,7 @@ int convert_batch(const Command &cmd)
     for (const Job &j : jobs) {
         failed += j.result.ok ? 0 : 1;
         lossy += j.result.ok && !j.result.dropped.empty() ? 1 : 0;
-        if (!cmd.quiet)
-            tell_result(j.input, j.result);
+        tell_result(j.input, j.result, cmd.quiet);
     }
     if (!cmd.quiet) {
         const std::string dropped =
