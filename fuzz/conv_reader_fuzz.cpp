@@ -25,6 +25,8 @@ void check(zfconv::Image &img)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    // pictures of a few million pixels at most: every input stays quick
+    const zfconv::PixelLimit limit(1 << 22);
     zfconv::Image img;
     std::string error;
     if (zfconv::CONV_READER(data, size, img, error))

@@ -196,19 +196,28 @@ bool read_gif(const uint8_t *data, std::size_t size, Image &img, std::string &er
                 return false;
             img.alpha.assign(img.pixels.size() / 3, 0); // nothing drawn yet
         } else if (previous.disposal == DISPOSE_BACKGROUND || previous.disposal == DISPOSE_PREVIOUS) {
+            // the previous frame's area, cleared or as it was before it
+            const bool restore = previous.disposal == DISPOSE_PREVIOUS;
+            std::size_t at = 0;
             for (int y = prev_top; y < prev_top + prev_h && y < img.height; ++y)
-                for (int x = prev_left; x < prev_left + prev_w && x < img.width; ++x) {
+                for (int x = prev_left; x < prev_left + prev_w && x < img.width; ++x, ++at) {
                     const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(img.width) +
                                           static_cast<std::size_t>(x);
-                    const bool restore = previous.disposal == DISPOSE_PREVIOUS;
                     for (std::size_t k = 0; k < 3; ++k)
-                        img.pixels[3 * i + k] = restore ? saved[3 * i + k] : 0;
-                    img.alpha[i] = restore ? saved_alpha[i] : 0;
+                        img.pixels[3 * i + k] = restore ? saved[3 * at + k] : 0;
+                    img.alpha[i] = restore ? saved_alpha[at] : 0;
                 }
         }
-        if (control.disposal == DISPOSE_PREVIOUS) {
-            saved = img.pixels;
-            saved_alpha = img.alpha;
+        if (control.disposal == DISPOSE_PREVIOUS) { // only the area this frame covers
+            saved.clear();
+            saved_alpha.clear();
+            for (int y = d.Top; y < d.Top + d.Height && y < img.height; ++y)
+                for (int x = d.Left; x < d.Left + d.Width && x < img.width; ++x) {
+                    const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(img.width) +
+                                          static_cast<std::size_t>(x);
+                    saved.insert(saved.end(), &img.pixels[3 * i], &img.pixels[3 * i] + 3);
+                    saved_alpha.push_back(img.alpha[i]);
+                }
         }
         Image colours;
         take_palette(map, colours);
