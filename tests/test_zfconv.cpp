@@ -150,6 +150,18 @@ TEST_F(Zfconv, TransparencyFollowsOneRuleAndIsTold)
                 << name << " " << i;
         }
     }
+    // a palette PNG's tRNS: the palette stays, its see-through entry composited
+    const Picture pal = test_picture(Kind::palette, 6, 3);
+    ASSERT_TRUE(write_png(dir / "pal.png", pal, 8, {0, 128}));
+    const auto entries = conv({"--background=white", "pal.png", "pal_out.png"});
+    EXPECT_TRUE(has(entries.err, "pal.png: dropped: transparency (4 of 18 pixels): composited over #FFFFFF"));
+    const Picture flat_pal = read_picture(dir / "pal_out.png");
+    EXPECT_EQ(flat_pal.kind, Kind::palette);
+    EXPECT_EQ(colour_at(flat_pal, 0, 0), 0xFFFFFFu);                                   // entry 0, alpha 0
+    EXPECT_EQ(colour_at(flat_pal, 0, 1), uint32_t{(16 * 128 + 255 * 127 + 127) / 255} << 16 |
+                                             uint32_t{(247 * 128 + 255 * 127 + 127) / 255} << 8 |
+                                             uint32_t{(12 * 128 + 255 * 127 + 127) / 255}); // entry 1, alpha 128
+
     const auto refused = conv({"--lossless", "a.png", "strict.ZF"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(has(refused.err, "zfconv: a.png: --lossless: the output would lack transparency"));

@@ -103,7 +103,7 @@ bool write_rgba_png(const std::string &path, const Picture &img)
     return std::fclose(f) == 0;
 }
 
-bool write_png(const std::string &path, const Picture &img, int bits)
+bool write_png(const std::string &path, const Picture &img, int bits, const Bytes &trns)
 {
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f)
@@ -120,6 +120,8 @@ bool write_png(const std::string &path, const Picture &img, int bits)
         pal.push_back(png_color{img.palette[i], img.palette[i + 1], img.palette[i + 2]});
     if (!pal.empty())
         png_set_PLTE(png, info, pal.data(), static_cast<int>(pal.size()));
+    if (!trns.empty())
+        png_set_tRNS(png, info, trns.data(), static_cast<int>(trns.size()), nullptr);
     png_write_info(png, info);
     if (bits < 8)
         png_set_packing(png);

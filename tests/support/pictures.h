@@ -30,7 +30,8 @@ Picture test_picture(Kind kind, int w, int h, int colours = 16);
 // is not 0.
 bool write_gif(const std::string &path, const Picture &img, bool interlace = false);
 bool write_gif_frames(const std::string &path, const std::vector<Picture> &frames, int transparent = -1);
-bool write_png(const std::string &path, const Picture &img, int bits = 8);
+// `trns`: a palette picture's alpha per entry (its tRNS chunk).
+bool write_png(const std::string &path, const Picture &img, int bits = 8, const zfconv::Bytes &trns = {});
 bool write_rgba_png(const std::string &path, const Picture &img);
 bool write_tiff(const std::string &path, const Picture &img, bool associated = false, int orientation = 0);
 bool write_jpeg(const std::string &path, const Picture &img, int orientation = 0);
