@@ -4,6 +4,7 @@
 // reading and becomes RGB.  Alpha is handed on for settle_alpha() with the
 // colours as stored: unassociated alpha is read as libtiff would read
 // associated (which it leaves as it is), associated alpha is divided out.
+// The orientation tag is applied as viewers apply it.
 #include "readers.h"
 
 #include <tiffio.h>
