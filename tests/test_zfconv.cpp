@@ -170,6 +170,15 @@ TEST_F(Zfconv, TransparencyFollowsOneRuleAndIsTold)
     const auto clean = conv({"--lossless", "p.gif", "strict.ZF"});
     EXPECT_EQ(clean.status, 0) << clean.err;
     EXPECT_EQ(clean.err, "");
+    // 15 bits lose a colour only where its widened 5 bits differ from it
+    Picture opaque = test_picture(Kind::rgb, 2, 1);
+    opaque.alpha = {255, 255};
+    opaque.pixels = {255, 0, 132, 8, 66, 255};
+    ASSERT_TRUE(write_rgba_png(dir / "five.png", opaque));
+    EXPECT_EQ(conv({"--lossless", "--depth=15", "five.png", "five.ZF"}).status, 0);
+    opaque.pixels[2] = 131;
+    ASSERT_TRUE(write_rgba_png(dir / "five.png", opaque));
+    EXPECT_TRUE(has(conv({"--lossless", "--depth=15", "five.png", "five.ZF"}).err, "lack colour precision: 15 bits"));
 
     // a batch tells each and counts them
     const auto batch = conv({"-d", "out", "a.png", "p.gif"});

@@ -300,13 +300,17 @@ void put_field(Bytes &file, std::size_t at, std::size_t width, const std::string
     std::memcpy(&file[at], sjis.data(), std::min(width, sjis.size()));
 }
 
-// Whether a depth of 15 changes any colour of the picture.
+// Whether a depth of 15 shows any colour of the picture otherwise.
 bool loses_at_15(const Image &pic)
 {
+    const ValueMap map(15, nullptr, 0);
     const std::size_t n = static_cast<std::size_t>(pic.width) * static_cast<std::size_t>(pic.height);
-    for (std::size_t i = 0; i < n; ++i)
-        if ((colour_at(pic, i) & 0x070707u) != 0)
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint32_t colour = colour_at(pic, i);
+        uint32_t value = 0;
+        if (!map.value(colour, value) || shown_colour(15, value, nullptr, 0) != colour)
             return true;
+    }
     return false;
 }
 
