@@ -63,13 +63,13 @@ bench: deps
 
 # PREFIX and DESTDIR as packagers expect: make install PREFIX=/usr DESTDIR=/tmp/stage
 install: build
-	@DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
+	@DESTDIR=$(DESTDIR) sh scripts/install.sh $(BUILD) $(PREFIX)
 
-# Removes what the last install put in place (its manifest lists every file).
+# Removes what the last install put in place (its manifest lists every
+# file), the caches made from it in the prefix and the folders it made, and
+# says what to run for what lies outside the prefix.
 uninstall:
-	@test -f $(BUILD)/install_manifest.txt || { echo "nothing installed from $(BUILD)"; exit 1; }
-	@while read -r f || [ -n "$$f" ]; do rm -f "$(DESTDIR)$$f"; done < $(BUILD)/install_manifest.txt
-	@echo "removed $$(wc -l < $(BUILD)/install_manifest.txt) files"
+	@DESTDIR=$(DESTDIR) sh scripts/uninstall.sh $(BUILD) $(PREFIX)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(WEB_BUILD)

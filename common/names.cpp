@@ -4,10 +4,24 @@
 #include <cstring>
 #include <sys/stat.h>
 
-bool name_has_extension(const char *name)
+namespace {
+
+// The last '.' of the name's last part (after its last '/' or '\\'), or
+// null: a '.' in a folder's name is no extension.
+const char *extension_dot(const char *name)
 {
     const char *dot = std::strrchr(name, '.');
-    return dot && dot[1] != '\0' && dot[1] != '\\' && dot[1] != '/';
+    if (!dot || std::strpbrk(dot, "/\\"))
+        return nullptr;
+    return dot;
+}
+
+} // namespace
+
+bool name_has_extension(const char *name)
+{
+    const char *dot = extension_dot(name);
+    return dot && dot[1] != '\0';
 }
 
 int name_copy(char *field, const char *text)
@@ -34,7 +48,7 @@ int name_add_default_extension(char *field, const char *ext)
 
 int companion_name(char *out, const char *name, const char *ext)
 {
-    const char *dot = std::strrchr(name, '.');
+    const char *dot = extension_dot(name);
     const std::size_t stem = dot ? static_cast<std::size_t>(dot - name) : std::strlen(name);
     const std::size_t e = std::strlen(ext);
     if (stem + e > NAME_SIZE - 1) {
@@ -48,8 +62,8 @@ int companion_name(char *out, const char *name, const char *ext)
 
 std::string name_up_to_last_dot(const std::string &name)
 {
-    const auto dot = name.rfind('.');
-    return dot == std::string::npos ? name : name.substr(0, dot);
+    const char *dot = extension_dot(name.c_str());
+    return dot ? name.substr(0, static_cast<std::size_t>(dot - name.c_str())) : name;
 }
 
 std::string name_without_drive(const char *name)
@@ -83,4 +97,16 @@ void add_extension(char *field, const char *ext, name_refusal refuse)
 {
     if (name_add_default_extension(field, ext) != 0)
         refuse(field);
+}
+
+bool names_device_or_pipe(const char *name)
+{
+    struct stat st {};
+    return ::stat(name, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+void add_output_extension(char *field, const char *ext, name_refusal refuse)
+{
+    if (!names_device_or_pipe(field))
+        add_extension(field, ext, refuse);
 }

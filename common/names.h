@@ -23,8 +23,9 @@ inline constexpr const char EXT_GLM[] = ".GLM";
 inline constexpr const char EXT_GMM[] = ".GMM";
 inline constexpr const char EXT_DOC[] = ".DOC";
 
-// True when the name contains a '.' and the character after its last '.'
-// is neither '\\' nor '/' nor the end of the text.
+// True when the name's last part (after its last '\\' or '/') contains a
+// '.' that is not its last character.  A '.' in a folder's name is no
+// extension: photos.2001/pic has none.
 bool name_has_extension(const char *name);
 
 // Copies text into a name field of NAME_SIZE bytes.  Returns 0, or -1 (and
@@ -36,13 +37,13 @@ int name_copy(char *field, const char *text);
 // not fit.
 int name_add_default_extension(char *field, const char *ext);
 
-// The companion of a file: the name up to its last '.' (directories
-// included), followed by ext; a name without '.' is taken whole.  The
+// The companion of a file: the name up to the last '.' of its last part
+// (directories included), followed by ext; a name without '.' is taken whole.  The
 // result is built in out (NAME_SIZE bytes).  Returns 0, or -1 (and an
 // empty out) when it would not fit.
 int companion_name(char *out, const char *name, const char *ext);
 
-// The name up to its last '.', or the whole name.
+// The name up to the last '.' of its last part, or the whole name.
 std::string name_up_to_last_dot(const std::string &name);
 
 // The name as it stands in the current folder when it leads with a drive:
@@ -67,5 +68,11 @@ using name_refusal = void (*)(const char *name);
 void take_name(char *field, const char *text, name_refusal refuse);
 // name_add_default_extension, refusing the name in the field.
 void add_extension(char *field, const char *ext, name_refusal refuse);
+// add_extension for an output, except that a name which already names a
+// device or a pipe (/dev/full, a FIFO) is kept: that is where it goes.
+void add_output_extension(char *field, const char *ext, name_refusal refuse);
+
+// True when the name exists and is not a plain file (a device, a pipe).
+bool names_device_or_pipe(const char *name);
 
 #endif

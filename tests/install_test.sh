@@ -8,7 +8,11 @@ SOURCE=$2
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 PREFIX=$WORK/prefix
-cmake --install "$BUILD" --prefix "$PREFIX" >/dev/null
+notes=$(sh "$SOURCE/scripts/install.sh" "$BUILD" "$PREFIX" 2>&1)
+# a prefix the system does not search: the install says what finds each piece
+for v in PATH MANPATH PKG_CONFIG_PATH LD_LIBRARY_PATH XDG_DATA_DIRS update-mime-database QT_PLUGIN_PATH PYTHONPATH; do
+    echo "$notes" | grep -q "$v" || { echo "the install does not mention $v"; exit 1; }
+done
 for f in bin/zfenc bin/zfdec bin/zfconv bin/GIF_CONV.EXE share/man/man1/zfenc.1 share/man/man5/zefa.5; do
     [ -e "$PREFIX/$f" ] || { echo "not installed: $f"; exit 1; }
 done
@@ -51,4 +55,22 @@ assert zefa._lib.lib._name.startswith(sys.argv[2]), zefa._lib.lib._name
 with Image.open(sys.argv[1]) as im:
     im.load()
     print("Python:", im.format, im.mode, im.size)' "$WORK/sample.ZF" "$PREFIX/"
+fi
+
+# make uninstall: the files, the caches made as the install told, the
+# folders it made: nothing is left of the prefix.  (Other tests install
+# from the same build at the same time, so its manifest may be theirs: the
+# prefix's own files and folders stand in for it.)
+STATE=$WORK/state
+mkdir "$STATE"
+find "$PREFIX" ! -type d | sort > "$STATE/install_manifest.txt"
+find "$PREFIX" -type d | sort > "$STATE/install_folders.txt"
+if command -v update-mime-database >/dev/null; then
+    update-mime-database "$PREFIX/share/mime" 2>/dev/null
+fi
+loaders=$(dirname "$(find "$PREFIX" -name 'libpixbufloader-zefa.so' | head -n 1)")
+[ "$loaders" = . ] || echo "made as the install said" > "$loaders.cache"
+sh "$SOURCE/scripts/uninstall.sh" "$STATE" "$PREFIX" >/dev/null
+if [ -e "$PREFIX" ]; then
+    echo "left after make uninstall:"; find "$PREFIX"; exit 1
 fi

@@ -173,7 +173,7 @@ TEST(Messages, EnglishRunsShowNoJapanese)
         {dec, {}, 1}, {dec, {"--help"}, 0}, {dec, {"--version"}, 0}, {dec, {"img", "-x"}, 1}, {dec, {"DJ505J"}, 1},
         {dec, {"img", std::string(300, 'n')}, 1}, {dec, {"img", "img.ZF"}, 1}, {dec, {"-i", "img"}, 0},
         {dec, {"img", "-p1"}, 0}, {dec, {"-q", "missing"}, 255}, {dec, {"missing"}, 1}, {dec, {"notzefa"}, 1},
-        {dec, {"-i", "notzefa"}, 0}, {dec, {"cut"}, 1}, {dec, {"d16"}, -1}, {dec, {"unk"}, -1},
+        {dec, {"-i", "notzefa"}, 1}, {dec, {"cut"}, 1}, {dec, {"d16"}, -1}, {dec, {"unk"}, -1},
         {dec, {"DJ505J", "img", "o.DJP"}, 0}, {dec, {"DJ505JM", "ratio0", "o.DJP"}, 1},
         {dec, {"DJ505J", "wide", "o.DJP"}, -1}, {dec, {"img", "full.RGB"}, 1},
         // zfconv has no Japanese text of its own: its statuses

@@ -104,6 +104,160 @@ TEST_F(Zfconv, EveryFormatToDjpAndThroughZfenc)
     }
 }
 
+// What a conversion drops is told with the file's name, and --lossless
+// refuses it.  One transparency rule whatever the format: colours as stored
+// (associated TIFF alpha divided out), or composited over --background.
+TEST_F(Zfconv, TransparencyFollowsOneRuleAndIsTold)
+{
+    Picture rgba = test_picture(Kind::rgb, 16, 8);
+    for (int i = 0; i < 16 * 8; ++i)
+        rgba.alpha.push_back(static_cast<uint8_t>(i * 2 + 1));
+    rgba.pixels[0] = 51, rgba.pixels[1] = 136, rgba.pixels[2] = 221, rgba.alpha[0] = 15; // the pixel
+    Bytes bits32; // BMP: 32 bits, BGRA with an alpha mask in a 108-byte header
+    for (int y = rgba.height - 1; y >= 0; --y)
+        for (int x = 0; x < rgba.width; ++x) {
+            const size_t p = static_cast<size_t>(y * rgba.width + x);
+            bits32.insert(bits32.end(), {rgba.pixels[3 * p + 2], rgba.pixels[3 * p + 1], rgba.pixels[3 * p], rgba.alpha[p]});
+        }
+    write_file(dir / "a.bmp", Bmp(108, rgba.width, rgba.height, 32, 3, bits32, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}).file());
+    ASSERT_TRUE(write_rgba_png(dir / "a.png", rgba) && write_tiff(dir / "a.tif", rgba) &&
+                write_tiff(dir / "assoc.tif", rgba, true));
+
+    const auto stored = [&](const std::string &zf) {
+        const Bytes b = read_file(dir / zf);
+        Picture img;
+        std::string error, damage;
+        EXPECT_TRUE(zfconv::read_zefa(b.data(), b.size(), img, error, damage)) << zf << ": " << error;
+        return img;
+    };
+    for (const char *name : {"a.png", "a.tif", "a.bmp", "assoc.tif"}) {
+        const auto r = conv({name, "out.ZF"});
+        ASSERT_EQ(r.status, 0) << name << r.err;
+        EXPECT_TRUE(has(r.err, std::string("zfconv: ") + name + ": dropped: transparency (127 of 128 pixels")) << name;
+        const Picture got = stored("out.ZF");
+        ASSERT_EQ(got.pixels.size(), rgba.pixels.size()) << name;
+        const bool divided = name[1] == 's';
+        for (size_t i = 0; i < got.pixels.size(); ++i)
+            ASSERT_NEAR(got.pixels[i], rgba.pixels[i], divided ? 255 / rgba.alpha[i / 3] : 0) << name << " " << i;
+
+        const auto over = conv({"--background=#FF8000", name, "over.ZF"});
+        ASSERT_EQ(over.status, 0) << name;
+        EXPECT_TRUE(has(over.err, "composited over #FF8000")) << name;
+        const Picture flat = stored("over.ZF");
+        for (size_t i = 0; i < flat.pixels.size(); ++i) {
+            const unsigned a = rgba.alpha[i / 3], back = (0xFF8000u >> (16 - 8 * (i % 3))) & 255;
+            ASSERT_NEAR(flat.pixels[i], (rgba.pixels[i] * a + back * (255 - a) + 127) / 255, divided ? 1 : 0)
+                << name << " " << i;
+        }
+    }
+    // a palette PNG's tRNS: the palette stays, its see-through entry composited
+    const Picture pal = test_picture(Kind::palette, 6, 3);
+    ASSERT_TRUE(write_png(dir / "pal.png", pal, 8, {0, 128}));
+    const auto entries = conv({"--background=white", "pal.png", "pal_out.png"});
+    EXPECT_TRUE(has(entries.err, "pal.png: dropped: transparency (4 of 18 pixels): composited over #FFFFFF"));
+    const Picture flat_pal = read_picture(dir / "pal_out.png");
+    EXPECT_EQ(flat_pal.kind, Kind::palette);
+    EXPECT_EQ(colour_at(flat_pal, 0, 0), 0xFFFFFFu);                                   // entry 0, alpha 0
+    EXPECT_EQ(colour_at(flat_pal, 0, 1), uint32_t{(16 * 128 + 255 * 127 + 127) / 255} << 16 |
+                                             uint32_t{(247 * 128 + 255 * 127 + 127) / 255} << 8 |
+                                             uint32_t{(12 * 128 + 255 * 127 + 127) / 255}); // entry 1, alpha 128
+
+    const auto refused = conv({"--lossless", "a.png", "strict.ZF"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(has(refused.err, "zfconv: a.png: --lossless: the output would lack transparency"));
+    EXPECT_FALSE(file_exists(dir / "strict.ZF"));
+    ASSERT_TRUE(write_gif(dir / "p.gif", test_picture(Kind::palette, 9, 9)));
+    const auto clean = conv({"--lossless", "p.gif", "strict.ZF"});
+    EXPECT_EQ(clean.status, 0) << clean.err;
+    EXPECT_EQ(clean.err, "");
+    // 15 bits lose a colour only where its widened 5 bits differ from it
+    Picture opaque = test_picture(Kind::rgb, 2, 1);
+    opaque.alpha = {255, 255};
+    opaque.pixels = {255, 0, 132, 8, 66, 255};
+    ASSERT_TRUE(write_rgba_png(dir / "five.png", opaque));
+    EXPECT_EQ(conv({"--lossless", "--depth=15", "five.png", "five.ZF"}).status, 0);
+    opaque.pixels[2] = 131;
+    ASSERT_TRUE(write_rgba_png(dir / "five.png", opaque));
+    EXPECT_TRUE(has(conv({"--lossless", "--depth=15", "five.png", "five.ZF"}).err, "lack colour precision: 15 bits"));
+
+    // a batch tells each and counts them
+    const auto batch = conv({"-d", "out", "a.png", "p.gif"});
+    EXPECT_EQ(batch.status, 0);
+    EXPECT_TRUE(has(batch.err, "zfconv: a.png: dropped: transparency"));
+    EXPECT_TRUE(has(batch.err, "2 files converted in "));
+    EXPECT_TRUE(has(batch.err, "; 1 of them with something dropped (told above)\n"));
+}
+
+// 16-bit samples, the later frames of an animation (or a chosen one, as
+// shown after those before it) and a JPEG's orientation (applied as
+// viewers apply it) are told.
+TEST_F(Zfconv, SamplesFramesAndOrientationAreTold)
+{
+    ASSERT_TRUE(write_png(dir / "deep.png", test_picture(Kind::rgb, 8, 8)));
+    EXPECT_TRUE(has(conv({"deep.png", "deep.ZF"}).err, "deep.png: dropped: 16-bit samples, reduced to 8 bits\n"));
+
+    std::vector<Picture> frames;
+    for (const uint8_t colour : {uint8_t{1}, uint8_t{2}, uint8_t{3}}) {
+        frames.push_back(test_picture(Kind::palette, 6, 4));
+        std::fill(frames.back().pixels.begin(), frames.back().pixels.end(), colour);
+    }
+    ASSERT_TRUE(write_gif_frames(dir / "anim.gif", frames));
+    EXPECT_TRUE(has(conv({"anim.gif", "anim.ZF"}).err, "anim.gif: dropped: frames 2 to 3 of the animation"));
+    EXPECT_EQ(conv({"--lossless", "anim.gif", "strict.ZF"}).status, 1);
+    const auto second = conv({"--frame=2", "anim.gif", "second.png"});
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_TRUE(has(second.err, "every frame of the animation but frame 2 of 3"));
+    const Picture two = read_picture(dir / "second.png");
+    EXPECT_EQ(colour_at(two, 5, 3), 32u << 16 | 239u << 8 | 17u); // palette entry 2
+    const auto beyond = conv({"--frame=4", "anim.gif", "none.png"});
+    EXPECT_EQ(beyond.status, 1);
+    EXPECT_TRUE(has(beyond.err, "holds 3 frames, not a frame 4"));
+    // a transparent index: what the later frame leaves of the earlier, and
+    // the one rule for what stays transparent
+    std::fill(frames[1].pixels.begin(), frames[1].pixels.begin() + 12, uint8_t{5}); // top half of frame 2
+    ASSERT_TRUE(write_gif_frames(dir / "holes.gif", frames, 5));
+    const auto first = conv({"--background=white", "holes.gif", "first.png"});
+    EXPECT_FALSE(has(first.err, "transparency")) << first.err; // frame 1 uses no index 5
+    const auto over = conv({"--frame=2", "holes.gif", "over.png"});
+    EXPECT_FALSE(has(over.err, "transparency")) << over.err;  // frame 1 shows through
+    EXPECT_EQ(colour_at(read_picture(dir / "over.png"), 0, 0), 16u << 16 | 247u << 8 | 12u); // entry 1
+    EXPECT_EQ(colour_at(read_picture(dir / "over.png"), 0, 3), 32u << 16 | 239u << 8 | 17u); // entry 2
+    frames[0].pixels[0] = 5;
+    ASSERT_TRUE(write_gif_frames(dir / "holes.gif", frames, 5));
+    EXPECT_TRUE(has(conv({"holes.gif", "kept.png"}).err, "dropped: transparency (1 of 24 pixels"));
+    EXPECT_EQ(colour_at(read_picture(dir / "kept.png"), 0, 0), 80u << 16 | 215u << 8 | 32u); // entry 5
+    ASSERT_EQ(conv({"--background=#000000", "holes.gif", "black.png"}).status, 0);
+    EXPECT_EQ(colour_at(read_picture(dir / "black.png"), 0, 0), 0u);
+
+    // stored 32 x 16, left quarter blue; tag 6 shows it turned a quarter
+    // clockwise: 16 x 32 with the blue along the top
+    Picture photo = test_picture(Kind::rgb, 32, 16);
+    for (int i = 0; i < 32 * 16; ++i) {
+        const bool blue = i % 32 < 8;
+        photo.pixels[3 * i] = blue ? 0 : 255, photo.pixels[3 * i + 1] = 0, photo.pixels[3 * i + 2] = blue ? 255 : 0;
+    }
+    ASSERT_TRUE(write_jpeg(dir / "turned.jpg", photo, 6));
+    const auto turned = conv({"--lossless", "turned.jpg", "turned.png"});
+    ASSERT_EQ(turned.status, 0) << turned.err; // nothing is lost: it is said, not refused
+    EXPECT_TRUE(has(turned.err, "turned.jpg: stored as viewers show it: turned a quarter clockwise"));
+    const Picture shown = read_picture(dir / "turned.png");
+    ASSERT_EQ(shown.width, 16);
+    ASSERT_EQ(shown.height, 32);
+    EXPECT_GT(colour_at(shown, 8, 2) & 255, 200u);
+    EXPECT_GT(colour_at(shown, 8, 28) >> 16, 200u);
+    // a TIFF's orientation tag likewise, palette pictures too: 8 turns a
+    // quarter anticlockwise, the stored top-left pixel to the bottom-left
+    const Picture pal = test_picture(Kind::palette, 5, 3);
+    ASSERT_TRUE(write_tiff(dir / "turned.tif", pal, false, 8));
+    EXPECT_TRUE(has(conv({"turned.tif", "tif.png"}).err, "turned a quarter anticlockwise"));
+    const Picture upright = read_picture(dir / "tif.png");
+    ASSERT_EQ(upright.width, 3);
+    ASSERT_EQ(upright.height, 5);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x)
+            EXPECT_EQ(colour_at(upright, y, 4 - x), colour_at(pal, x, y)) << x << "," << y;
+}
+
 TEST_F(Zfconv, FailuresLeaveNoOutput)
 {
     const Picture rgb = test_picture(Kind::rgb, 30, 30);
@@ -120,6 +274,10 @@ TEST_F(Zfconv, FailuresLeaveNoOutput)
         EXPECT_FALSE(file_exists(dir / "out.DJP")) << name;
     }
     write_file(dir / "text", std::string("just some text"));
+    write_file(dir / "empty.png", std::string());
+    const auto empty = conv({"empty.png", "empty.ZF"});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_EQ(empty.err, "zfconv: empty.png: the file is empty\n");
     std::filesystem::create_directory(dir / "folder");
     // wider than a DJP file can say; a missing folder for the output
     const std::tuple<const char *, const char *, const char *> refused[] = {
@@ -278,14 +436,20 @@ TEST_F(ZfconvCli, OneOutput)
         {{"--jobs=0", "-d", "f", "a.ZF"}, "--jobs takes"}, {{"--depth", "9", "p.png", "q.ZF"}, "8, 15 or 24"},
         {{"--nonsense", "a.ZF", "q.png"}, "unknown option --nonsense"}, {{"-d", "f", "-"}, "standard input"},
         // a comment file that cannot be read (one that can: the Qt plugin's test reads its lines back)
-        {{"--comment=nowhere.txt", "p.png", "d.ZF"}, "nowhere.txt"}};
+        {{"--comment=nowhere.txt", "p.png", "d.ZF"}, "nowhere.txt"},
+        // a file whose name begins with -d is no folder attached to -d
+        {{"-dash.gif", "q.ZF"}, "-d takes its folder as the next argument (-d ash.gif)"},
+        {{"--background=pink", "p.png", "q.ZF"}, "#RRGGBB"}};
     for (const auto &[args, message] : wrong) {
         const auto r = conv(args);
         EXPECT_EQ(r.status, 2) << message;
         EXPECT_TRUE(has(r.err, message));
         EXPECT_TRUE(has(r.err, "zfconv --help"));
     }
-    EXPECT_FALSE(file_exists(dir / "q.ZF") || file_exists(dir / "q.png") || file_exists(dir / "f") || file_exists(dir / "d.ZF"));
+    EXPECT_FALSE(file_exists(dir / "q.ZF") || file_exists(dir / "q.png") || file_exists(dir / "f") || file_exists(dir / "d.ZF") ||
+                 file_exists(dir / "ash.gif"));
+    fs::copy_file(dir / "p.png", dir / "-dash.png");
+    EXPECT_EQ(conv({"--", "-dash.png", "q.ZF"}).status, 0);
 }
 
 // Two inputs for one output stop the batch before anything is written; an
@@ -459,6 +623,23 @@ TEST_F(ZfconvCli, ThreadsDoNotChangeTheOutputs)
 }
 
 // A batch stopped by SIGTERM leaves complete outputs only: no temporary.
+// Past a file size limit (ulimit -f) one output fails with its name, leaves
+// no temporary, and the batch goes on.
+TEST_F(ZfconvCli, AFileSizeLimitFailsOneFile)
+{
+    zefa("small.ZF", 1);
+    Picture noise = test_picture(Kind::rgb, 200, 200);
+    std::mt19937 rng(3);
+    for (uint8_t &v : noise.pixels)
+        v = static_cast<uint8_t>(rng());
+    ASSERT_TRUE(write_png(dir / "big.png", noise));
+    const auto r = run("/bin/sh", {"-c", "ulimit -f 20 && exec \"$0\" -d out big.png small.ZF", zfconv_path()},
+                       RunOptions{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(has(r.err, "zfconv: big.png: the output would pass the file size limit (ulimit -f)\n"));
+    EXPECT_EQ(names_in(dir / "out"), std::vector<std::string>{"small.png"});
+}
+
 TEST_F(ZfconvCli, ASignalLeavesNoTemporary)
 {
     std::mt19937 rng(7);

@@ -150,6 +150,15 @@ TEST_F(Zfdec, OptionsStatusesAndMessages)
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(has(r.out, "処理ﾌｧｲﾙ名を指定してください"));
     EXPECT_TRUE(has(zfdec({"-i", "img"}).out, "Color bit depth  : 15 bits (=32768 Colors)"));
+    // -i on a file it cannot read is a failure, with the cause and the file
+    r = zfdec({"-i", "missing"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, "ファイルがありません\n対象ﾌｧｲﾙ: missing.ZF\n"));
+    // a '.' in a folder's name is no extension
+    std::filesystem::create_directory(dir / "photos.2001");
+    write("photos.2001/pic.ZF", 15, {{0, 0, 3, 3}});
+    EXPECT_EQ(zfdec({"photos.2001/pic"}).status, 0);
+    EXPECT_TRUE(file_exists(dir / "photos.2001/pic.RGB") && file_exists(dir / "photos.2001/pic.FAL"));
 }
 
 // The input is never touched; an output that cannot be written, a device
@@ -168,12 +177,21 @@ TEST_F(Zfdec, FaultsItMustNotCommit)
     EXPECT_TRUE(has(r.err, "出力ﾌｧｲﾙが作成できません"));
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "dev.RGB"));
     EXPECT_TRUE(is_device("/dev/full"));
+    // named without an extension, a device keeps its name and gets no
+    // companion beside it
+    const auto null = zfdec({"--", "img", "/dev/null"});
+    EXPECT_EQ(null.status, 0) << null.err;
+    EXPECT_TRUE(has(null.err, "出力先がﾌｧｲﾙではないので FAL は作りません (300 x 300, 位置 0,0)"));
+    EXPECT_FALSE(file_exists("/dev/null.RGB") || file_exists("/dev/null.FAL"));
 
     EXPECT_EQ(zfdec({"nothere"}).status, 1);
     write_file(dir / "cut.ZF", Bytes(original.begin(), original.end() - 8 - 20)); // inside the payload
     const auto cut = zfdec({"cut"});
     EXPECT_EQ(cut.status, 1);
-    EXPECT_TRUE(has(cut.err, "ファイルはもうありません"));
+    // what was decoded, then the cause: never "complete." first
+    EXPECT_TRUE(has(cut.err, "ﾗｲﾝしかﾃﾞｺｰﾄﾞできませんでした: 出力ﾌｧｲﾙ cut.RGB はその分だけです\n"));
+    EXPECT_TRUE(has(cut.err, "ファイルはもうありません\n対象ﾌｧｲﾙ: cut.ZF\n"));
+    EXPECT_FALSE(has(cut.err, "complete."));
 }
 
 // ESC on a terminal and SIGINT, SIGTERM, SIGHUP while the output is being

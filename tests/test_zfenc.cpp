@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <sys/stat.h>
 #include <optional>
 #include <thread>
 
@@ -320,6 +321,12 @@ TEST_F(Zfenc, NameResolution)
            {.args = {"sub/p.RGB", "out.bin", "-b"}, .output = "out.bin", .width = 2},
            {.args = {"sub/p", "first", "sub/third", "-b"}, .output = "sub/third.ZF"}});
     EXPECT_FALSE(file_exists(dir / "first.ZF"));
+    // a '.' in a folder's name is no extension
+    std::filesystem::create_directory(dir / "photos.2001");
+    raw("photos.2001/pic", 2, 1);
+    check({{.args = {"photos.2001/pic", "-b", "-nh"}, .says = "Input file       : photos.2001/pic.RGB\n",
+            .output = "photos.2001/pic.ZF", .width = 2},
+           {.args = {"photos.2001/pic.RGB", "photos.2001/out", "-b", "-nh"}, .output = "photos.2001/out.ZF"}});
 }
 
 TEST_F(Zfenc, ConverterContractThroughAStandIn)
@@ -328,6 +335,7 @@ TEST_F(Zfenc, ConverterContractThroughAStandIn)
     write_file(dir / "a.gif", std::string("GIF89a"));
     auto r = run({"a.gif", "-b", "-m1"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(has(r.out, "Input file       : ZFENCIMG.DJP\nConverted from   : a.gif\n"));
     EXPECT_EQ(read_zf(dir / "a.ZF").pixels, (std::vector<uint32_t>{0x010203, 0x040506}));
     EXPECT_FALSE(file_exists(dir / "ZFENCIMG.DJP"));
     EXPECT_EQ(text("fake_conv.args"), "./GIF_CONV.EXE|DJ505JC|a.gif|ZFENCIMG.DJP|\n");
@@ -427,6 +435,9 @@ TEST_F(Zfenc, FaultsItMustNotCommit)
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_FALSE(file_exists(dir / "full.ZF"));
     EXPECT_EQ(log(), "");
+    // the cause and the file, and no "complete." before them
+    EXPECT_TRUE(has(r.err, "(File too large)\n対象ﾌｧｲﾙ: full.ZF\n")) << r.err;
+    EXPECT_FALSE(has(r.err, "complete."));
     // A file that had the output's name is kept as it was, and nothing of
     // the failed run is left beside it.
     write_file(dir / "full.ZF", std::string("an earlier output"));
@@ -445,6 +456,17 @@ TEST_F(Zfenc, FaultsItMustNotCommit)
     EXPECT_FALSE(r.err.empty());
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "dev.ZF"));
     EXPECT_TRUE(is_device("/dev/full"));
+    // named without an extension, a device keeps its name: no /dev/full.ZF
+    r = run({"-nh", "--", "big", "/dev/full"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, "/dev/full\n"));
+    EXPECT_FALSE(file_exists("/dev/full.ZF"));
+    // a pipe gets the whole file, made beside it first (the header is
+    // written last)
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    r = zt::run("/bin/sh", {"-c", "cat pipe > piped & \"$0\" big pipe -b -nh; s=$?; wait; exit $s", zfenc_path()}, o);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_zf(dir / "piped").pixels.size(), 100u * 100u);
 
     // An input shorter than its geometry: zeros and a warning.
     write_file(dir / "short.FAL", fal_text(4, 4));
@@ -557,6 +579,31 @@ TEST_F(Zfenc, AZefaFileIsNotEncodedAsPixels)
     check({{.args = {"d.DJP", "-b", "-m2", "-nh"}, .output = "d.ZF", .pixels = {0}}});
 }
 
+// Nor is a picture or document of a format known by a signature raw input
+// cannot have by chance: the message names the format and the way on.
+// Raw pixels that begin like a weak signature still encode.
+TEST_F(Zfenc, PicturesAndDocumentsAreNotEncodedAsPixels)
+{
+    ASSERT_TRUE(write_png(dir / "photo.png", test_picture(Kind::grey, 8, 8)));
+    write_file(dir / "photo.dat", read_file(dir / "photo.png"));
+    write_file(dir / "wood.webp", std::string("RIFF\x24\0\0\0WEBPVP8L", 16) + std::string(40, '\0'));
+    write_file(dir / "paper.RGB", std::string("%PDF-1.7\n") + std::string(300, ' '));
+    check({{.args = {"photo.dat", "-nh"}, .status = 1, .says = "photo.dat はPNGﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\n"
+                                                              "zfconv で ZEFAﾌｧｲﾙに変換できます: zfconv photo.dat photo.ZF\n",
+            .never = "Input file", .output = "photo.ZF"},
+           {.args = {"wood.webp", "-m1", "-nh"}, .status = 1, .says = "wood.webp はWebPﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\nzfconv も読めない",
+            .never = "Input file", .output = "wood.ZF"},
+           {.args = {"paper", "-nh"}, .status = 1, .says = "PDFﾌｧｲﾙ", .never = "Input file", .output = "paper.ZF"}});
+    const auto en = run({"wood.webp", "-nh"}, "", {"LC_ALL=en_US.UTF-8", "LANGUAGE=en"});
+    EXPECT_TRUE(has(en.out, "wood.webp is a WebP file and cannot be encoded\nzfconv cannot read it either"));
+    // "BM" and a TIFF order mark whose numbers do not fit the file are pixels
+    Bytes bm(5 * 3 * 3, 7);
+    bm[0] = 'B', bm[1] = 'M';
+    write_file(dir / "bm.RGB", bm);
+    write_file(dir / "bm.FAL", fal_text(5, 3));
+    check({{.args = {"bm", "-m1", "-nh"}, .output = "bm.ZF"}});
+}
+
 // "--" ends the options: absolute paths and names that begin with '-';
 // after it, "--help" is a name like any other, before it '/' still starts
 // an option.
@@ -565,7 +612,7 @@ TEST_F(Zfenc, DoubleDashEndsTheOptions)
     raw("p", 3, 2);
     check({{.args = {"-b", "-m1", "--", dir / "p.RGB", "-out", "-2"}, .output = "-2.ZF", .tag = "ZFBM"},
            {.args = {"-nh", "--", dir / "p"}, .output = "p.ZF", .width = 3},
-           {.args = {"--", "--help"}, .status = 1, .says = "指定されたﾌｧｲﾙが見つかりません"},
+           {.args = {"--", "--help"}, .status = 1, .says = "指定されたﾌｧｲﾙが見つかりません\n対象ﾌｧｲﾙ: --help.RGB, --help.Q0\n"},
            {.args = {"/tmp/x", "--", "p"}, .status = 1, .says = "ｵﾌﾟｼｮﾝ -tmp/x は間違った指定です\n"},
            {.args = {"--help"}, .says = "  --  "}});
     EXPECT_FALSE(file_exists(dir / "-out.ZF"));

@@ -40,7 +40,19 @@ struct Result {
     bool ok = false;
     std::string message;            // why it failed
     std::vector<std::string> notes; // worth telling
+    std::vector<std::string> dropped; // what the output lacks
 };
+
+// Tells what a conversion dropped (even when quiet: a loss is never
+// silent) and, unless quiet, the notes worth telling.
+void tell_result(const std::string &name, const Result &r, bool quiet)
+{
+    for (const std::string &phrase : r.dropped)
+        tell(name, "dropped: " + phrase);
+    for (const std::string &note : r.notes)
+        if (!quiet)
+            tell(name, note);
+}
 
 // Reads, converts and writes one file.
 Result convert_file(const std::string &input, const std::string &output, Target to, const Options &options)
@@ -56,6 +68,7 @@ Result convert_file(const std::string &input, const std::string &output, Target 
         if (!write_output(output, out.output, r.message))
             return r;
         r.notes = std::move(out.notes);
+        r.dropped = std::move(out.dropped);
         if (!out.damage.empty()) {
             r.message = damage_message(out.damage, output, to);
             return r;
@@ -164,9 +177,7 @@ int convert_single(const Command &cmd)
         return 1;
     }
     const Result r = convert_file(in, cmd.output, to, cmd.options);
-    if (!cmd.quiet)
-        for (const std::string &note : r.notes)
-            tell(shown_input(in), note);
+    tell_result(shown_input(in), r, cmd.quiet);
     if (!r.ok) {
         tell(shown_input(in), r.message);
         return 1;
@@ -220,20 +231,21 @@ int convert_batch(const Command &cmd)
     progress.clear();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    std::size_t failed = 0;
+    std::size_t failed = 0, lossy = 0;
     for (const Job &j : jobs) {
         failed += j.result.ok ? 0 : 1;
-        if (!cmd.quiet)
-            for (const std::string &note : j.result.notes)
-                tell(j.input, note);
+        lossy += j.result.ok && !j.result.dropped.empty() ? 1 : 0;
+        tell_result(j.input, j.result, cmd.quiet);
     }
     if (!cmd.quiet) {
+        const std::string dropped =
+            lossy == 0 ? "" : "; " + std::to_string(lossy) + " of them with something dropped (told above)";
         if (failed == 0)
-            std::fprintf(stderr, "zfconv: %zu file%s converted in %.1f s\n", jobs.size(), jobs.size() == 1 ? "" : "s",
-                         seconds);
+            std::fprintf(stderr, "zfconv: %zu file%s converted in %.1f s%s\n", jobs.size(), jobs.size() == 1 ? "" : "s",
+                         seconds, dropped.c_str());
         else
-            std::fprintf(stderr, "zfconv: %zu of %zu files converted in %.1f s; %zu failed:\n", jobs.size() - failed,
-                         jobs.size(), seconds, failed);
+            std::fprintf(stderr, "zfconv: %zu of %zu files converted in %.1f s%s; %zu failed:\n", jobs.size() - failed,
+                         jobs.size(), seconds, dropped.c_str(), failed);
     }
     for (const Job &j : jobs)
         if (!j.result.ok)

@@ -40,13 +40,15 @@ const char kHelp[] =
     "      --to=png|zf       the format of every output; without it -d makes PNG\n"
     "                        files of ZEFA files and ZEFA files of the others\n"
     "  -j, --jobs=N          N conversions at a time (default: one per processor)\n"
-    "  -q, --quiet           no progress line and no summary; failures are told\n"
+    "  -q, --quiet           no progress line, no summary, no notes; failures and\n"
+    "                        what is dropped are told\n"
     "PNG output:\n"
     "      --square          resample a file whose pixels are not square (the PNG\n"
     "                        is then a view that cannot give the file back)\n"
     "ZEFA output:\n"
     "      --depth=8|15|24   colour depth (default: what the picture holds without\n"
-    "                        loss; a PNG made from a ZEFA file: that file's)\n"
+    "                        loss, of 8 and 24 bits the smaller file; a PNG made\n"
+    "                        from a ZEFA file: that file's)\n"
     "      --coding=none|fast|optimizing\n"
     "                        block coding (default: fast; a PNG made from a ZEFA\n"
     "                        file: each block's own)\n"
@@ -55,6 +57,15 @@ const char kHelp[] =
     "      --ratio=X:Y       pixel ratio, a pixel's width to its height (default:\n"
     "                        the PNG's pixel shape, else 1:1)\n"
     "      --verify          decode what was made and compare it with the picture\n"
+    "pictures:\n"
+    "      --background=COLOUR\n"
+    "                        composite transparent pixels over COLOUR (#RRGGBB,\n"
+    "                        white or black); without it they keep the colours\n"
+    "                        stored under them and the transparency is dropped\n"
+    "      --frame=N         the Nth frame of an animated GIF, as shown after the\n"
+    "                        frames before it (default: the first)\n"
+    "      --lossless        refuse a conversion that would drop anything (alpha,\n"
+    "                        16-bit samples, other frames, colour precision)\n"
     "information:\n"
     "      --info            each file's header and blocks, and whether each block\n"
     "                        decodes\n"
@@ -67,6 +78,10 @@ const char kHelp[] =
     "file: palette pictures as type 0, grey as type 8, others as type 24.  zfenc\n"
     "starts it under the names TIF_CONV.EXE, GIF_CONV.EXE, BMP_CONV.EXE,\n"
     "PNG_CONV.EXE and JPG_CONV.EXE.\n"
+    "\n"
+    "Whatever a conversion drops (transparency, 16-bit samples, the other frames\n"
+    "of an animation, colour precision) is told in a line naming the file; an\n"
+    "orientation tag is applied as viewers apply it, and told.\n"
     "\n"
     "Exit status: 0 when every file was converted, 1 otherwise, 2 for a wrong\n"
     "command line.  A damaged ZEFA file gives a PNG of every line that decodes,\n"
@@ -84,7 +99,10 @@ const char kHelp[] =
 
 namespace {
 
-enum LongOnly { kTo = 256, kInfo, kJson, kSquare, kDepth, kCoding, kTitle, kArtist, kComment, kRatio, kVerify, kVersion };
+enum LongOnly {
+    kTo = 256, kInfo, kJson, kSquare, kDepth, kCoding, kTitle, kArtist, kComment, kRatio, kVerify, kVersion,
+    kBackground, kFrame, kLossless
+};
 
 const option kOptions[] = {
     {"output", required_argument, nullptr, 'o'},
@@ -100,6 +118,9 @@ const option kOptions[] = {
     {"comment", required_argument, nullptr, kComment},
     {"ratio", required_argument, nullptr, kRatio},
     {"verify", no_argument, nullptr, kVerify},
+    {"background", required_argument, nullptr, kBackground},
+    {"frame", required_argument, nullptr, kFrame},
+    {"lossless", no_argument, nullptr, kLossless},
     {"info", no_argument, nullptr, kInfo},
     {"json", no_argument, nullptr, kJson},
     {"help", no_argument, nullptr, 'h'},
@@ -116,6 +137,21 @@ bool number(const char *text, long low, long high, int &out)
     if (errno != 0 || end == text || *end != '\0' || v < low || v > high)
         return false;
     out = static_cast<int>(v);
+    return true;
+}
+
+// #RRGGBB (the '#' optional), white or black.
+bool colour_named(const char *text, uint32_t &colour)
+{
+    if (strcasecmp(text, "white") == 0 || strcasecmp(text, "black") == 0) {
+        colour = strcasecmp(text, "white") == 0 ? 0xFFFFFF : 0;
+        return true;
+    }
+    if (*text == '#')
+        ++text;
+    if (std::strlen(text) != 6 || std::strspn(text, "0123456789abcdefABCDEF") != 6)
+        return false;
+    colour = static_cast<uint32_t>(std::strtoul(text, nullptr, 16));
     return true;
 }
 
@@ -155,6 +191,16 @@ std::string refusal(const char *arg)
         if (o.name && o.val == optopt && o.has_arg == no_argument)
             return "option " + as_typed + " takes no value";
     return "option " + as_typed + " needs a value";
+}
+
+// -o and -d take their name as the next argument: "-dash.gif" is more
+// likely a file than -d with the folder "ash.gif", and a guess would make
+// the folder.
+std::string attached(const char *arg, int c, const char *value)
+{
+    return std::string(arg) + ": -" + static_cast<char>(c) + " takes its " + (c == 'd' ? "folder" : "file") +
+           " as the next argument (-" + static_cast<char>(c) + " " + value + "); a file named " + arg +
+           " goes after -- or as ./" + arg;
 }
 
 bool option_value(int c, int index, const char *arg, Command &cmd, std::string &error)
@@ -206,6 +252,15 @@ bool option_value(int c, int index, const char *arg, Command &cmd, std::string &
         o.comment.assign(text.begin(), text.end());
         break;
     }
+    case kBackground:
+        if (!colour_named(arg, o.background))
+            return wrong("#RRGGBB, white or black");
+        o.has_background = true;
+        break;
+    case kFrame:
+        if (!number(arg, 1, 65535, o.frame))
+            return wrong("a frame number from 1");
+        break;
     case kRatio: {
         const char *colon = std::strchr(arg, ':');
         if (!colon || !number(std::string(arg, colon).c_str(), 1, 32767, o.ratio_x) ||
@@ -293,12 +348,17 @@ bool parse_command(int argc, char **argv, Command &cmd, std::string &error)
         case 'q': cmd.quiet = true; break;
         case kSquare: cmd.options.square = true; break;
         case kVerify: cmd.options.verify = true; break;
+        case kLossless: cmd.options.lossless = true; break;
         case kInfo: info = true; break;
         case kJson: info = cmd.json = true; break;
         case '?':
             error = refusal(argv[optind - 1]);
             return false;
         default:
+            if ((c == 'o' || c == 'd') && index < 0 && optarg != argv[optind - 1]) {
+                error = attached(argv[optind - 1], c, optarg);
+                return false;
+            }
             if (!option_value(c, index, optarg, cmd, error))
                 return false;
             break;

@@ -217,6 +217,14 @@ bool zefa_to_png(const Bytes &input, const Options &o, Outcome &out, std::string
 
 // ---- to ZEFA ---------------------------------------------------------------
 
+// The transparency rule applied, and what reading gave up or did told.
+void settle(Image &pic, const Options &o, Outcome &out)
+{
+    settle_alpha(pic, o.has_background ? &o.background : nullptr);
+    out.dropped.insert(out.dropped.end(), pic.dropped.begin(), pic.dropped.end());
+    out.notes.insert(out.notes.end(), pic.changed.begin(), pic.changed.end());
+}
+
 // What a new file's header gets besides its pixels.
 struct NewHeader {
     std::string title, artist, comment, subtitle; // Shift-JIS
@@ -292,9 +300,22 @@ void put_field(Bytes &file, std::size_t at, std::size_t width, const std::string
     std::memcpy(&file[at], sjis.data(), std::min(width, sjis.size()));
 }
 
-bool write_new(const Image &pic, const NewHeader &h, const Options &o, Outcome &out, std::string &error)
+// Whether a depth of 15 shows any colour of the picture otherwise.
+bool loses_at_15(const Image &pic)
 {
-    int depth = o.depth ? o.depth : h.depth ? h.depth : pic.kind == Kind::rgb ? 24 : 8;
+    const ValueMap map(15, nullptr, 0);
+    const std::size_t n = static_cast<std::size_t>(pic.width) * static_cast<std::size_t>(pic.height);
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint32_t colour = colour_at(pic, i);
+        uint32_t value = 0;
+        if (!map.value(colour, value) || shown_colour(15, value, nullptr, 0) != colour)
+            return true;
+    }
+    return false;
+}
+
+bool write_depth(const Image &pic, const NewHeader &h, const Options &o, int depth, Outcome &out, std::string &error)
+{
     zf_params p{};
     p.saver = kSaver;
     p.depth = depth;
@@ -379,6 +400,24 @@ bool write_new(const Image &pic, const NewHeader &h, const Options &o, Outcome &
     return true;
 }
 
+bool write_new(const Image &pic, const NewHeader &h, const Options &o, Outcome &out, std::string &error)
+{
+    const int depth = o.depth ? o.depth : h.depth ? h.depth : pic.kind == Kind::rgb ? 24 : 8;
+    if (depth == 15 && loses_at_15(pic))
+        out.dropped.emplace_back("colour precision: 15 bits keep 5 of each channel's 8");
+    if (o.depth != 0 || h.depth != 0 || depth != 8)
+        return write_depth(pic, h, o, depth, out, error);
+    // A palette or grey picture is whole at 8 bits and at 24: the smaller
+    // file wins (a palette's indices can cost more than the colours).
+    Outcome wide = out;
+    if (!write_depth(pic, h, o, 8, out, error))
+        return false;
+    std::string why;
+    if (write_depth(pic, h, o, 24, wide, why) && wide.output.size() < out.output.size())
+        out = std::move(wide);
+    return true;
+}
+
 // The file made shows the picture: every pixel in the colour its depth
 // gives it, and a pixel no block gives only where the picture has a hole
 // or shows what such a pixel shows.
@@ -449,7 +488,7 @@ bool to_zefa(const Bytes &input, const std::string &name, const Options &o, Outc
             return false;
         break;
     default:
-        if (!read_image(input.data(), input.size(), pic, error))
+        if (!read_image(input.data(), input.size(), pic, error, o.frame))
             return false;
         break;
     }
@@ -478,6 +517,7 @@ bool to_zefa(const Bytes &input, const std::string &name, const Options &o, Outc
     } else {
         header_from_png(meta, h, out.notes);
     }
+    settle(pic, o, out);
     if (!write_new(pic, h, o, out, error))
         return false;
     return !o.verify || verify_zefa(out.output, pic, error);
@@ -491,10 +531,21 @@ bool picture_to_png(const Bytes &input, const std::string &name, const Options &
     Image img;
     const bool ok = sniff(input.data(), input.size()) == Format::unknown
                         ? read_raw_rgb(name, input, img, error)
-                        : read_image(input.data(), input.size(), img, error);
-    if (!ok || !encode_png(img, PngMeta{}, out.output, error))
+                        : read_image(input.data(), input.size(), img, error, o.frame);
+    if (!ok)
+        return false;
+    settle(img, o, out);
+    if (!encode_png(img, PngMeta{}, out.output, error))
         return false;
     return !o.verify || verify_png(out.output, img, error);
+}
+
+std::string join(const std::vector<std::string> &phrases)
+{
+    std::string all;
+    for (const std::string &p : phrases)
+        all += (all.empty() ? "" : "; ") + p;
+    return all;
 }
 
 } // namespace
@@ -506,13 +557,25 @@ bool convert(const Bytes &input, const std::string &input_name, Target to, const
     error.clear();
     if (!options_ok(options, error))
         return false;
+    if (input.empty()) {
+        error = "the file is empty";
+        return false;
+    }
     const PixelLimit limit(options.max_pixels);
     try {
+        bool ok = false;
         if (to == Target::zefa)
-            return to_zefa(input, input_name, options, out, error);
-        if (sniff(input.data(), input.size()) == Format::zefa)
-            return zefa_to_png(input, options, out, error);
-        return picture_to_png(input, input_name, options, out, error);
+            ok = to_zefa(input, input_name, options, out, error);
+        else if (sniff(input.data(), input.size()) == Format::zefa)
+            ok = zefa_to_png(input, options, out, error);
+        else
+            ok = picture_to_png(input, input_name, options, out, error);
+        if (ok && options.lossless && !out.dropped.empty()) {
+            error = "--lossless: the output would lack " + join(out.dropped) + "; nothing written";
+            out = Outcome{};
+            return false;
+        }
+        return ok;
     } catch (const std::bad_alloc &) {
         out = Outcome{};
         error = "out of memory";

@@ -29,7 +29,8 @@ struct Options {
                          // then carries no private chunk: it is a view, not a copy)
     // ZEFA output
     int depth = 0;                 // 8, 15 or 24; 0: what the picture holds without
-                                   // loss (a restored file: its own depth)
+                                   // loss, the smaller file where 8 and 24 both do
+                                   // (a restored file: its own depth)
     std::string coding;            // "none", "fast" or "optimizing"; empty: fast for a
                                    // new file, each block's own for a restored one
     bool has_title = false, has_artist = false, has_comment = false;
@@ -40,6 +41,10 @@ struct Options {
                                    // running several files at once needs none)
     // both
     bool verify = false;           // decode what was made and compare
+    bool lossless = false;         // refuse a conversion that would drop anything
+    bool has_background = false;   // composite transparency over `background`
+    uint32_t background = 0;       // 0xRRGGBB
+    int frame = 1;                 // the frame of an animation, from 1
     long long max_pixels = kMaxPixels; // the largest picture read
 };
 
@@ -48,6 +53,8 @@ struct Outcome {
     std::string damage;  // non-empty: the output holds what could be read,
                          // and the run must end with status 1 saying this
     std::vector<std::string> notes; // worth telling; the run still succeeds
+    std::vector<std::string> dropped; // what the output lacks of the input, one
+                                      // phrase each (see Image::dropped)
     bool exact = false;  // ZEFA output: the original file, byte for byte
 };
 

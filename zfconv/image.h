@@ -20,6 +20,16 @@ struct Image {
     std::vector<uint8_t> pixels;  // width * height * bytes_per_pixel()
     std::vector<uint8_t> palette; // Kind::palette: 1 to 256 entries of R, G, B
     std::vector<uint8_t> mask;    // empty, or one byte per pixel: 0 where nothing was decoded
+    // Transparency as the file stored it, until settle_alpha() applies the
+    // rule: empty, or one byte per pixel (0 transparent to 255 opaque, the
+    // colours not multiplied by it); palette pictures may have it per entry.
+    std::vector<uint8_t> alpha;
+    std::vector<uint8_t> palette_alpha;
+    // What reading gave up (16-bit samples, later frames), and what it did
+    // as a viewer does (an orientation applied): one phrase each, told to
+    // the user with the file's name.
+    std::vector<std::string> dropped;
+    std::vector<std::string> changed;
 
     // True when some pixel holds nothing decoded (it must not pass for black).
     bool has_holes() const;
@@ -49,6 +59,17 @@ public:
 private:
     long long previous_;
 };
+
+// The one transparency rule of every reader.  Without a background the
+// colours stay as stored, as if every pixel were opaque, and the
+// transparency is dropped; with one (0xRRGGBB) every pixel is composited
+// over it.  Either way it is said in `dropped`.  A palette picture with
+// transparency per entry stays a palette picture.
+void settle_alpha(Image &img, const uint32_t *background);
+
+// Turns the picture as an EXIF or TIFF orientation (2 to 8) asks; 1 and
+// values outside 1 to 8 leave it.  Says what it did in `changed`.
+void apply_orientation(Image &img, int orientation);
 
 // A read file in memory.
 using Bytes = std::vector<uint8_t>;

@@ -13,6 +13,7 @@
 
 #include "names.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -37,9 +38,15 @@ int to_djp(const char *input, const char *output)
     Bytes data;
     Image img;
     std::string error;
-    if (!read_input(input, data, error) || !read_image(data.data(), data.size(), img, error) ||
-        !write_djp(output, img, error))
+    if (!read_input(input, data, error) || !read_image(data.data(), data.size(), img, error))
         return fail(input, error);
+    settle_alpha(img, nullptr);
+    if (!write_djp(output, img, error))
+        return fail(input, error);
+    for (const std::string &phrase : img.dropped)
+        std::fprintf(stderr, "zfconv: %s: dropped: %s\n", input, phrase.c_str());
+    for (const std::string &note : img.changed)
+        std::fprintf(stderr, "zfconv: %s: %s\n", input, note.c_str());
     return 0;
 }
 
@@ -53,6 +60,9 @@ int wrong_command_line(const std::string &message)
 
 int main(int argc, char **argv)
 {
+    // past a file size limit a write fails (EFBIG) and is told with the
+    // file's name, instead of the signal ending every conversion at once
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc == 4 && std::strncmp(argv[1], "DJ505J", 6) == 0) {
         remove_temporaries_on_signals();
         return to_djp(argv[2], argv[3]);

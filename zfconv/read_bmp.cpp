@@ -9,6 +9,7 @@
 // checked against the file's end.
 #include "readers.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -55,6 +56,7 @@ struct Header {
     uint32_t colours = 0;
     bool core = false;
     uint32_t masks[3] = {0, 0, 0};
+    uint32_t alpha_mask = 0;
     bool masks_given = false;
     std::size_t after_header = 0; // where the palette (or the masks) start
 };
@@ -91,6 +93,8 @@ bool parse_header(const uint8_t *data, std::size_t size, Header &h, std::string 
                 h.masks[k] = le32(p + 40 + 4 * k);
             h.masks_given = true;
         }
+        if (header_size >= 56)
+            h.alpha_mask = le32(p + 52);
     }
     h.after_header = 14 + static_cast<std::size_t>(header_size);
     if (!h.masks_given && (h.compression == kBitFields || h.compression == kAlphaBitFields)) {
@@ -102,6 +106,8 @@ bool parse_header(const uint8_t *data, std::size_t size, Header &h, std::string 
         for (int k = 0; k < 3; ++k)
             h.masks[k] = le32(data + h.after_header + 4 * k);
         h.masks_given = true;
+        if (h.compression == kAlphaBitFields && size >= h.after_header + 16)
+            h.alpha_mask = le32(data + h.after_header + 12);
         h.after_header += h.compression == kAlphaBitFields ? 16 : 12;
     }
 
@@ -137,6 +143,8 @@ void read_palette(const uint8_t *data, std::size_t size, std::size_t pixels_at, 
     }
 }
 
+uint32_t alpha_mask(const uint8_t *data, std::size_t at, const Header &h, const Image &img, long long stride);
+
 // Uncompressed rows, padded to 4 bytes.
 bool read_rows(const uint8_t *data, std::size_t size, std::size_t at, const Header &h, Image &img, std::string &error)
 {
@@ -147,7 +155,7 @@ bool read_rows(const uint8_t *data, std::size_t size, std::size_t at, const Head
         error = "the BMP file ends early";
         return false;
     }
-    Field fields[3];
+    Field fields[3], alpha;
     if (h.bits == 16 || h.bits == 32) {
         uint32_t m[3] = {h.masks[0], h.masks[1], h.masks[2]};
         if (!h.masks_given || h.compression == kRgb) {
@@ -161,6 +169,10 @@ bool read_rows(const uint8_t *data, std::size_t size, std::size_t at, const Head
                 error = "a BMP colour mask is not one run of bits";
                 return false;
             }
+        if (alpha.set(alpha_mask(data, at, h, img, stride)) && alpha.mask)
+            img.alpha.assign(static_cast<std::size_t>(img.width) * static_cast<std::size_t>(img.height), 255);
+        else
+            alpha.mask = 0;
     }
     const bool top_down = h.height < 0;
     const auto w = static_cast<std::size_t>(img.width);
@@ -192,10 +204,30 @@ bool read_rows(const uint8_t *data, std::size_t size, std::size_t at, const Head
                 const uint32_t px = h.bits == 16 ? le16(src + 2 * x) : le32(src + 4 * x);
                 for (int k = 0; k < 3; ++k)
                     out[3 * x + static_cast<std::size_t>(k)] = fields[k].take(px);
+                if (alpha.mask)
+                    img.alpha[static_cast<std::size_t>(y) * w + x] = alpha.take(px);
             }
         }
     }
+    if (std::all_of(img.alpha.begin(), img.alpha.end(), [](uint8_t a) { return a == 255; }))
+        img.alpha.clear();
     return true;
+}
+
+// The alpha of 16 and 32 bits: the header's alpha mask, or for plain
+// 32-bit pixels their fourth byte when some pixel has it set (as browsers
+// read them: many writers leave it 0 throughout).
+uint32_t alpha_mask(const uint8_t *data, std::size_t at, const Header &h, const Image &img, long long stride)
+{
+    if (h.compression != kRgb)
+        return h.alpha_mask;
+    if (h.bits != 32 || h.compression != kRgb)
+        return 0;
+    for (long long row = 0; row < img.height; ++row)
+        for (long long x = 0; x < img.width; ++x)
+            if (data[at + static_cast<std::size_t>(stride * row + 4 * x + 3)] != 0)
+                return 0xFF000000u;
+    return 0;
 }
 
 // RLE8 and RLE4, bottom-up.  Runs and absolute runs that reach beyond the

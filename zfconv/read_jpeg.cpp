@@ -1,14 +1,17 @@
 // JPEG: grey pictures stay grey, everything else becomes RGB (CMYK and
 // YCCK through the inverted CMYK that such files hold).  A file that ends
-// before the last row is refused rather than completed with grey.
+// before the last row is refused rather than completed with grey.  An
+// EXIF orientation is applied as viewers apply it.
 #include "readers.h"
 
 #include <jpeglib.h>
+#include <libexif/exif-data.h>
 #include <jerror.h>
 
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace zfconv {
 namespace {
@@ -34,6 +37,28 @@ void on_message(j_common_ptr cinfo, int level)
         e->ended_early = true;
 }
 
+struct ExifFree {
+    void operator()(ExifData *d) const { exif_data_unref(d); }
+};
+
+// The orientation of the first EXIF segment's main picture; 1 (as stored)
+// when there is none.
+int exif_orientation(const jpeg_decompress_struct &cinfo)
+{
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 1 || m->data_length < 6 || std::memcmp(m->data, "Exif\0\0", 6) != 0)
+            continue;
+        std::unique_ptr<ExifData, ExifFree> exif(exif_data_new_from_data(m->data, m->data_length));
+        if (!exif)
+            return 1;
+        ExifEntry *e = exif_content_get_entry(exif->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
+        if (!e || e->format != EXIF_FORMAT_SHORT || e->components < 1 || !e->data || e->size < 2)
+            return 1;
+        return exif_get_short(e->data, exif_data_get_byte_order(exif.get()));
+    }
+    return 1;
+}
+
 // Everything libjpeg may leave with a long jump happens here, on objects
 // that live outside this frame.
 bool decode(jpeg_decompress_struct &cinfo, JpegError &err, const uint8_t *data, std::size_t size, Image &img,
@@ -45,6 +70,7 @@ bool decode(jpeg_decompress_struct &cinfo, JpegError &err, const uint8_t *data, 
     }
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&cinfo, TRUE);
     const bool grey = cinfo.jpeg_color_space == JCS_GRAYSCALE;
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
@@ -75,6 +101,7 @@ bool decode(jpeg_decompress_struct &cinfo, JpegError &err, const uint8_t *data, 
         error = "the JPEG file ends early";
         return false;
     }
+    apply_orientation(img, exif_orientation(cinfo));
     jpeg_finish_decompress(&cinfo);
     return true;
 }

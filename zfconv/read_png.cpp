@@ -1,7 +1,8 @@
 // PNG: palette pictures keep their palette (indices unpacked to bytes),
-// grey stays grey, everything else becomes 8-bit RGB; alpha is dropped (or
-// kept as the mask, for the reader with metadata) and 16-bit samples are
-// reduced to 8.
+// grey stays grey, everything else becomes 8-bit RGB; alpha and tRNS are
+// handed on for settle_alpha() (and fully transparent pixels kept as the
+// mask, for the reader with metadata) and 16-bit samples are reduced to 8,
+// which is said unless each one was an 8-bit value widened.
 #include "memory_source.h"
 #include "png_meta.h"
 #include "readers.h"
@@ -41,7 +42,8 @@ void on_read(png_structp png, png_bytep out, png_size_t n)
         png_error(png, "the PNG file ends early");
 }
 
-void split_alpha(const Bytes &in, std::size_t channels, Image &img);
+void split_alpha(const Bytes &in, std::size_t channels, Image &img, bool keep_mask);
+bool narrow_16(Bytes &wide);
 
 // Whether every chunk fits in the file.  libpng allocates a text chunk's
 // whole length before reading it, so a few hundred bytes that claim a
@@ -97,18 +99,23 @@ bool decode(PngRead &r, Image &img, std::vector<png_bytep> &rows, Bytes &with_al
         if (depth < 8)
             png_set_expand_gray_1_2_4_to_8(r.png);
     }
+    png_bytep entry_alpha = nullptr;
+    int entries_with_alpha = 0;
+    png_color_16p trans_colour = nullptr;
+    const bool trns = png_get_tRNS(r.png, r.info, &entry_alpha, &entries_with_alpha, &trans_colour) != 0;
+    if (trns && kind != Kind::palette)
+        png_set_tRNS_to_alpha(r.png); // one colour marked transparent: an alpha channel
+    const bool alpha = (colour & PNG_COLOR_MASK_ALPHA) != 0 || (trns && kind != Kind::palette);
     if (depth == 16)
-        png_set_strip_16(r.png);
-    const bool alpha = keep_alpha && (colour & PNG_COLOR_MASK_ALPHA) != 0;
-    if ((colour & PNG_COLOR_MASK_ALPHA) && !alpha)
-        png_set_strip_alpha(r.png);
+        png_set_swap(r.png); // each sample's bytes low first, see narrow_16
     png_set_interlace_handling(r.png);
     png_read_update_info(r.png, r.info);
 
     if (!allocate(img, w, h, kind, error))
         return false;
     const std::size_t channels = static_cast<std::size_t>(img.bytes_per_pixel()) + (alpha ? 1 : 0);
-    const std::size_t stride = static_cast<std::size_t>(img.width) * channels;
+    const std::size_t sample = depth == 16 ? 2 : 1;
+    const std::size_t stride = static_cast<std::size_t>(img.width) * channels * sample;
     if (png_get_rowbytes(r.png, r.info) != stride) {
         error = "unexpected PNG row layout";
         return false;
@@ -122,9 +129,14 @@ bool decode(PngRead &r, Image &img, std::vector<png_bytep> &rows, Bytes &with_al
         }
         for (int i = 0; i < n && i < 256; ++i)
             img.palette.insert(img.palette.end(), {pal[i].red, pal[i].green, pal[i].blue});
+        if (trns && entry_alpha && entries_with_alpha > 0) {
+            img.palette_alpha.assign(static_cast<std::size_t>(std::min(n, 256)), 255);
+            for (int i = 0; i < entries_with_alpha && i < n && i < 256; ++i)
+                img.palette_alpha[static_cast<std::size_t>(i)] = entry_alpha[i];
+        }
     }
     uint8_t *target = img.pixels.data();
-    if (alpha) {
+    if (alpha || sample == 2) {
         with_alpha.resize(stride * static_cast<std::size_t>(img.height));
         target = with_alpha.data();
     }
@@ -132,27 +144,54 @@ bool decode(PngRead &r, Image &img, std::vector<png_bytep> &rows, Bytes &with_al
     for (std::size_t y = 0; y < rows.size(); ++y)
         rows[y] = target + y * stride;
     png_read_image(r.png, rows.data());
+    if (sample == 2 && narrow_16(with_alpha))
+        img.dropped.emplace_back("16-bit samples, reduced to 8 bits");
     if (alpha)
-        split_alpha(with_alpha, channels, img);
+        split_alpha(with_alpha, channels, img, keep_alpha);
+    else if (sample == 2)
+        std::copy_n(with_alpha.begin(), img.pixels.size(), img.pixels.begin());
+    with_alpha = Bytes{};
     return true;
 }
 
-// Colour to the pixels, alpha to the mask (kept only when some pixel is
-// fully transparent).
-void split_alpha(const Bytes &in, std::size_t channels, Image &img)
+// 16-bit samples (low byte first) to their high bytes, in place; whether
+// any low byte differed from its high one (a value that was no 8-bit one
+// widened, v * 257).
+bool narrow_16(Bytes &wide)
+{
+    bool lost = false;
+    const std::size_t n = wide.size() / 2;
+    for (std::size_t i = 0; i < n; ++i) {
+        lost = lost || wide[2 * i] != wide[2 * i + 1];
+        wide[i] = wide[2 * i + 1];
+    }
+    wide.resize(n);
+    return lost;
+}
+
+// Colour to the pixels, alpha to the alpha plane (kept only when some
+// pixel is not opaque) and, for `keep_mask`, fully transparent pixels to
+// the mask.
+void split_alpha(const Bytes &in, std::size_t channels, Image &img, bool keep_mask)
 {
     const std::size_t n = img.pixels.size() / (channels - 1);
-    img.mask.assign(n, 1);
-    bool holes = false;
+    img.alpha.resize(n);
+    img.mask.assign(keep_mask ? n : 0, 1);
+    bool holes = false, see_through = false;
     for (std::size_t i = 0; i < n; ++i) {
         std::copy_n(&in[i * channels], channels - 1, &img.pixels[i * (channels - 1)]);
-        if (in[i * channels + channels - 1] == 0) {
+        const uint8_t a = in[i * channels + channels - 1];
+        img.alpha[i] = a;
+        see_through = see_through || a < 255;
+        if (a == 0 && keep_mask) {
             img.mask[i] = 0;
             holes = true;
         }
     }
     if (!holes)
         img.mask.clear();
+    if (!see_through)
+        img.alpha.clear();
 }
 
 // The chunks after the image data.  Damage there costs only what it holds:

@@ -1,13 +1,17 @@
 // TIFF: the first directory.  Palette pictures of up to 8 bits in strips
 // keep their palette; grey pictures stay grey; everything else (and any
 // layout the plain reading does not cover) goes through libtiff's RGBA
-// reading and becomes RGB.
+// reading and becomes RGB.  Alpha is handed on for settle_alpha() with the
+// colours as stored: unassociated alpha is read as libtiff would read
+// associated (which it leaves as it is), associated alpha is divided out.
+// The orientation tag is applied as viewers apply it.
 #include "readers.h"
 
 #include <tiffio.h>
 
 #include <cstdarg>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -142,34 +146,73 @@ bool read_tiff(const uint8_t *data, std::size_t size, Image &img, std::string &e
     if (!TIFFGetField(t.get(), TIFFTAG_PHOTOMETRIC, &photometric))
         photometric = samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
 
+    uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(t.get(), TIFFTAG_ORIENTATION, &orientation);
+    if (orientation < ORIENTATION_TOPLEFT || orientation > ORIENTATION_LEFTBOT)
+        orientation = ORIENTATION_TOPLEFT;
     const bool palette = photometric == PHOTOMETRIC_PALETTE && samples == 1 && !TIFFIsTiled(t.get()) &&
                          (bits == 1 || bits == 2 || bits == 4 || bits == 8);
     const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
     if (!allocate(img, w, h, palette ? Kind::palette : grey ? Kind::grey : Kind::rgb, error))
         return false;
-    if (palette)
-        return read_palette(t.get(), src, img, bits, error);
+    if (palette) {
+        if (!read_palette(t.get(), src, img, bits, error))
+            return false;
+        apply_orientation(img, orientation);
+        return true;
+    }
 
+    uint16_t extra = 0;
+    uint16_t *extra_kinds = nullptr;
+    TIFFGetField(t.get(), TIFFTAG_EXTRASAMPLES, &extra, &extra_kinds);
+    const bool unassociated = extra > 0 && extra_kinds && extra_kinds[0] == EXTRASAMPLE_UNASSALPHA;
+    if (unassociated) {
+        // libtiff multiplies unassociated colours by their alpha; associated
+        // ones it passes on as they are
+        uint16_t kinds[1] = {EXTRASAMPLE_ASSOCALPHA};
+        TIFFSetField(t.get(), TIFFTAG_EXTRASAMPLES, 1, kinds);
+    }
+    if (bits == 16)
+        img.dropped.emplace_back("16-bit samples, reduced to 8 bits");
     char why[1024] = "";
     if (!TIFFRGBAImageOK(t.get(), why)) {
         error = std::string("a TIFF layout this program does not read: ") + why;
         return false;
     }
     std::vector<uint32_t> raster(static_cast<std::size_t>(img.width) * static_cast<std::size_t>(img.height));
-    if (!TIFFReadRGBAImageOriented(t.get(), w, h, raster.data(), ORIENTATION_TOPLEFT, 1)) {
+    // rows as stored (asking for the file's own orientation), turned below
+    // as viewers turn them
+    if (!TIFFReadRGBAImageOriented(t.get(), w, h, raster.data(), orientation, 1)) {
         error = tiff_error(src, "damaged TIFF data");
         return false;
     }
+    const bool alpha = extra > 0 || (samples == 4 && photometric == PHOTOMETRIC_RGB);
+    if (alpha)
+        img.alpha.resize(raster.size());
     uint8_t *out = img.pixels.data();
-    for (uint32_t p : raster) {
+    bool see_through = false;
+    for (std::size_t i = 0; i < raster.size(); ++i) {
+        const uint32_t p = raster[i];
+        const unsigned a = alpha ? TIFFGetA(p) : 255;
+        // associated colours are multiplied by their alpha: divide it out
+        const auto straight = [&](unsigned c) {
+            return static_cast<uint8_t>(unassociated || a == 255 || a == 0 ? c : std::min(255u, (c * 255 + a / 2) / a));
+        };
         if (grey) {
-            *out++ = static_cast<uint8_t>(TIFFGetR(p));
+            *out++ = straight(TIFFGetR(p));
         } else {
-            *out++ = static_cast<uint8_t>(TIFFGetR(p));
-            *out++ = static_cast<uint8_t>(TIFFGetG(p));
-            *out++ = static_cast<uint8_t>(TIFFGetB(p));
+            *out++ = straight(TIFFGetR(p));
+            *out++ = straight(TIFFGetG(p));
+            *out++ = straight(TIFFGetB(p));
+        }
+        if (alpha) {
+            img.alpha[i] = static_cast<uint8_t>(a);
+            see_through = see_through || a < 255;
         }
     }
+    if (!see_through)
+        img.alpha.clear();
+    apply_orientation(img, orientation);
     return true;
 }
 

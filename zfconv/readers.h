@@ -15,15 +15,16 @@ enum class Format { unknown, bmp, gif, png, tiff, jpeg, djp, zefa };
 Format sniff(const uint8_t *data, std::size_t size);
 const char *format_name(Format f);
 
-bool read_gif(const uint8_t *data, std::size_t size, Image &img, std::string &error);
+// `frame`: which frame of an animation (from 1); the others are counted.
+bool read_gif(const uint8_t *data, std::size_t size, Image &img, std::string &error, int frame = 1);
 bool read_png(const uint8_t *data, std::size_t size, Image &img, std::string &error);
 bool read_tiff(const uint8_t *data, std::size_t size, Image &img, std::string &error);
 bool read_jpeg(const uint8_t *data, std::size_t size, Image &img, std::string &error);
 bool read_bmp(const uint8_t *data, std::size_t size, Image &img, std::string &error);
 bool read_djp(const uint8_t *data, std::size_t size, Image &img, std::string &error);
 
-// Any of the formats above, chosen by sniff().
-bool read_image(const uint8_t *data, std::size_t size, Image &img, std::string &error);
+// Any of the formats above, chosen by sniff(); `frame` for an animation.
+bool read_image(const uint8_t *data, std::size_t size, Image &img, std::string &error, int frame = 1);
 
 // A ZEFA file: every decodable block drawn at its position onto a picture
 // of the header's maximum size (grown to hold every block); depth 8 gives a

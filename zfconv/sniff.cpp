@@ -47,10 +47,10 @@ const char *format_name(Format f)
     return "unknown";
 }
 
-bool read_image(const uint8_t *data, std::size_t size, Image &img, std::string &error)
+bool read_image(const uint8_t *data, std::size_t size, Image &img, std::string &error, int frame)
 {
     switch (sniff(data, size)) {
-    case Format::gif: return read_gif(data, size, img, error);
+    case Format::gif: return read_gif(data, size, img, error, frame);
     case Format::png: return read_png(data, size, img, error);
     case Format::tiff: return read_tiff(data, size, img, error);
     case Format::jpeg: return read_jpeg(data, size, img, error);

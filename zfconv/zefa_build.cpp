@@ -46,7 +46,13 @@ private:
     int fd_;
 };
 
-std::string library_error(const char *what) { return std::string(what) + ": " + zf_strerror(zf_errno); }
+std::string library_error(const char *what)
+{
+    // the file is made in memory, but a file size limit counts it too
+    if (zf_errno == EFBIG)
+        return "the output would pass the file size limit (ulimit -f)";
+    return std::string(what) + ": " + zf_strerror(zf_errno);
+}
 
 // Codes one block; a ZFSS block takes every line twice.
 bool code_block(zf_file *f, const BlockSource &b, std::string &error)

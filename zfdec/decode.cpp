@@ -2,12 +2,15 @@
 // the first block into a DJP file reduced to a bounded size).
 #include "companion.h"
 #include "decoder.h"
+#include "failure.h"
+#include "names.h"
 #include "progress.h"
 #include "removal_guard.h"
 #include "zefa.h"
 #include "zf_console.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -33,8 +36,8 @@ std::string block_output_name(const char *output, int i)
     for (std::size_t k = 1; k < out.size(); ++k)
         if (out[k] == '\\' || out[k] == ':' || out[k] == '/')
             dir_end = k + 1;
-    auto dot = out.rfind('.');
-    const std::string ext = dot == std::string::npos ? std::string() : out.substr(dot + 1);
+    const auto dot = out.rfind('.');
+    const std::string ext = dot == std::string::npos || dot < dir_end ? std::string() : out.substr(dot + 1);
     char name[32];
     std::snprintf(name, sizeof name, "ZFDEC%03d.", i);
     return out.substr(0, dir_end) + name + ext;
@@ -47,8 +50,10 @@ removal_guard block_output;
 // Ends a block that cannot be finished: the partial output is removed (a
 // plain file only, never a device or pipe it was written to), the input
 // closed and the reason told.  The run's status: 1.
-int stop_block(zf_file *f, bool esc)
+int stop_block(zf_file *f, bool esc, const std::string &name)
 {
+    if (!esc && errno != 0)
+        zf_errno = errno; // the write's own cause (a full disk, say), for the words below
     if (dec.out && !dec_settings.sink)
         std::fclose(dec.out);
     dec.out = nullptr;
@@ -60,6 +65,10 @@ int stop_block(zf_file *f, bool esc)
     } else {
         std::fputc('\r', stderr);
         zf_print_error("出力ﾌｧｲﾙが作成できません");
+        tell_failure_cause(nullptr);
+        // the fixed words say "cannot be created": the file was, and a
+        // write to it failed
+        zf_cprintf(stderr, "出力ﾌｧｲﾙ %s への書き込みが途中で失敗しました\n", name.c_str());
     }
     return 1;
 }
@@ -133,6 +142,7 @@ int decode_block(zf_file *f, int i, const char *output_name, row_converter conve
     const bool djp = dec_settings.djp_output;
     if (zf_begin_read(f) != 0) {
         zf_print_error(nullptr);
+        tell_failure_cause(dec_settings.input_name);
         zf_close(f);
         return 1;
     }
@@ -151,6 +161,7 @@ int decode_block(zf_file *f, int i, const char *output_name, row_converter conve
     if (!open_output(name)) {
         zf_close(f);
         zf_print_error("出力ﾌｧｲﾙが作成できません");
+        tell_failure_cause(name.c_str());
         return 1;
     }
     row_converter conv = convert;
@@ -183,26 +194,39 @@ int decode_block(zf_file *f, int i, const char *output_name, row_converter conve
     progress_start(height);
 
     uint32_t *line = nullptr;
-    for (int t = zf_line(f, &line); t >= 0; t = zf_line(f, &line)) {
+    int t = zf_line(f, &line), lines = 0;
+    for (; t >= 0; t = zf_line(f, &line), ++lines) {
         progress_step(t);
         if (zf_key_pressed() == kEsc)
-            return stop_block(f, true);
+            return stop_block(f, true, name);
         conv(line, width);
         if (writer(t, width) != 0)
-            return stop_block(f, false);
+            return stop_block(f, false, name);
     }
     if (djp && dec.scaling && pad_scaled_rows(type == 24 ? 3 : 1) != 0)
-        return stop_block(f, false);
+        return stop_block(f, false, name);
     if (!close_output())
-        return stop_block(f, false);
+        return stop_block(f, false, name);
     block_output.release();
     progress_end();
-    zf_cprintf(stderr, "\ncomplete.\n");
+    // a block that failed to decode keeps the lines before the damage; the
+    // cause is told when the file is closed
+    std::fputc('\n', stderr);
+    if (t == -1)
+        zf_cprintf(stderr, "このﾌﾞﾛｯｸは %d ﾗｲﾝ中 %d ﾗｲﾝしかﾃﾞｺｰﾄﾞできませんでした: 出力ﾌｧｲﾙ %s はその分だけです\n",
+                   height, lines, name.c_str());
+    else
+        zf_cprintf(stderr, "complete.\n");
     if (!djp && dec_settings.sink) {
         if (dec_settings.companion_fal)
             print_fal(dec_settings.sink, width, height, x, y);
         else
             print_ipr(dec_settings.sink, width, height, x, y);
+    } else if (!djp && names_device_or_pipe(name.c_str())) {
+        // beside a device or pipe the companion would be a stray file
+        // (/dev/null.FAL): its numbers are told instead
+        zf_cprintf(stderr, "出力先がﾌｧｲﾙではないので %s は作りません (%d x %d, 位置 %d,%d)\n",
+                   dec_settings.companion_fal ? "FAL" : "IPR", width, height, x, y);
     } else if (!djp) {
         if (dec_settings.companion_fal)
             write_fal(name.c_str(), width, height, x, y);
@@ -255,6 +279,7 @@ int decode_file(const char *input_name, const char *output_name)
     zf_file *f = zf_open(input_name);
     if (!f) {
         zf_print_error(nullptr);
+        tell_failure_cause(input_name);
         return 1;
     }
     return decode_record(f, output_name);
@@ -301,6 +326,7 @@ int decode_record(zf_file *f, const char *output_name)
     }
     if (zf_close(f) != 0) {
         zf_print_error(nullptr);
+        tell_failure_cause(dec_settings.input_name);
         return 1;
     }
     return 0;

@@ -1,6 +1,8 @@
 // zfdec: turns a ZEFA file back into raw image files, prints its header,
 // or answers its pixel ratio through the exit status.
 #include "decoder.h"
+#include "failure.h"
+#include "names.h"
 #include "zefa.h"
 #include "zf_console.h"
 
@@ -49,6 +51,21 @@ int query_ratio(const char *name)
     return static_cast<int>(static_cast<double>(zf_ratio_x) / zf_ratio_y * 100 + 0.5) & 0xFF;
 }
 
+// -I: the header in detail; a file that cannot be read is a failure.
+int show_header(const char *name)
+{
+    zf_file *f = zf_open(name);
+    if (!f) {
+        zf_print_error(nullptr);
+        tell_failure_cause(name);
+        return 1;
+    }
+    zf_load_info(f);
+    zf_show_header(f, 3);
+    zf_close(f);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -88,11 +105,11 @@ int main(int argc, char **argv)
     add_extension(dec_settings.input_name, EXT_ZF, name_too_long);
     if (dec_settings.output_name[0] == '\0')
         take_name(dec_settings.output_name, name_default_output(dec_settings.input_name).c_str(), name_too_long);
-    add_extension(dec_settings.output_name, EXT_RGB, name_too_long);
+    add_output_extension(dec_settings.output_name, EXT_RGB, name_too_long);
     build_colour_tables();
 
     switch (dec_settings.run_mode) {
-    case RunMode::Header: zf_show_file(dec_settings.input_name); return 0;
+    case RunMode::Header: return show_header(dec_settings.input_name);
     case RunMode::Query: return query_ratio(dec_settings.input_name);
     case RunMode::Decode: break;
     }

@@ -2,6 +2,7 @@
 // library once per coding pass, with progress, ESC abort and clean-up.
 #include "encode.h"
 
+#include "failure.h"
 #include "progress.h"
 #include "raw_formats.h"
 #include "run.h"
@@ -23,10 +24,11 @@ namespace {
 constexpr int kEsc = 27;
 constexpr std::size_t kInputBuffer = 1 << 20; // input moves in large pieces
 
-[[noreturn]] void fatal_library(const char *detail)
+[[noreturn]] void fatal_library(const char *detail, const char *file = nullptr)
 {
     std::fputc('\n', stderr);
     zf_print_error(detail);
+    tell_failure_cause(file);
     fail_run();
 }
 
@@ -67,14 +69,27 @@ void store_subtitle(zf_file *f, const char *output_name)
 // subtitle comes from the name), and renamed over it at the end.  What is
 // not a plain file (a device such as /dev/full, a pipe, a link) is written
 // in place, as is everything when no folder can be made there.
+// A pipe cannot take a ZEFA file as it is written (the header is written
+// last, at the start): the file is made in a private folder under $TMPDIR
+// (or /tmp) and copied into the pipe when complete.
 struct Staging {
     std::string path;
     std::string folder; // empty: written in place
+    bool pipe = false;  // copied into output_name at the end
 };
 
 Staging stage(const char *output_name)
 {
     struct stat st {};
+    if (stat(output_name, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) {
+        const char *tmp = std::getenv("TMPDIR");
+        std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/.zfenc-XXXXXX";
+        if (!mkdtemp(folder.data()))
+            return {output_name, "", false};
+        std::string base = output_name;
+        base.erase(0, base.rfind('/') + 1);
+        return {folder + "/" + base, folder, true};
+    }
     if (lstat(output_name, &st) == 0 && !S_ISREG(st.st_mode))
         return {output_name, ""};
     const std::string out = output_name;
@@ -84,6 +99,32 @@ Staging stage(const char *output_name)
     if (!mkdtemp(folder.data()))
         return {output_name, ""};
     return {folder + "/" + out.substr(dir.size()), folder};
+}
+
+// The whole of one file written into another (a pipe); false with errno.
+bool copy_file(const char *from, const char *to)
+{
+    FILE *in = std::fopen(from, "rb");
+    if (!in)
+        return false;
+    FILE *out = std::fopen(to, "wb");
+    if (!out) {
+        const int e = errno;
+        std::fclose(in);
+        errno = e;
+        return false;
+    }
+    std::vector<char> buffer(1 << 16);
+    bool ok = true;
+    for (std::size_t n; ok && (n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0;)
+        ok = std::fwrite(buffer.data(), 1, n, out) == n;
+    ok = ok && !std::ferror(in);
+    const int e = errno;
+    ok = std::fclose(out) == 0 && ok;
+    std::fclose(in);
+    if (!ok && errno == 0)
+        errno = e ? e : EIO;
+    return ok;
 }
 
 } // namespace
@@ -132,7 +173,7 @@ bool encode_image(const char *read_name, input_kind kind, const input_geometry &
     for (int pass = 0; pass < passes; ++pass) {
         FILE *in = std::fopen(read_name, "rb");
         if (!in)
-            fatal_library("ファイルが読み込めません");
+            fatal_library("ファイルが読み込めません", read_name);
         std::setvbuf(in, io_buffer.data(), _IOFBF, io_buffer.size());
         long offset = 0;
         int pixel_bytes = 3;
@@ -149,7 +190,7 @@ bool encode_image(const char *read_name, input_kind kind, const input_geometry &
             source = depth == 24 ? row_glm_24 : row_glm;
         }
         if (std::fseek(in, offset, SEEK_SET) != 0)
-            fatal_library("ファイルが読み込めません");
+            fatal_library("ファイルが読み込めません", read_name);
         row.assign(raw_row_bytes(g.width, pixel_bytes), 0);
         int r = 0;
         do {
@@ -172,26 +213,34 @@ bool encode_image(const char *read_name, input_kind kind, const input_geometry &
             progress_bar(steps);
         }
     }
+    // "complete." only for a file that was written whole
+    if (last == -1) {
+        zf_close(f);
+        fatal_library(nullptr, output_name);
+    }
+    if (zf_close(f) != 0)
+        fatal_library(nullptr, output_name); // the broken output is removed, nothing is logged
     if (!aborted)
         zf_cprintf(stderr, "\ncomplete.\n");
-    if (last == -1) {
-        zf_print_error(nullptr);
-        zf_close(f);
-        fail_run();
-    }
-    if (zf_close(f) != 0) {
-        zf_print_error("");
-        fail_run(); // the broken output is removed, nothing is logged
-    }
     if (aborted) {
         output_guard.remove_now();
         zf_cprintf(stderr, "\rｴﾝｺｰﾄﾞを中止します\n出力ﾌｧｲﾙを削除しました\n");
         return false;
     }
-    if (!out.folder.empty()) {
+    if (out.pipe) {
+        if (!copy_file(out.path.c_str(), output_name)) {
+            zf_errno = errno;
+            zf_print_error(nullptr);
+            tell_failure_cause(output_name);
+            fail_run();
+        }
+        std::remove(out.path.c_str());
+        ::rmdir(out.folder.c_str());
+    } else if (!out.folder.empty()) {
         if (std::rename(out.path.c_str(), output_name) != 0) {
             zf_errno = errno;
-            zf_print_error(output_name);
+            zf_print_error(nullptr);
+            tell_failure_cause(output_name);
             fail_run();
         }
         ::rmdir(out.folder.c_str());

@@ -74,6 +74,77 @@ input_kind detect_input(const char *name, input_geometry *g)
     return INPUT_PLAIN_RAW;
 }
 
+namespace {
+
+uint32_t be32(const unsigned char *p)
+{
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+uint32_t le32(const unsigned char *p)
+{
+    return uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+}
+
+} // namespace
+
+const char *foreign_format(const char *name, bool *zfconv_reads)
+{
+    unsigned char h[32] = {};
+    FILE *f = std::fopen(name, "rb");
+    if (!f)
+        return nullptr;
+    const std::size_t n = std::fread(h, 1, sizeof h, f);
+    std::fseek(f, 0, SEEK_END);
+    const long size = std::ftell(f);
+    std::fclose(f);
+    const auto is = [&](std::size_t at, const char *magic, std::size_t len) {
+        return n >= at + len && std::memcmp(h + at, magic, len) == 0;
+    };
+    *zfconv_reads = true;
+    if (is(0, "\x89PNG\r\n\x1a\n", 8))
+        return "PNG";
+    if (is(0, "GIF87a", 6) || is(0, "GIF89a", 6))
+        return "GIF";
+    // a marker after the start of image: APPn, a table, a frame or a comment
+    if (is(0, "\xFF\xD8\xFF", 3) && n > 3 && ((h[3] >= 0xE0 && h[3] <= 0xEF) || h[3] == 0xDB || h[3] == 0xC4 ||
+                                                  h[3] == 0xC0 || h[3] == 0xC2 || h[3] == 0xFE))
+        return "JPEG";
+    // the first directory's offset must lie inside the file
+    if ((is(0, "II*\0", 4) && n >= 8 && le32(h + 4) >= 8 && le32(h + 4) < static_cast<uint32_t>(size)) ||
+        (is(0, "MM\0*", 4) && n >= 8 && be32(h + 4) >= 8 && be32(h + 4) < static_cast<uint32_t>(size)))
+        return "TIFF";
+    // the size it states is its own, and its header one of the known ones
+    if (is(0, "BM", 2) && n >= 16 && le32(h + 2) == static_cast<uint32_t>(size)) {
+        const uint32_t header = le32(h + 14);
+        if (header == 12 || header == 40 || header == 52 || header == 56 || header == 64 || header == 108 || header == 124)
+            return "BMP";
+    }
+    *zfconv_reads = false;
+    if (is(0, "RIFF", 4) && is(8, "WEBP", 4))
+        return "WebP";
+    if (is(0, "\0\0\0\x0CJXL \r\n\x87\n", 12))
+        return "JPEG XL";
+    if (is(4, "ftypavif", 8) || is(4, "ftypavis", 8))
+        return "AVIF";
+    if (is(4, "ftypheic", 8) || is(4, "ftypheix", 8) || is(4, "ftypmif1", 8) || is(4, "ftypmsf1", 8))
+        return "HEIF";
+    if (is(0, "\0\0\0\x0CjP  \r\n\x87\n", 12))
+        return "JPEG 2000";
+    if (is(0, "%PDF-", 5))
+        return "PDF";
+    if (is(0, "%!PS-Adobe", 10))
+        return "PostScript";
+    if (is(0, "8BPS\0\x01", 6))
+        return "Photoshop";
+    if (is(0, "qoif", 4) && n >= 14 && (h[12] == 3 || h[12] == 4) && h[13] <= 1)
+        return "QOI";
+    if (is(0, "v/1\x01", 4))
+        return "OpenEXR";
+    if (is(0, "PK\x03\x04", 4))
+        return "ZIP";
+    return nullptr;
+}
+
 void build_tables_15()
 {
     for (uint32_t v = 0; v < 256; ++v) {

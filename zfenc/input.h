@@ -24,6 +24,11 @@ input_kind detect_input(const char *name, input_geometry *g);
 int read_djp_header(const char *name, input_geometry *g);
 int read_glm_header(const char *name, input_geometry *g);
 
+// The picture or document format a file's first bytes show by a signature
+// long enough that raw pixels do not begin so by chance; null for none.
+// `zfconv_reads` tells whether zfconv converts that format.
+const char *foreign_format(const char *name, bool *zfconv_reads);
+
 void build_tables_15();
 void build_tables_24();
 

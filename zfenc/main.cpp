@@ -65,6 +65,24 @@ bool holds_zefa_file(const char *name, input_kind kind)
     return true;
 }
 
+// A picture or document read as raw pixels would be noise too: one whose
+// signature is unmistakable is refused, with the way to convert it.
+void refuse_foreign_format(const char *name, input_kind kind)
+{
+    bool zfconv_reads = false;
+    const char *format = settings.temporary_name[0] || kind == INPUT_DJP || kind == INPUT_GLM
+                             ? nullptr
+                             : foreign_format(name, &zfconv_reads);
+    if (!format)
+        return;
+    zf_cprintf(stdout, "%s は%sﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\n", name, format);
+    if (zfconv_reads)
+        zf_cprintf(stdout, "zfconv で ZEFAﾌｧｲﾙに変換できます: zfconv %s %s\n", name, settings.output_name);
+    else
+        zf_cprintf(stdout, "zfconv も読めない形式です: PNG などに変換してから zfconv で変換してください\n");
+    fail_run();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -105,17 +123,22 @@ int main(int argc, char **argv)
     if (settings.input_name[0] == '\0')
         refuse("処理ﾌｧｲﾙ名を指定してください");
     add_extension(settings.input_name, EXT_RGB, name_too_long);
+    std::string tried = settings.input_name;
     struct stat st{};
     if (::stat(settings.input_name, &st) != 0 || st.st_size == 48) {
         const std::string q0 = name_up_to_last_dot(settings.input_name) + EXT_Q0;
         take_name(settings.input_name, q0.c_str(), name_too_long);
+        tried += ", " + q0;
     }
-    if (!exists(settings.input_name))
-        refuse("指定されたﾌｧｲﾙが見つかりません");
+    if (!exists(settings.input_name)) {
+        say("指定されたﾌｧｲﾙが見つかりません");
+        zf_cprintf(stdout, "対象ﾌｧｲﾙ: %s\n", tried.c_str());
+        fail_run();
+    }
 
     if (settings.output_name[0] == '\0')
         take_name(settings.output_name, name_default_output(settings.input_name).c_str(), name_too_long);
-    add_extension(settings.output_name, EXT_ZF, name_too_long);
+    add_output_extension(settings.output_name, EXT_ZF, name_too_long);
 
     if (settings.depth == 15)
         build_tables_15();
@@ -155,6 +178,7 @@ int main(int argc, char **argv)
         zf_cprintf(stdout, "%s はZEFAﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\n", read_name);
         fail_run();
     }
+    refuse_foreign_format(read_name, kind);
 
     if (settings.depth == 8 && (kind != INPUT_DJP || reader.djp_type == 24)) {
         say(kind == INPUT_DJP ? "TYPE 0,8 DJPﾌｧｲﾙ以外では 8 bit ZEFAﾌｧｲﾙを生成できません"
@@ -167,6 +191,8 @@ int main(int argc, char **argv)
     }
 
     zf_cprintf(stdout, "Input file       : %s\n", read_name);
+    if (settings.temporary_name[0]) // the converter's file stands for the user's
+        zf_cprintf(stdout, "Converted from   : %s\n", settings.input_name);
     std::printf("Image size       : %d x %d\n", g.width, g.height);
     if (settings.comment_requested)
         zf_cprintf(stdout, "Comment file     : %s\n", settings.comment_name);

@@ -52,7 +52,58 @@ bool write_gif(const std::string &path, const Picture &img, bool interlace)
     return EGifCloseFile(gif, &err) == GIF_OK && ok;
 }
 
-bool write_png(const std::string &path, const Picture &img, int bits)
+bool write_gif_frames(const std::string &path, const std::vector<Picture> &frames, int transparent)
+{
+    int err = 0;
+    GifFileType *gif = EGifOpenFileName(path.c_str(), false, &err);
+    if (!gif)
+        return false;
+    const Picture &first = frames.at(0);
+    std::vector<GifColorType> c(256);
+    for (size_t i = 0; i < first.palette.size() / 3; ++i)
+        c[i] = GifColorType{first.palette[3 * i], first.palette[3 * i + 1], first.palette[3 * i + 2]};
+    ColorMapObject *map = GifMakeMapObject(256, c.data());
+    EGifSetGifVersion(gif, true);
+    bool ok = EGifPutScreenDesc(gif, first.width, first.height, 8, 0, map) == GIF_OK;
+    for (const Picture &f : frames) {
+        GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 10, transparent};
+        GifByteType ext[4];
+        EGifGCBToExtension(&gcb, ext);
+        ok = ok && EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext) == GIF_OK &&
+             EGifPutImageDesc(gif, 0, 0, f.width, f.height, false, nullptr) == GIF_OK;
+        for (int y = 0; ok && y < f.height; ++y)
+            ok = EGifPutLine(gif, const_cast<GifPixelType *>(&f.pixels[static_cast<size_t>(y * f.width)]), f.width) == GIF_OK;
+    }
+    GifFreeMapObject(map);
+    return EGifCloseFile(gif, &err) == GIF_OK && ok;
+}
+
+bool write_rgba_png(const std::string &path, const Picture &img)
+{
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(img.width), static_cast<png_uint_32>(img.height), 8,
+                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    Bytes row;
+    for (int y = 0; y < img.height; ++y) {
+        row.clear();
+        for (int x = 0; x < img.width; ++x) {
+            const size_t p = static_cast<size_t>(y * img.width + x);
+            row.insert(row.end(), {img.pixels[3 * p], img.pixels[3 * p + 1], img.pixels[3 * p + 2], img.alpha[p]});
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(f) == 0;
+}
+
+bool write_png(const std::string &path, const Picture &img, int bits, const Bytes &trns)
 {
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f)
@@ -69,6 +120,8 @@ bool write_png(const std::string &path, const Picture &img, int bits)
         pal.push_back(png_color{img.palette[i], img.palette[i + 1], img.palette[i + 2]});
     if (!pal.empty())
         png_set_PLTE(png, info, pal.data(), static_cast<int>(pal.size()));
+    if (!trns.empty())
+        png_set_tRNS(png, info, trns.data(), static_cast<int>(trns.size()), nullptr);
     png_write_info(png, info);
     if (bits < 8)
         png_set_packing(png);
@@ -91,15 +144,22 @@ bool write_png(const std::string &path, const Picture &img, int bits)
     return std::fclose(f) == 0;
 }
 
-bool write_tiff(const std::string &path, const Picture &img)
+bool write_tiff(const std::string &path, const Picture &img, bool associated, int orientation)
 {
     TIFF *t = TIFFOpen(path.c_str(), "w");
     if (!t)
         return false;
+    const bool alpha = !img.alpha.empty();
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, img.width);
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, img.height);
     TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, img.bytes_per_pixel());
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, img.bytes_per_pixel() + (alpha ? 1 : 0));
+    if (orientation != 0)
+        TIFFSetField(t, TIFFTAG_ORIENTATION, orientation);
+    if (alpha) {
+        uint16_t kind[1] = {static_cast<uint16_t>(associated ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA)};
+        TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, kind);
+    }
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 3);
@@ -111,15 +171,29 @@ bool write_tiff(const std::string &path, const Picture &img)
         map[i % 3][i / 3] = static_cast<uint16_t>(img.palette[i] * 257);
     if (img.kind == Kind::palette)
         TIFFSetField(t, TIFFTAG_COLORMAP, map[0].data(), map[1].data(), map[2].data());
-    const size_t stride = static_cast<size_t>(img.width * img.bytes_per_pixel());
+    const size_t bpp = static_cast<size_t>(img.bytes_per_pixel());
+    const size_t stride = static_cast<size_t>(img.width) * bpp;
     bool ok = true;
-    for (int y = 0; ok && y < img.height; ++y)
-        ok = TIFFWriteScanline(t, const_cast<uint8_t *>(img.pixels.data()) + stride * static_cast<size_t>(y), static_cast<uint32_t>(y), 0) == 1;
+    Bytes row;
+    for (int y = 0; ok && y < img.height; ++y) {
+        const uint8_t *in = img.pixels.data() + stride * static_cast<size_t>(y);
+        row.assign(in, in + stride);
+        if (alpha) {
+            row.clear();
+            for (size_t x = 0; x < static_cast<size_t>(img.width); ++x) {
+                const unsigned a = img.alpha[static_cast<size_t>(y * img.width) + x];
+                for (size_t k = 0; k < bpp; ++k)
+                    row.push_back(associated ? static_cast<uint8_t>((in[x * bpp + k] * a + 127) / 255) : in[x * bpp + k]);
+                row.push_back(static_cast<uint8_t>(a));
+            }
+        }
+        ok = TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0) == 1;
+    }
     TIFFClose(t);
     return ok;
 }
 
-bool write_jpeg(const std::string &path, const Picture &img)
+bool write_jpeg(const std::string &path, const Picture &img, int orientation)
 {
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f)
@@ -136,6 +210,12 @@ bool write_jpeg(const std::string &path, const Picture &img)
     jpeg_set_defaults(&c);
     jpeg_set_quality(&c, 100, TRUE);
     jpeg_start_compress(&c, TRUE);
+    if (orientation != 0) {
+        // EXIF: a big-endian TIFF header and a first directory of one entry
+        const uint8_t exif[] = {'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1,
+                                0, static_cast<uint8_t>(orientation), 0, 0, 0, 0, 0, 0};
+        jpeg_write_marker(&c, JPEG_APP0 + 1, exif, sizeof exif);
+    }
     const size_t stride = static_cast<size_t>(img.width * img.bytes_per_pixel());
     for (int y = 0; y < img.height; ++y) {
         JSAMPROW row = const_cast<JSAMPROW>(img.pixels.data() + stride * static_cast<size_t>(y));

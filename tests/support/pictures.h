@@ -22,10 +22,19 @@ Picture test_picture(Kind kind, int w, int h, int colours = 16);
 // pads its colour table to 256 entries.  PNG is interlaced: palette
 // pictures at `bits` per pixel, colour as 16-bit RGBA whose low bytes and
 // alpha are noise a reader must drop.  TIFF is LZW-compressed.
+// A picture's `alpha` (one byte per pixel) goes into the PNG of
+// write_rgba_png and into the TIFF as an extra sample, unassociated or
+// (`associated`) with the colours multiplied by it.  An animation's frames
+// are palette pictures of one size with the first one's colour table; a
+// JPEG's EXIF orientation tag, or a TIFF's, is written when `orientation`
+// is not 0.
 bool write_gif(const std::string &path, const Picture &img, bool interlace = false);
-bool write_png(const std::string &path, const Picture &img, int bits = 8);
-bool write_tiff(const std::string &path, const Picture &img);
-bool write_jpeg(const std::string &path, const Picture &img);
+bool write_gif_frames(const std::string &path, const std::vector<Picture> &frames, int transparent = -1);
+// `trns`: a palette picture's alpha per entry (its tRNS chunk).
+bool write_png(const std::string &path, const Picture &img, int bits = 8, const zfconv::Bytes &trns = {});
+bool write_rgba_png(const std::string &path, const Picture &img);
+bool write_tiff(const std::string &path, const Picture &img, bool associated = false, int orientation = 0);
+bool write_jpeg(const std::string &path, const Picture &img, int orientation = 0);
 
 // A BMP file: file header, an info header of `header` bytes (12 is the
 // core form), bit-field masks, palette and the pixel bytes as stored.
