@@ -26,7 +26,10 @@ constexpr std::size_t kBodyPerPixel = 4;
 // The pixels the blocks make a decoder draw (the sum of block areas):
 // overlapping blocks of an honest file stay within a few canvases.
 constexpr long long kWorkFloor = 1LL << 22;
-constexpr long long kWorkPerPixel = 8;
+constexpr long long kWorkPerPixel = 4;
+// Setting a block up costs the decoder and the coders as much as this many
+// pixels, however small the block.
+constexpr long long kWorkPerBlock = 4096;
 enum Flags : uint8_t { kHoles = 1, kPartlyDrawn = 2, kSoundEnd = 4 };
 
 struct Closer {
@@ -287,7 +290,7 @@ bool chunk_is_possible(const Archive &a, std::string &why)
     long long work = 0;
     const auto add = [&](const Bytes &head) {
         const Rect r = rect_of(head.data());
-        work += std::max(r.w, 0LL) * std::max(r.h, 0LL);
+        work += std::max(std::max(r.w, 0LL) * std::max(r.h, 0LL), kWorkPerBlock);
         return work <= limit;
     };
     bool within = !a.partly_drawn || add(a.stopped_head);
@@ -320,7 +323,7 @@ bool unpack_archive(const Bytes &data, Archive &a, std::string &error, std::size
     // zlib expands at most about a thousandfold: a larger claim is no chunk
     // this program wrote, and is not worth the memory
     if (n > std::min<std::size_t>(max_body, kMaxBody) || n / 1100 > data.size()) {
-        if (n > max_body && n <= kMaxBody && n / 1100 <= data.size())
+        if (n > max_body && n / 1100 <= data.size())
             error = "the private chunk is damaged (it holds " + std::to_string(n) +
                     " bytes, more than a file of its picture needs)";
         return false;
@@ -335,7 +338,7 @@ bool unpack_archive(const Bytes &data, Archive &a, std::string &error, std::size
     if (!r.u32(w) || !r.u32(h) || !r.u8(flags) || !r.u64(a.file_size) || !r.raw(a.file_digest.data(), 32) ||
         !r.raw(a.pixel_digest.data(), 32) || !r.bytes(a.lead) || !r.u32(count))
         return false;
-    if (w == 0 || h == 0 || w > 0xFFFF || h > 0xFFFF || a.lead.size() < ZF_HEADER_SIZE || count > n)
+    if (w == 0 || h == 0 || w > 0xFFFF || h > 0xFFFF || count > n)
         return false;
     a.width = static_cast<int>(w);
     a.height = static_cast<int>(h);
@@ -628,10 +631,11 @@ struct Placed {
               // the library decodes, 2 one of another coding
 };
 
-// Whether `dec`, a decoded file of `depth`, shows `pic`: every pixel in the
-// colour its depth gives it, and a pixel nothing was decoded for only where
-// the picture has a hole or shows what such a pixel shows.
-bool shows_picture(const Image &dec, int depth, const Image &pic)
+// Whether `dec`, a decoded file, shows `pic`: every pixel in its colour
+// (15-bit colours as a file of that depth shows them, when `depth` is 15),
+// and a pixel nothing was decoded for only where the picture has a hole
+// or shows what such a pixel shows.
+bool shows_picture(const Image &dec, const Image &pic, int depth = 0)
 {
     if (dec.width != pic.width || dec.height != pic.height)
         return false;
@@ -703,8 +707,10 @@ std::string disproof(const Bytes &file, std::size_t lead_end, const std::vector<
         (!whole && (decoding.failed_block != static_cast<int>(placed.size()) ||
                     decoding.failed_line != (a.partly_drawn ? a.stopped_lines : 0))))
         return "it does not decode as far as the chunk says";
-    if (!shows_picture(dec, depth, pic))
-        return "it does not show the PNG's picture";
+    // Exactly: a restored file never passes off a nearby colour as the PNG's.
+    if (!shows_picture(dec, pic))
+        return depth == 15 && shows_picture(dec, pic, 15) ? "the picture holds colours a file of 15 bits cannot show"
+                                                          : "it does not show the PNG's picture";
     return {};
 }
 
