@@ -989,7 +989,7 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
     if (!why.empty())
         return set_aside(why);
     out.exact = file.size() == a.file_size && sha256(file.data(), file.size()) == a.file_digest;
-    if (out.pixels_match && !out.exact && !options.has_title && !options.has_artist && !options.has_comment &&
+    if (out.pixels_match && !out.exact && x1 < 0 && !options.has_title && !options.has_artist && !options.has_comment &&
         options.ratio_x == 0 && !override)
         out.notes.push_back("the picture is unchanged, but the file could not be rebuilt byte for byte: written "
                             "with its header and the picture");
