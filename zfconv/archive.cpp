@@ -661,6 +661,18 @@ bool shows_picture(const Image &dec, const Image &pic, int depth = 0)
     return true;
 }
 
+} // namespace
+
+bool file_shows_picture(const Bytes &file, const Image &pic)
+{
+    Image dec;
+    ZefaDecoding decoding;
+    std::string why, damage;
+    return read_zefa(file.data(), file.size(), dec, why, damage, decoding) && shows_picture(dec, pic);
+}
+
+namespace {
+
 // The proof of a restored file (see restore_archive): empty when it holds,
 // else why not.
 std::string disproof(const Bytes &file, std::size_t lead_end, const std::vector<Placed> &placed, std::size_t tail_at,

@@ -117,6 +117,11 @@ struct Restored {
 bool restore_archive(const Archive &a, const Image &picture, const Options &options, Restored &out,
                      std::string &error);
 
+// Whether a ZEFA file shows the picture exactly, every pixel in its colour
+// (a pixel no block decodes only where the picture has a hole or shows
+// what such a pixel shows).
+bool file_shows_picture(const Bytes &file, const Image &picture);
+
 } // namespace zfconv
 
 #endif

@@ -496,6 +496,15 @@ bool to_zefa(const Bytes &input, const std::string &name, const Options &o, Outc
     }
     if (!write_new(pic, h, o, out, error))
         return false;
+    // The depth a chunk's header gives is no promise that the picture fits
+    // it: a colour of more than 15 bits is written at the depth that holds it.
+    if (h.depth != 0 && o.depth == 0 && !file_shows_picture(out.output, pic)) {
+        out.notes.push_back("the picture holds colours a file of " + std::to_string(h.depth) +
+                            " bits cannot show: written at the depth that holds them");
+        h.depth = 0;
+        if (!write_new(pic, h, o, out, error))
+            return false;
+    }
     return !o.verify || verify_zefa(out.output, pic, error);
 }
 
