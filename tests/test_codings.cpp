@@ -188,9 +188,17 @@ TEST_F(Coding, PackedLinesPassUnchanged)
     std::memcpy(&stored, "\x12\x34\x56\x78", 4);
     const Bytes b = write_zefa(path, p, {{0, 0, "ZFBI", {{stored, 0}}}});
     EXPECT_EQ(Bytes(b.begin() + 151, b.begin() + 155), (Bytes{0x12, 0x34, 0x56, 0x78}));
-    zf_set_info("", 15, -1, -1, 1, 1, 1); // reading takes the form from the process-wide setting
-    EXPECT_EQ(read_back(path).blocks.at(0).lines[0][0], stored);
+    zf_set_info("", 15, -1, -1, 1, 1, 1); // a reader takes no process-wide setting
+    EXPECT_EQ(read_back(path).blocks.at(0).lines[0][0], 0x3412u);
     zf_set_info("", 15, -1, -1, 1, 1, 0);
+    zf_file *f = zf_open(path.c_str()); // but packs when its record asks
+    ASSERT_EQ(zf_set_packed(f, 1), 0);
+    ASSERT_EQ(zf_first_block(f), 1);
+    ASSERT_EQ(zf_begin_read(f), 0);
+    uint32_t *line = nullptr;
+    ASSERT_EQ(zf_line(f, &line), 0);
+    EXPECT_EQ(line[0], stored);
+    zf_close(f);
 }
 
 // A block left unfinished is dropped at close; geometry outside the limits

@@ -3,6 +3,7 @@
 // append, and the system's errors reaching the caller and the record.
 #include "codec_run.h"
 #include "harness.h"
+#include "byte_io.h"
 #include "zefa.h"
 
 #include <gtest/gtest.h>

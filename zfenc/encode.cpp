@@ -58,7 +58,7 @@ void store_subtitle(zf_file *f, const char *output_name)
     char stored[NAME_SIZE * 2];
     zf_to_stored_text(base.c_str(), stored, sizeof stored);
     stored[zf_sjis_cut(stored, std::strlen(stored), SUBTITLE_FIELD)] = '\0';
-    zf_copy_pad(reinterpret_cast<char *>(f->header + ZF_H_SUBTITLE), stored, static_cast<int>(SUBTITLE_FIELD));
+    zf_set_subtitle(f, stored);
 }
 
 // Where the output is written.  A file that already has the output's name

@@ -30,13 +30,33 @@ int zfss_write_setup(Record *f, uint32_t **line);
 // Block geometry as the codecs see it, read from the block header image.
 inline int16_t block_s16(const Record *f, int offset)
 {
-    return static_cast<int16_t>((f->block[offset] << 8) | f->block[offset + 1]);
+    return static_cast<int16_t>(get_s16(f->block + offset));
 }
 inline int block_width(const Record *f) { return block_s16(f, ZF_B_WIDTH); }
 inline int block_height(const Record *f) { return block_s16(f, ZF_B_HEIGHT); }
 inline int header_depth(const Record *f)
 {
-    return static_cast<int16_t>((f->header[ZF_H_DEPTH] << 8) | f->header[ZF_H_DEPTH + 1]);
+    return get_s16(f->header + ZF_H_DEPTH);
+}
+
+// The start every set-up shares: the line count at 0 and the file at the
+// payload of the block whose header is at `block_at` (block_pos when
+// reading, next_pos when writing).  False with the record's error set.
+inline bool start_payload(Record *f, long block_at)
+{
+    f->line_no = 0;
+    return zf_seek(f, block_at + ZF_BLOCK_HEADER_SIZE) >= 0;
+}
+
+// The depth of a compressed coding's pixels: 8, 15 or 24, else -1 with
+// the record's error set (the uncompressed coding counts lines of any depth).
+inline int coded_depth(Record *f)
+{
+    const int depth = header_depth(f);
+    if (depth == 8 || depth == 15 || depth == 24)
+        return depth;
+    set_error(f, ZF_ERR_FORMAT);
+    return -1;
 }
 
 // A codec keeps its per-block state in codec_state: the first kStreamSize

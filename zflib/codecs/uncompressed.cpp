@@ -160,20 +160,15 @@ int write_line(zf::Record *f, uint32_t **line)
 
 int zf::zfbi_read_setup(zf::Record *f)
 {
-    f->line_no = 0;
     f->line_fn = read_line;
     *zf::codec_regs<ReadAhead>(f) = ReadAhead{0, 0};
-    zf_seek(f, f->block_pos + ZF_BLOCK_HEADER_SIZE);
-    return 0;
+    return zf::start_payload(f, f->block_pos) ? 0 : -1;
 }
 
 int zf::zfbi_write_setup(zf::Record *f, uint32_t **line)
 {
-    f->line_no = 0;
     if (line)
         *line = f->line_b;
     f->line_fn = write_line;
-    zf_errno = 0;
-    zf_seek(f, f->next_pos + ZF_BLOCK_HEADER_SIZE);
-    return zf_errno != 0 ? -1 : 0;
+    return zf::start_payload(f, f->next_pos) ? 0 : -1;
 }

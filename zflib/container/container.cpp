@@ -20,26 +20,10 @@ using zf::creation;
 
 constexpr unsigned char kMagic[4] = {'Z', 'F', 'D', 'T'};
 
-void put16(unsigned char *p, int v)
-{
-    p[0] = static_cast<unsigned char>(v >> 8);
-    p[1] = static_cast<unsigned char>(v);
-}
-
-void put32(unsigned char *p, uint32_t v)
-{
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
-}
-
-int get_s16(const unsigned char *p) { return static_cast<int16_t>((p[0] << 8) | p[1]); }
-
-uint32_t get_u32(const unsigned char *p)
-{
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
+using zf::get_s16;
+using zf::get_u32;
+using zf::put16;
+using zf::put32;
 
 // Running maxima are signed 16-bit; a sum past 32767 is held at 32767
 // rather than wrapping to a negative size.
@@ -107,6 +91,12 @@ bool geometry_ok(int width, int height)
 void discard(zf::Record *f)
 {
     free_buffers(f);
+    if (f->out_data && f->error == 0) { // a file written to memory goes to the caller
+        *f->out_data = f->out_mem;
+        *f->out_size = f->mem_size;
+    } else {
+        std::free(f->out_mem);
+    }
     if (f->fd >= 0 && f->owns_fd)
         ::close(f->fd);
     std::free(f->comment);
@@ -258,7 +248,6 @@ zf_file *open_record(zf::Record *f)
 {
     if (!f)
         return nullptr;
-    f->params.packed = creation.packed; // how uncompressed lines are read
     if (!read_leading_sections(f)) {
         int code = f->error ? f->error : zf_errno;
         discard(f);
@@ -393,6 +382,24 @@ int zf_set_pixel_limit(zf_file *file, long long max_pixels)
     return 0;
 }
 
+int zf_set_packed(zf_file *file, int packed)
+{
+    zf::Record *f = zf::rec(file);
+    if (!f || f->line_fn) // not while a block is in progress
+        return refuse();
+    f->params.packed = packed != 0;
+    return 0;
+}
+
+int zf_set_subtitle(zf_file *file, const char *sjis)
+{
+    zf::Record *f = zf::rec(file);
+    if (!f || f->mode != 1)
+        return refuse();
+    zf_copy_pad(reinterpret_cast<char *>(f->header + ZF_H_SUBTITLE), sjis, 8);
+    return 0;
+}
+
 zf_file *zf_create_with(const char *name, const char *title, const char *comment, const char *artist, int number,
                         const zf_params *params)
 {
@@ -415,6 +422,19 @@ zf_file *zf_create_fd(int fd, const char *title, const char *comment, const char
         return misuse();
     return create_record(new_record(fd, 1, false), p, "", title, comment, artist, number);
 }
+
+} // extern "C"
+
+zf_file *zf::create_memory(const char *title, const char *comment, const char *artist, int number,
+                           const zf_params *params)
+{
+    zf::CreationParams p;
+    if (!take_params(params, p))
+        return misuse();
+    return create_record(new_record(-1, 1, false), p, "", title, comment, artist, number);
+}
+
+extern "C" {
 
 zf_file *zf_create(const char *name, const char *title, const char *comment, const char *artist, int number)
 {
@@ -484,7 +504,7 @@ int zf_close(zf_file *file)
             put16(h + ZF_H_MAX_WIDTH, f->max_width);
         if (get_s16(h + ZF_H_MAX_HEIGHT) < 0)
             put16(h + ZF_H_MAX_HEIGHT, f->max_height);
-        put32(h + ZF_H_TIME, static_cast<uint32_t>(std::time(nullptr)));
+        put32(h + ZF_H_TIME, f->fixed_time ? f->time : static_cast<uint32_t>(std::time(nullptr)));
         zf_seek(f, 0);
         zf_write(f, h, ZF_HEADER_SIZE);
     }

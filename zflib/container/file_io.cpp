@@ -39,9 +39,7 @@ long long zf::source_size(zf::Record *f)
     return fstat(f->fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
-extern "C" {
-
-int *zf_errno_location(void) { return &last_error; }
+extern "C" int *zf_errno_location(void) { return &last_error; }
 
 uint16_t zf_swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
 
@@ -116,11 +114,38 @@ int zf_read_u16(zf_file *file)
     return (b[0] << 8) | b[1];
 }
 
+namespace {
+
+// Writes into a memory record's buffer at its position, growing it.
+int write_memory(zf::Record *f, const void *buf, int count)
+{
+    const size_t end = f->mem_pos + static_cast<size_t>(count);
+    if (end > f->out_cap) {
+        const size_t cap = std::max(end, f->out_cap * 2 + 4096);
+        auto *grown = static_cast<unsigned char *>(std::realloc(f->out_mem, cap));
+        if (!grown) {
+            record(f, ENOMEM);
+            return -1;
+        }
+        std::memset(grown + f->out_cap, 0, cap - f->out_cap);
+        f->out_mem = grown;
+        f->out_cap = cap;
+    }
+    std::memcpy(f->out_mem + f->mem_pos, buf, static_cast<size_t>(count));
+    f->mem_pos = end;
+    f->mem_size = std::max(f->mem_size, end);
+    return count;
+}
+
+} // namespace
+
 int zf_write(zf_file *file, const void *buf, int count)
 {
     zf::Record *f = zf::rec(file);
     if (count <= 0)
         return 0;
+    if (f->fd < 0)
+        return write_memory(f, buf, count);
     const auto *p = static_cast<const unsigned char *>(buf);
     int done = 0;
     while (done < count) {
@@ -165,7 +190,7 @@ int zf_write_u32(zf_file *file, uint32_t value)
 long zf_seek(zf_file *file, long position)
 {
     zf::Record *f = zf::rec(file);
-    if (f->mem) {
+    if (f->fd < 0) {
         // as with a descriptor, a position past the end is allowed; reads there come up short
         if (position < 0 || position > LONG_MAX - f->base) {
             record(f, EINVAL);
@@ -185,7 +210,7 @@ long zf_seek(zf_file *file, long position)
 long zf_tell(zf_file *file)
 {
     zf::Record *f = zf::rec(file);
-    if (f->mem)
+    if (f->fd < 0)
         return static_cast<long>(f->mem_pos) - f->base;
     off_t r = ::lseek(f->fd, 0, SEEK_CUR);
     if (r < 0)
@@ -214,5 +239,3 @@ void zf_copy_pad(char *dest, const char *text, int width)
     for (; i < width; ++i)
         dest[i] = ' ';
 }
-
-} // extern "C"

@@ -7,7 +7,8 @@ int zf_depth = 0, zf_ratio_x = 0, zf_ratio_y = 0, zf_max_width = 0, zf_max_heigh
 
 namespace {
 
-int s16(const unsigned char *p) { return static_cast<int16_t>((p[0] << 8) | p[1]); }
+using zf::get_s16;
+int s16(const unsigned char *p) { return get_s16(p); }
 
 void take_text(char *out, const unsigned char *field, int width)
 {
@@ -32,8 +33,7 @@ int zf_get_info(const zf_file *f, zf_info *info)
     info->max_width = s16(h + ZF_H_MAX_WIDTH);
     info->max_height = s16(h + ZF_H_MAX_HEIGHT);
     info->number = s16(h + ZF_H_NUMBER);
-    info->time = uint32_t{h[ZF_H_TIME]} << 24 | uint32_t{h[ZF_H_TIME + 1]} << 16 | uint32_t{h[ZF_H_TIME + 2]} << 8 |
-                 h[ZF_H_TIME + 3];
+    info->time = zf::get_u32(h + ZF_H_TIME);
     info->n_pal = f->n_pal;
     take_text(info->artist, h + ZF_H_ARTIST, 18);
     take_text(info->subtitle, h + ZF_H_SUBTITLE, 8);
@@ -67,5 +67,19 @@ void zf_load_info(zf_file *f)
     zf_max_width = info.max_width;
     zf_max_height = info.max_height;
 }
+
+} // extern "C"
+
+extern "C" {
+
+const unsigned char *zf_get_palette(const zf_file *f) { return f ? f->palette : nullptr; }
+
+int zf_get_palette_bits(const zf_file *f) { return f && f->n_pal > 0 ? f->n_bits : 0; }
+
+const char *zf_get_comment(const zf_file *f) { return f && f->comment ? f->comment : ""; }
+
+const unsigned char *zf_get_header(const zf_file *f) { return f ? f->header : nullptr; }
+
+const unsigned char *zf_get_block_header(const zf_file *f) { return f ? f->block : nullptr; }
 
 } // extern "C"

@@ -5,6 +5,7 @@
 #ifndef ZFLIB_RECORD_H
 #define ZFLIB_RECORD_H
 
+#include "byte_io.h"
 #include "zefa.h"
 
 #include <cstddef>
@@ -58,6 +59,14 @@ struct Record : zf_file {
     size_t mem_size;
     size_t mem_pos;
     long long pixel_limit; // most pixels of a block zf_begin_read accepts; 0: any
+    // writing to memory: a growing buffer of mem_size bytes (capacity
+    // out_cap); handed to *out_data at close when out_data is set
+    unsigned char *out_mem;
+    size_t out_cap;
+    unsigned char **out_data;
+    size_t *out_size;
+    bool fixed_time; // writing: the header's time is `time`, not the time of closing
+    uint32_t time;
     // per-block work buffers, allocated zero-filled by zf_begin_read /
     // zf_begin_write and freed when the block ends or at close
     uint32_t *line_a, *line_b, *line_c;                    // (width + 8) values
@@ -93,6 +102,11 @@ const Codec *find_codec(const unsigned char *tag);
 int read_memory(Record *f, void *buf, int count);
 // The size of what the record reads (file or memory), -1 when unknown.
 long long source_size(Record *f);
+
+// A new file written into memory (zf_create_fd's form): the bytes go to
+// the record's out_data at zf_close when it is set.
+zf_file *create_memory(const char *title, const char *comment, const char *artist, int number,
+                       const zf_params *params);
 
 // Records a failure in the record and in zf_errno.
 inline void set_error(Record *f, int code)

@@ -250,15 +250,11 @@ int zfsf_read_line(zf::Record *f, uint32_t **line)
 int zf::zfsf_read_setup(zf::Record *f)
 {
     using namespace zfsf;
-    const int depth = zf::header_depth(f);
-    if (depth != 8 && depth != 15 && depth != 24) {
-        zf::set_error(f, ZF_ERR_FORMAT);
+    const int depth = zf::coded_depth(f);
+    if (depth < 0 || !zf::start_payload(f, f->block_pos))
         return -1;
-    }
-    f->line_no = 0;
     f->pixel_fn = nullptr; // the line function picks its change points by depth
     f->line_fn = zfsf_read_line;
-    zf_seek(f, f->block_pos + ZF_BLOCK_HEADER_SIZE);
     std::memset(f->table_64k, 0, 65536);
     std::memset(f->table_1k, 0, 1024);
     const std::size_t row_bytes = static_cast<std::size_t>(zf::block_width(f)) + 8;

@@ -290,19 +290,14 @@ int zfsf_write_line(zf::Record *f, uint32_t **line)
 int zf::zfsf_write_setup(zf::Record *f, uint32_t **line)
 {
     using namespace zfsf;
-    const int depth = zf::header_depth(f);
-    if (depth != 8 && depth != 15 && depth != 24) {
-        zf::set_error(f, ZF_ERR_FORMAT);
+    const int depth = zf::coded_depth(f);
+    if (depth < 0 || !zf::start_payload(f, f->next_pos))
         return -1;
-    }
-    f->line_no = 0;
     f->pixel_fn = reinterpret_cast<zf::PixelFn>(depth == 8 ? zfsf_put_pixel8 : depth == 15 ? zfsf_put_pixel15 : zfsf_put_pixel24);
     f->line_fn = zfsf_write_line;
     if (line)
         *line = f->line_c + kSpare;
     regs(f) = Regs{};
     regs(f).depth = depth;
-    zf_errno = 0;
-    zf_seek(f, f->next_pos + ZF_BLOCK_HEADER_SIZE);
-    return zf_errno != 0 ? -1 : 0;
+    return 0;
 }

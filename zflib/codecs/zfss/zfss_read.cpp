@@ -208,18 +208,11 @@ uint32_t zfss_get_pixel8_fn(LineState &s, int i) { return zfss_get_pixel8(s, i);
 int zf::zfss_read_setup(zf::Record *f)
 {
     using namespace zfss;
-    const int depth = zf::header_depth(f);
-    f->line_no = 0;
-    if (depth != 8 && depth != 15 && depth != 24) {
-        zf::set_error(f, ZF_ERR_FORMAT);
+    const int depth = zf::coded_depth(f);
+    if (depth < 0 || !zf::start_payload(f, f->block_pos))
         return -1;
-    }
     f->pixel_fn = reinterpret_cast<zf::PixelFn>(depth == 8 ? zfss_get_pixel8_fn : depth == 15 ? zfss_get_pixel15 : zfss_get_pixel24);
     f->line_fn = zfss_read_line;
-    zf_errno = 0;
-    zf_seek(f, f->block_pos + ZF_BLOCK_HEADER_SIZE);
-    if (zf_errno != 0)
-        return -1;
     if (depth == 8)
         for (int j = 0; j < 256; ++j)
             mtf_list(f)[j] = static_cast<unsigned char>(j);

@@ -342,12 +342,9 @@ ZFSS_CLONES int zfss_write_line(zf::Record *f, uint32_t **line)
 int zf::zfss_write_setup(zf::Record *f, uint32_t **line)
 {
     using namespace zfss;
-    const int depth = zf::header_depth(f);
-    f->line_no = 0;
-    if (depth != 8 && depth != 15 && depth != 24) {
-        zf::set_error(f, ZF_ERR_FORMAT);
+    const int depth = zf::coded_depth(f);
+    if (depth < 0 || !zf::start_payload(f, f->next_pos))
         return -1;
-    }
     f->pixel_fn = reinterpret_cast<zf::PixelFn>(depth == 8 ? zfss_put_pixel8_fn<Encoder> : depth == 15 ? zfss_put_pixel15<Encoder> : zfss_put_pixel24<Encoder>);
     f->line_fn = zfss_write_line;
     if (line)
@@ -357,7 +354,5 @@ int zf::zfss_write_setup(zf::Record *f, uint32_t **line)
     regs.depth = depth;
     regs.pass = 1;
     regs.hit_context = kHitAfterMiss;
-    zf_errno = 0;
-    zf_seek(f, f->next_pos + ZF_BLOCK_HEADER_SIZE);
-    return zf_errno != 0 ? -1 : 0;
+    return 0;
 }
