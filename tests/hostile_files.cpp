@@ -98,8 +98,8 @@ int main(int argc, char **argv)
     ok &= write(dir, "bomb_stored_block.png", h::stored_block_bomb());
     ok &= write(dir, "bomb_lead_1GiB.png", h::lead_bomb(std::size_t{1} << 30));
     ok &= write(dir, "bomb_200000_blocks.png", h::many_blocks_bomb(200000, 1024, 1024));
-    ok &= write(dir, "many_small_blocks.png", h::many_blocks_bomb(2000, 1024, 2));
-    ok &= write(dir, "most_blocks_allowed.png", h::many_blocks_bomb(17000, 4096, 16));
+    ok &= write(dir, "many_small_blocks.png", h::many_blocks_bomb(1000, 1024, 2));
+    ok &= write(dir, "most_blocks_allowed.png", h::many_blocks_bomb(16000, 4096, 16));
     const std::string attack = h::terminal_attack();
     ok &= write(dir, "terminal_attack.ZF", h::zefa(24, {{0, 0, 4, 4, 0xFF0000}}, attack.substr(0, 30), attack + "\r\n" + attack));
     return ok ? 0 : 1;

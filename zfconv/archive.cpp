@@ -4,6 +4,7 @@
 #include "zefa_build.h"
 
 #include "zefa.h"
+#include "zefa.hpp"
 
 #include <nettle/sha2.h>
 #include <zlib.h>
@@ -23,12 +24,10 @@ constexpr uint32_t kMaxBody = 1u << 30; // no ZEFA file zfconv reads is larger
 // stay well within a few bytes per pixel of the picture they belong to.
 constexpr std::size_t kBodyFloor = std::size_t{16} << 20;
 constexpr std::size_t kBodyPerPixel = 4;
-// The pixels the blocks make a decoder draw (the sum of block areas):
-// overlapping blocks of an honest file stay within a few canvases.
-constexpr long long kWorkFloor = 1LL << 22;
-constexpr long long kWorkPerPixel = 4;
-// Setting a block up costs the decoder and the coders as much as this many
-// pixels, however small the block.
+// The pixels the blocks make a decoder draw (the sum of block areas) are
+// held to the library's work limit for the picture (zf_limits); setting a
+// block up costs the decoder and the coders as much as this many pixels,
+// however small the block.
 constexpr long long kWorkPerBlock = 4096;
 enum Flags : uint8_t { kHoles = 1, kPartlyDrawn = 2, kSoundEnd = 4 };
 
@@ -257,7 +256,8 @@ std::size_t archive_body_limit(int width, int height)
 
 long long archive_work_limit(int width, int height)
 {
-    return kWorkFloor + kWorkPerPixel * static_cast<long long>(std::max(width, 0)) * std::max(height, 0);
+    // the library's own limit for a canvas of this size
+    return std::max(ZF_WORK_PER_CANVAS * static_cast<long long>(std::max(width, 0)) * std::max(height, 0), ZF_MIN_WORK);
 }
 
 namespace {
@@ -661,17 +661,21 @@ bool shows_picture(const Image &dec, const Image &pic, int depth = 0)
     return true;
 }
 
-} // namespace
-
-bool file_shows_picture(const Bytes &file, const Image &pic)
+// The library's picture as zfconv's (8-bit files as indices and palette).
+Image image_of(const zf_image &img)
 {
-    Image dec;
-    ZefaDecoding decoding;
-    std::string why, damage;
-    return read_zefa(file.data(), file.size(), dec, why, damage, decoding) && shows_picture(dec, pic);
+    Image out;
+    out.width = img.width;
+    out.height = img.height;
+    out.kind = img.format == ZF_INDEXED ? Kind::palette : Kind::rgb;
+    const std::size_t n = static_cast<std::size_t>(img.width) * static_cast<std::size_t>(img.height);
+    out.pixels.assign(img.pixels, img.pixels + n * static_cast<std::size_t>(out.bytes_per_pixel()));
+    if (out.kind == Kind::palette)
+        out.palette.assign(img.palette, img.palette + 3 * ZF_PALETTE_MAX);
+    if (img.mask)
+        out.mask.assign(img.mask, img.mask + n);
+    return out;
 }
-
-namespace {
 
 // The proof of a restored file (see restore_archive): empty when it holds,
 // else why not.
@@ -709,16 +713,20 @@ std::string disproof(const Bytes &file, std::size_t lead_end, const std::vector<
         if (!f || zf_picture_size(f.get(), &w, &h) != 0 || w != pic.width || h != pic.height)
             return "its picture is not the size of the PNG's";
     }
-    Image dec;
-    ZefaDecoding decoding;
-    std::string why, damage;
-    if (!read_zefa(file.data(), file.size(), dec, why, damage, decoding))
-        return why;
+    // Decoded under the library's limits for a picture of the PNG's size.
+    zf_limits limits{};
+    limits.max_canvas = static_cast<long long>(pic.width) * pic.height;
+    limits.max_work = archive_work_limit(pic.width, pic.height);
+    zf_report report{};
+    const zefa::Image decoded(zf_decode_memory(file.data(), file.size(), &limits, ZF_INDEXED, &report));
+    if (!decoded)
+        return zefa::words(report);
     const bool whole = a.sound_end && !a.partly_drawn;
-    if (decoding.whole != whole ||
-        (!whole && (decoding.failed_block != static_cast<int>(placed.size()) ||
-                    decoding.failed_line != (a.partly_drawn ? a.stopped_lines : 0))))
+    if ((report.status == ZF_DECODED_WHOLE) != whole ||
+        (!whole && (report.block != static_cast<int>(placed.size()) ||
+                    report.lines != (a.partly_drawn ? a.stopped_lines : 0))))
         return "it does not decode as far as the chunk says";
+    const Image dec = image_of(*decoded);
     // Exactly: a restored file never passes off a nearby colour as the PNG's.
     if (!shows_picture(dec, pic))
         return depth == 15 && shows_picture(dec, pic, 15) ? "the picture holds colours a file of 15 bits cannot show"
@@ -727,6 +735,12 @@ std::string disproof(const Bytes &file, std::size_t lead_end, const std::vector<
 }
 
 } // namespace
+
+bool file_shows_picture(const Bytes &file, const Image &pic)
+{
+    const zefa::Image decoded(zf_decode_memory(file.data(), file.size(), nullptr, ZF_INDEXED, nullptr));
+    return decoded && shows_picture(image_of(*decoded), pic);
+}
 
 bool restore_archive(const Archive &a, const Image &pic, const Options &options, Restored &out, std::string &error)
 {
