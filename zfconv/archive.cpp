@@ -631,6 +631,32 @@ struct Placed {
               // the library decodes, 2 one of another coding
 };
 
+// colour_at for every pixel of one picture, without a call per pixel.
+class Colours {
+public:
+    explicit Colours(const Image &img) : img_(img)
+    {
+        for (std::size_t i = 0; img.kind != Kind::rgb && i < table_.size(); ++i) {
+            const std::size_t at = 3 * i;
+            table_[i] = img.kind == Kind::grey ? static_cast<uint32_t>(i) * 0x010101u
+                        : at + 2 < img.palette.size()
+                            ? uint32_t{img.palette[at]} << 16 | uint32_t{img.palette[at + 1]} << 8 | img.palette[at + 2]
+                            : 0;
+        }
+    }
+    uint32_t operator[](std::size_t i) const
+    {
+        if (img_.kind != Kind::rgb)
+            return table_[img_.pixels[i]];
+        const uint8_t *p = &img_.pixels[3 * i];
+        return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+    }
+
+private:
+    const Image &img_;
+    std::array<uint32_t, 256> table_{};
+};
+
 // Whether `dec`, a decoded file, shows `pic`: every pixel in its colour
 // (15-bit colours as a file of that depth shows them, when `depth` is 15),
 // and a pixel nothing was decoded for only where the picture has a hole
@@ -640,11 +666,12 @@ bool shows_picture(const Image &dec, const Image &pic, int depth = 0)
     if (dec.width != pic.width || dec.height != pic.height)
         return false;
     const ValueMap fifteen(15, nullptr, 0);
+    const Colours dec_colour(dec), pic_colour(pic);
     const std::size_t n = static_cast<std::size_t>(pic.width) * static_cast<std::size_t>(pic.height);
     for (std::size_t i = 0; i < n; ++i) {
         const bool hole = !pic.mask.empty() && pic.mask[i] == 0;
-        const uint32_t got = colour_at(dec, i);
-        uint32_t want = colour_at(pic, i);
+        const uint32_t got = dec_colour[i];
+        uint32_t want = pic_colour[i];
         if (!dec.mask.empty() && dec.mask[i] == 0) {
             if (!hole && want != got)
                 return false;
@@ -844,11 +871,12 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
     // Pixels no block covered: unchanged while they show the background
     // (index 0, or black) or stay transparent.
     const uint32_t background = shown_colour(depth, 0, lead.palette, ZF_PALETTE_MAX);
+    const Colours pic_colour(pic);
     long long x0 = W, y0 = H, x1 = -1, y1 = -1;
     for (long long y = 0; y < H; ++y)
         for (long long x = 0; x < W; ++x) {
             const auto i = static_cast<std::size_t>(y * W + x);
-            if (top[i] >= 0 || transparent(i) || colour_at(pic, i) == background)
+            if (top[i] >= 0 || transparent(i) || pic_colour[i] == background)
                 continue;
             x0 = std::min(x0, x);
             y0 = std::min(y0, y);
