@@ -3,6 +3,8 @@
 // variables; conversions go through iconv.
 #include "zf_console.h"
 
+#include "visible_text.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
@@ -170,10 +172,11 @@ int zf_cprintf_sjis(FILE *stream, const char *fmt, ...)
 
 void zf_cwrite_sjis(FILE *stream, const char *bytes, size_t n)
 {
+    // file text: its control characters are shown, not obeyed
     if (zf_console_sjis())
-        put(stream, std::string(bytes, n));
+        put(stream, zfcon::visible_sjis(std::string_view(bytes, n)));
     else
-        put(stream, convert("UTF-8", "CP932", bytes, n));
+        put(stream, zfcon::visible_utf8(convert("UTF-8", "CP932", bytes, n)));
 }
 
 size_t zf_to_stored_text(const char *in, char *out, size_t outsize)

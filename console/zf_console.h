@@ -55,8 +55,9 @@ const char *zf_text(const char *program_text);
 
 int zf_cprintf(FILE *stream, const char *fmt, ...) ZF_PRINTF(2, 3);
 /* printf whose result is Shift-JIS bytes (file text laid out by byte
- * widths), written in the console's set; bytes that do not convert pass
- * through unchanged. */
+ * widths), written in the console's set; control characters other than
+ * tab and line feed, and bytes that do not convert, are shown as \xHH
+ * (visible_text.h). */
 int zf_cprintf_sjis(FILE *stream, const char *fmt, ...) ZF_PRINTF(2, 3);
 /* Writes n bytes of Shift-JIS text in the console's set. */
 void zf_cwrite_sjis(FILE *stream, const char *bytes, size_t n);

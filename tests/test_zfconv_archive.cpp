@@ -8,6 +8,7 @@
 #include "codec_run.h"
 #include "convert.h"
 #include "harness.h"
+#include "hostile.h"
 #include "pictures.h"
 #include "png_meta.h"
 #include "readers.h"
@@ -488,4 +489,98 @@ TEST_F(Archive, EditedPaletteIsAChange)
     Outcome back;
     EXPECT_NE(convert(png, Target::zefa, {}, &back), file);
     EXPECT_FALSE(back.exact);
+}
+
+// ---- hostile chunks ---------------------------------------------------------
+
+namespace {
+
+namespace hostile = zt::hostile;
+
+// Whether a ZEFA file shows a PNG's picture, pixel for pixel (a pixel no
+// block decodes only where the PNG has a hole or shows what it shows).
+bool shows_png(const zt::Bytes &zefa, const zt::Bytes &png)
+{
+    zfconv::PngMeta meta;
+    const Picture pic = read_png(png, meta);
+    Picture dec;
+    std::string error, damage;
+    if (!zfconv::read_zefa(zefa.data(), zefa.size(), dec, error, damage) || dec.width != pic.width ||
+        dec.height != pic.height)
+        return false;
+    for (int y = 0; y < pic.height; ++y)
+        for (int x = 0; x < pic.width; ++x) {
+            const std::size_t i = std::size_t(y) * std::size_t(pic.width) + std::size_t(x);
+            const bool hole = !dec.mask.empty() && dec.mask[i] == 0;
+            const bool transparent = !pic.mask.empty() && pic.mask[i] == 0;
+            if (!(hole && transparent) && zt::colour_at(dec, x, y) != zt::colour_at(pic, x, y))
+                return false;
+        }
+    return true;
+}
+
+} // namespace
+
+// Forged and damaged chunks: whatever their digests say, the file written
+// shows the PNG's pixels (the chunk set aside, with one note naming it), or
+// under --verify nothing is written.
+TEST_F(Archive, ForgedChunksNeverOutrankThePixels)
+{
+    for (const hostile::Case &c : hostile::forged_chunks()) {
+        SCOPED_TRACE(c.name);
+        Outcome out;
+        std::string error;
+        ASSERT_TRUE(zfconv::convert(c.png, "in", Target::zefa, {}, out, error)) << error;
+        EXPECT_TRUE(shows_png(out.output, c.png));
+        EXPECT_FALSE(out.exact);
+        ASSERT_EQ(out.notes.size(), 1u);
+        EXPECT_NE(out.notes[0].find("private chunk"), std::string::npos) << out.notes[0];
+        if (c.name.find("depth") != std::string::npos) {
+            EXPECT_NE(out.notes[0].find("depth of " + c.name.substr(c.name.rfind(' ') + 1) + " bits"), std::string::npos)
+                << out.notes[0];
+        }
+
+        Options verify;
+        verify.verify = true;
+        if (zfconv::convert(c.png, "in", Target::zefa, verify, out, error))
+            EXPECT_TRUE(shows_png(out.output, c.png));
+        else
+            EXPECT_NE(error.find("private chunk"), std::string::npos) << error;
+    }
+}
+
+// Bombs cost what the picture costs: a 1 x 1 PNG whose chunk stores a
+// block of 32759 x 32767 pixels, a chunk of 64 MiB of comment, 200,000
+// canvas-sized blocks over 1024 x 1024, each refused as a damaged chunk by
+// the program under a 512 MB address-space limit; 1,000 small blocks
+// within the limits are restored.
+TEST_F(Archive, BombsCostWhatThePictureCosts)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string limit; // the sanitizer reserves far more address space than any limit allows
+#else
+    const std::string limit = "ulimit -v 524288; ";
+#endif
+    const std::vector<std::pair<std::string, zt::Bytes>> bombs = {
+        {"stored", hostile::stored_block_bomb()},
+        {"lead", hostile::lead_bomb(std::size_t{64} << 20)},
+        {"blocks", hostile::many_blocks_bomb(200000, 1024, 1024)},
+    };
+    for (const auto &[name, png] : bombs) {
+        SCOPED_TRACE(name);
+        EXPECT_LT(png.size(), std::size_t{1} << 20);
+        zt::write_file(dir / "bomb.png", png);
+        const auto r = zt::run("/bin/sh", {"-c", limit + "exec \"$0\" bomb.png bomb.ZF", zt::zfconv_path()},
+                               zt::RunOptions{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find("private chunk is damaged"), std::string::npos) << r.err;
+        EXPECT_TRUE(shows_png(zt::read_file(dir / "bomb.ZF"), png));
+    }
+    const zt::Bytes small = hostile::many_blocks_bomb(1000, 1024, 2);
+    Outcome out;
+    std::string error;
+    ASSERT_TRUE(zfconv::convert(small, "in", Target::zefa, {}, out, error)) << error;
+    EXPECT_TRUE(shows_png(out.output, small));
+    for (const std::string &note : out.notes)
+        EXPECT_EQ(note.find("private chunk"), std::string::npos) << note; // restored, not set aside
 }

@@ -4,11 +4,13 @@
 #include "zefa_build.h"
 
 #include "zefa.h"
+#include "zefa.hpp"
 
 #include <nettle/sha2.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <memory>
 
@@ -17,6 +19,16 @@ namespace {
 
 constexpr uint8_t kVersion = 1;
 constexpr uint32_t kMaxBody = 1u << 30; // no ZEFA file zfconv reads is larger
+// What a chunk may cost, tied to the picture its PNG holds.  The body: the
+// lead, stored payloads and the tail, which for a file this program read
+// stay well within a few bytes per pixel of the picture they belong to.
+constexpr std::size_t kBodyFloor = std::size_t{16} << 20;
+constexpr std::size_t kBodyPerPixel = 4;
+// The pixels the blocks make a decoder draw (the sum of block areas) are
+// held to the library's work limit for the picture (zf_limits); setting a
+// block up costs the decoder and the coders as much as this many pixels,
+// however small the block.
+constexpr long long kWorkPerBlock = 4096;
 enum Flags : uint8_t { kHoles = 1, kPartlyDrawn = 2, kSoundEnd = 4 };
 
 struct Closer {
@@ -114,7 +126,7 @@ Bytes mini_file(const Bytes &lead, const Bytes &block_head, const Bytes &payload
 
 // The lines of the first block of `file`, as many as decode; -1 when not
 // even the block can be reached.
-int first_block_lines(const Bytes &file, std::vector<uint32_t> &values, int &width)
+int first_block_lines(const Bytes &file, std::vector<uint32_t> &values, int &width, int max_lines = INT_MAX)
 {
     Record f(zf_open_memory(file.data(), file.size()));
     if (!f || zf_first_block(f.get()) != 1)
@@ -127,7 +139,7 @@ int first_block_lines(const Bytes &file, std::vector<uint32_t> &values, int &wid
         return 0;
     int lines = 0;
     uint32_t *line = nullptr;
-    while (zf_line(f.get(), &line) >= 0) {
+    while (lines < max_lines && zf_line(f.get(), &line) >= 0) {
         values.insert(values.end(), line, line + b.width);
         ++lines;
     }
@@ -236,7 +248,69 @@ Bytes pack_archive(const Archive &a)
     return out;
 }
 
-bool unpack_archive(const Bytes &data, Archive &a, std::string &error)
+std::size_t archive_body_limit(int width, int height)
+{
+    const auto canvas = static_cast<std::size_t>(std::max(width, 0)) * static_cast<std::size_t>(std::max(height, 0));
+    return std::min<std::size_t>(kMaxBody, kBodyFloor + kBodyPerPixel * canvas);
+}
+
+long long archive_work_limit(int width, int height)
+{
+    // the library's own limit for a canvas of this size
+    return std::max(ZF_WORK_PER_CANVAS * static_cast<long long>(std::max(width, 0)) * std::max(height, 0), ZF_MIN_WORK);
+}
+
+namespace {
+
+// What a chunk this program made always holds; a clear word for what is
+// not, before anything is decoded or allocated for it.
+bool chunk_is_possible(const Archive &a, std::string &why)
+{
+    const std::size_t base = a.lead.size() >= 4 && std::memcmp(a.lead.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
+    if (a.lead.size() < base + ZF_HEADER_SIZE) {
+        why = "its ZEFA header is cut short";
+        return false;
+    }
+    const uint8_t *h = a.lead.data() + base;
+    const int depth = get_s16(h + ZF_H_DEPTH);
+    if (depth != 8 && depth != 15 && depth != 24) {
+        why = "its header gives a depth of " + std::to_string(depth) + " bits";
+        return false;
+    }
+    if (base + get_u32(h + ZF_H_FIRST) != a.lead.size()) {
+        why = "its header does not lead to its first block";
+        return false;
+    }
+    if (get_s16(h + ZF_H_MAX_WIDTH) > a.width || get_s16(h + ZF_H_MAX_HEIGHT) > a.height) {
+        why = "its header is larger than its picture";
+        return false;
+    }
+    // every pixel the blocks make the decoder draw, whether it shows or not
+    const long long limit = archive_work_limit(a.width, a.height);
+    long long work = 0;
+    const auto add = [&](const Bytes &head) {
+        const Rect r = rect_of(head.data());
+        work += std::max(std::max(r.w, 0LL) * std::max(r.h, 0LL), kWorkPerBlock);
+        return work <= limit;
+    };
+    bool within = !a.partly_drawn || add(a.stopped_head);
+    for (std::size_t i = 0; within && i < a.blocks.size(); ++i)
+        within = a.blocks[i].kind == ArchiveBlock::raw || add(a.blocks[i].head);
+    if (!within) {
+        why = "its blocks would draw more than " + std::to_string(limit) + " pixels for a picture of " +
+              std::to_string(a.width) + " x " + std::to_string(a.height);
+        return false;
+    }
+    if (a.partly_drawn && a.stopped_lines > get_s16(a.stopped_head.data() + ZF_B_HEIGHT)) {
+        why = "its damaged block drew more lines than it has";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool unpack_archive(const Bytes &data, Archive &a, std::string &error, std::size_t max_body)
 {
     a = Archive{};
     error = "the private chunk is damaged";
@@ -248,8 +322,12 @@ bool unpack_archive(const Bytes &data, Archive &a, std::string &error)
     const uint32_t n = get_u32(&data[1]);
     // zlib expands at most about a thousandfold: a larger claim is no chunk
     // this program wrote, and is not worth the memory
-    if (n > kMaxBody || n / 1100 > data.size())
+    if (n > std::min<std::size_t>(max_body, kMaxBody) || n / 1100 > data.size()) {
+        if (n > max_body && n / 1100 <= data.size())
+            error = "the private chunk is damaged (it holds " + std::to_string(n) +
+                    " bytes, more than a file of its picture needs)";
         return false;
+    }
     Bytes body(n);
     uLongf got = n;
     if (uncompress(body.data(), &got, &data[5], static_cast<uLong>(data.size() - 5)) != Z_OK || got != n)
@@ -260,7 +338,7 @@ bool unpack_archive(const Bytes &data, Archive &a, std::string &error)
     if (!r.u32(w) || !r.u32(h) || !r.u8(flags) || !r.u64(a.file_size) || !r.raw(a.file_digest.data(), 32) ||
         !r.raw(a.pixel_digest.data(), 32) || !r.bytes(a.lead) || !r.u32(count))
         return false;
-    if (w == 0 || h == 0 || w > 0xFFFF || h > 0xFFFF || a.lead.size() < ZF_HEADER_SIZE || count > n)
+    if (w == 0 || h == 0 || w > 0xFFFF || h > 0xFFFF || count > n)
         return false;
     a.width = static_cast<int>(w);
     a.height = static_cast<int>(h);
@@ -284,6 +362,11 @@ bool unpack_archive(const Bytes &data, Archive &a, std::string &error)
     a.stopped_lines = static_cast<int>(lines);
     if (!r.bytes(a.tail) || !r.done())
         return false;
+    std::string why;
+    if (!chunk_is_possible(a, why)) {
+        error += " (" + why + ")";
+        return false;
+    }
     error.clear();
     return true;
 }
@@ -517,15 +600,194 @@ bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string 
 
 // ---- restoring -------------------------------------------------------------
 
+namespace {
+
+// The lead with another comment section (Shift-JIS), as the library
+// writes one, the first block's position moved to follow it.
+bool lead_with_comment(const Bytes &lead_bytes, const LeadInfo &lead, const std::string &comment, Bytes &out,
+                       std::string &error)
+{
+    zf_params none{};
+    none.depth = lead.info.depth;
+    Bytes empty;
+    FileParts parts;
+    if (!library_file(none, nullptr, comment.c_str(), nullptr, 0, {}, empty, error) || !split_file(empty, parts)) {
+        if (error.empty())
+            error = "the library wrote an unexpected file";
+        return false;
+    }
+    const std::size_t palette_end = static_cast<std::size_t>(lead.base) + ZF_HEADER_SIZE +
+                                    (lead.n_pal > 0 ? 3 + 3 * static_cast<std::size_t>(lead.n_pal) : 0);
+    out.assign(lead_bytes.begin(), lead_bytes.begin() + static_cast<long>(std::min(palette_end, lead_bytes.size())));
+    out.insert(out.end(), parts.lead.begin() + ZF_HEADER_SIZE, parts.lead.end());
+    put_u32(out.data() + lead.base + ZF_H_FIRST, static_cast<uint32_t>(out.size() - static_cast<std::size_t>(lead.base)));
+    return true;
+}
+
+// Where each block of a restored file was put, and how the walk must meet it.
+struct Placed {
+    std::size_t at;
+    int walk; // what zf_first_block / zf_next_block return there: 1 a block
+              // the library decodes, 2 one of another coding
+};
+
+// colour_at for every pixel of one picture, without a call per pixel.
+class Colours {
+public:
+    explicit Colours(const Image &img) : img_(img)
+    {
+        for (std::size_t i = 0; img.kind != Kind::rgb && i < table_.size(); ++i) {
+            const std::size_t at = 3 * i;
+            table_[i] = img.kind == Kind::grey ? static_cast<uint32_t>(i) * 0x010101u
+                        : at + 2 < img.palette.size()
+                            ? uint32_t{img.palette[at]} << 16 | uint32_t{img.palette[at + 1]} << 8 | img.palette[at + 2]
+                            : 0;
+        }
+    }
+    uint32_t operator[](std::size_t i) const
+    {
+        if (img_.kind != Kind::rgb)
+            return table_[img_.pixels[i]];
+        const uint8_t *p = &img_.pixels[3 * i];
+        return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+    }
+
+private:
+    const Image &img_;
+    std::array<uint32_t, 256> table_{};
+};
+
+// Whether `dec`, a decoded file, shows `pic`: every pixel in its colour
+// (15-bit colours as a file of that depth shows them, when `depth` is 15),
+// and a pixel nothing was decoded for only where the picture has a hole
+// or shows what such a pixel shows.
+bool shows_picture(const Image &dec, const Image &pic, int depth = 0)
+{
+    if (dec.width != pic.width || dec.height != pic.height)
+        return false;
+    const ValueMap fifteen(15, nullptr, 0);
+    const Colours dec_colour(dec), pic_colour(pic);
+    const std::size_t n = static_cast<std::size_t>(pic.width) * static_cast<std::size_t>(pic.height);
+    for (std::size_t i = 0; i < n; ++i) {
+        const bool hole = !pic.mask.empty() && pic.mask[i] == 0;
+        const uint32_t got = dec_colour[i];
+        uint32_t want = pic_colour[i];
+        if (!dec.mask.empty() && dec.mask[i] == 0) {
+            if (!hole && want != got)
+                return false;
+            continue;
+        }
+        if (depth == 15) {
+            uint32_t v = 0;
+            fifteen.value(want, v);
+            want = shown_colour(15, v, nullptr, 0);
+        }
+        if (want != got)
+            return false;
+    }
+    return true;
+}
+
+// The library's picture as zfconv's (8-bit files as indices and palette).
+Image image_of(const zf_image &img)
+{
+    Image out;
+    out.width = img.width;
+    out.height = img.height;
+    out.kind = img.format == ZF_INDEXED ? Kind::palette : Kind::rgb;
+    const std::size_t n = static_cast<std::size_t>(img.width) * static_cast<std::size_t>(img.height);
+    out.pixels.assign(img.pixels, img.pixels + n * static_cast<std::size_t>(out.bytes_per_pixel()));
+    if (out.kind == Kind::palette)
+        out.palette.assign(img.palette, img.palette + 3 * ZF_PALETTE_MAX);
+    if (img.mask)
+        out.mask.assign(img.mask, img.mask + n);
+    return out;
+}
+
+// The proof of a restored file (see restore_archive): empty when it holds,
+// else why not.
+std::string disproof(const Bytes &file, std::size_t lead_end, const std::vector<Placed> &placed, std::size_t tail_at,
+                     const Archive &a, int depth, const Image &pic)
+{
+    const std::size_t base = std::memcmp(file.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
+    if (base + get_u32(file.data() + base + ZF_H_FIRST) != lead_end)
+        return "its header does not lead to its first block";
+    // The walk: the library moves from block to block by their lengths.
+    {
+        Record f(zf_open_memory(file.data(), file.size()));
+        if (!f)
+            return "its header cannot be read";
+        std::size_t pos = lead_end;
+        int r = zf_first_block(f.get());
+        for (std::size_t i = 0; i < placed.size(); ++i) {
+            if (r != placed[i].walk || pos != placed[i].at)
+                return "block " + std::to_string(i) + " is not read as the chunk keeps it";
+            pos += get_u32(f->block + ZF_B_LENGTH);
+            r = zf_next_block(f.get());
+        }
+        const bool ends_right =
+            a.partly_drawn ? r == 1 && pos == tail_at &&
+                                 std::memcmp(f->block, a.stopped_head.data(), ZF_BLOCK_HEADER_SIZE) == 0
+            : a.sound_end  ? r == 0 && pos == tail_at
+                           : r < 0 && pos >= tail_at;
+        if (!ends_right)
+            return "its last part is not read as the chunk says";
+    }
+    // The canvas before any pixel is allocated for it.
+    {
+        Record f(zf_open_memory(file.data(), file.size()));
+        int w = 0, h = 0;
+        if (!f || zf_picture_size(f.get(), &w, &h) != 0 || w != pic.width || h != pic.height)
+            return "its picture is not the size of the PNG's";
+    }
+    // Decoded under the library's limits for a picture of the PNG's size.
+    zf_limits limits{};
+    limits.max_canvas = static_cast<long long>(pic.width) * pic.height;
+    limits.max_work = archive_work_limit(pic.width, pic.height);
+    zf_report report{};
+    const zefa::Image decoded(zf_decode_memory(file.data(), file.size(), &limits, ZF_INDEXED, &report));
+    if (!decoded)
+        return zefa::words(report);
+    const bool whole = a.sound_end && !a.partly_drawn;
+    if ((report.status == ZF_DECODED_WHOLE) != whole ||
+        (!whole && (report.block != static_cast<int>(placed.size()) ||
+                    report.lines != (a.partly_drawn ? a.stopped_lines : 0))))
+        return "it does not decode as far as the chunk says";
+    const Image dec = image_of(*decoded);
+    // Exactly: a restored file never passes off a nearby colour as the PNG's.
+    if (!shows_picture(dec, pic))
+        return depth == 15 && shows_picture(dec, pic, 15) ? "the picture holds colours a file of 15 bits cannot show"
+                                                          : "it does not show the PNG's picture";
+    return {};
+}
+
+} // namespace
+
+bool file_shows_picture(const Bytes &file, const Image &pic)
+{
+    const zefa::Image decoded(zf_decode_memory(file.data(), file.size(), nullptr, ZF_INDEXED, nullptr));
+    return decoded && shows_picture(image_of(*decoded), pic);
+}
+
 bool restore_archive(const Archive &a, const Image &pic, const Options &options, Restored &out, std::string &error)
 {
     out = Restored{};
+    const auto set_aside = [&out](const std::string &why) {
+        out.file.clear();
+        out.exact = false;
+        out.notes.clear();
+        out.unproven = why;
+        return true;
+    };
     LeadInfo lead;
-    if (!read_lead(a.lead, lead)) {
-        error = "the private chunk holds no readable ZEFA header";
-        return false;
-    }
+    if (!read_lead(a.lead, lead))
+        return set_aside("it holds no readable ZEFA header");
     const int depth = lead.info.depth;
+    if ((depth != 8 && depth != 15 && depth != 24) || pic.width != a.width || pic.height != a.height)
+        return set_aside("it is not of this picture");
+    std::string why;
+    if (!chunk_is_possible(a, why))
+        return set_aside(why);
     const ValueMap map(depth, lead.palette, ZF_PALETTE_MAX);
     const PictureValues values(pic, map, picture_is_direct(pic, depth, lead.palette));
     const long long W = pic.width, H = pic.height;
@@ -542,7 +804,9 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
         return false;
     }
 
-    // Every block drawn, in order, and what covers the canvas.
+    // Every block drawn, in order, and which shows at each pixel (the last
+    // drawn there): the work is the blocks' area, which the chunk's limits
+    // bound, not blocks times canvas.
     std::vector<Rect> drawn;
     std::vector<long> drawn_of(a.blocks.size(), -1);
     for (std::size_t i = 0; i < a.blocks.size(); ++i)
@@ -555,36 +819,40 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
         s.h = a.stopped_lines;
         drawn.push_back(s);
     }
-    std::vector<uint8_t> covered(static_cast<std::size_t>(W * H), 0);
-    for (const Rect &rc : drawn)
+    std::vector<int32_t> top(static_cast<std::size_t>(W * H), -1);
+    for (std::size_t d = 0; d < drawn.size(); ++d) {
+        const Rect &rc = drawn[d];
         for (long long y = std::max(0LL, rc.y); y < std::min(H, rc.y + rc.h); ++y)
             for (long long x = std::max(0LL, rc.x); x < std::min(W, rc.x + rc.w); ++x)
-                covered[static_cast<std::size_t>(y * W + x)] = 1;
+                top[static_cast<std::size_t>(y * W + x)] = static_cast<int32_t>(d);
+    }
     // A pixel of a drawn block shows when it is inside the canvas and no
     // later block is drawn over it.
     auto shows = [&](std::size_t d, long long x, long long y) {
-        if (x < 0 || y < 0 || x >= W || y >= H)
-            return false;
-        for (std::size_t j = d + 1; j < drawn.size(); ++j)
-            if (drawn[j].holds(x, y))
-                return false;
-        return true;
+        return x >= 0 && y >= 0 && x < W && y < H && top[static_cast<std::size_t>(y * W + x)] == static_cast<int32_t>(d);
     };
     auto transparent = [&](std::size_t i) { return !pic.mask.empty() && pic.mask[i] == 0; };
+
+    // Blocks are read back one by one behind the header and palette alone:
+    // the comment, however long, is not copied for each.
+    Bytes bare;
+    if (!lead_with_comment(a.lead, lead, "", bare, error))
+        return false;
 
     // The block decoding stopped in keeps its bytes: its drawn lines must
     // be as they were.
     if (a.partly_drawn && a.stopped_lines > 0) {
+        if (a.tail.size() < ZF_BLOCK_HEADER_SIZE ||
+            !std::equal(a.stopped_head.begin(), a.stopped_head.end(), a.tail.begin()))
+            return set_aside("its damaged block is not where it says");
         std::vector<uint32_t> old;
         int width = 0;
-        Bytes file = a.lead;
+        Bytes file = bare;
         file.insert(file.end(), a.tail.begin(), a.tail.end());
-        const int lines = first_block_lines(file, old, width);
+        const int lines = first_block_lines(file, old, width, a.stopped_lines);
         const Rect rc = drawn.back();
-        if (lines < a.stopped_lines || width != rc.w) {
-            error = "the private chunk does not match its damaged block";
-            return false;
-        }
+        if (lines < a.stopped_lines || width != rc.w)
+            return set_aside("it does not match its damaged block");
         for (long long row = 0; row < rc.h; ++row)
             for (long long c = 0; c < rc.w; ++c) {
                 const long long x = rc.x + c, y = rc.y + row;
@@ -603,11 +871,12 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
     // Pixels no block covered: unchanged while they show the background
     // (index 0, or black) or stay transparent.
     const uint32_t background = shown_colour(depth, 0, lead.palette, ZF_PALETTE_MAX);
+    const Colours pic_colour(pic);
     long long x0 = W, y0 = H, x1 = -1, y1 = -1;
     for (long long y = 0; y < H; ++y)
         for (long long x = 0; x < W; ++x) {
             const auto i = static_cast<std::size_t>(y * W + x);
-            if (covered[i] || transparent(i) || colour_at(pic, i) == background)
+            if (top[i] >= 0 || transparent(i) || pic_colour[i] == background)
                 continue;
             x0 = std::min(x0, x);
             y0 = std::min(y0, y);
@@ -626,7 +895,6 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
     std::vector<BlockSource> to_code;
     std::vector<std::size_t> coded_for; // block index, or SIZE_MAX for a new block
     std::vector<std::vector<uint32_t>> kept_lines(a.blocks.size());
-    std::string fill_error;
     for (std::size_t i = 0; i < a.blocks.size(); ++i) {
         const ArchiveBlock &b = a.blocks[i];
         if (b.kind == ArchiveBlock::raw)
@@ -644,10 +912,8 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
         if (b.kind == ArchiveBlock::rebuilt) {
             for (long long y = rc.y; y < rc.y + rc.h; ++y)
                 for (long long x = rc.x; x < rc.x + rc.w; ++x)
-                    if (!shows(d, x, y)) {
-                        error = "the private chunk is damaged (a rebuilt block does not show whole)";
-                        return false;
-                    }
+                    if (!shows(d, x, y))
+                        return set_aside("a block it rebuilds does not show whole");
             src.fill = [&values, rc](int row, uint32_t *line) {
                 for (int c = 0; c < rc.w; ++c)
                     if (!values.value(static_cast<int>(rc.x) + c, static_cast<int>(rc.y) + row, line[c]))
@@ -656,16 +922,15 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
             };
         } else {
             // An unchanged picture keeps every stored block's bytes as they
-            // are, without decoding them again: a damaged payload may decode
-            // differently on its own than with the bytes that followed it.
+            // are, without decoding them again here: a damaged payload may
+            // decode differently on its own than with the bytes that
+            // followed it.  (The file made is decoded whole at the end.)
             if (out.pixels_match && !override)
                 continue;
             std::vector<uint32_t> old;
             int width = 0;
-            if (first_block_lines(mini_file(a.lead, b.head, b.payload), old, width) != rc.h || width != rc.w) {
-                error = "a block the private chunk keeps cannot be read";
-                return false;
-            }
+            if (first_block_lines(mini_file(bare, b.head, b.payload), old, width) != rc.h || width != rc.w)
+                return set_aside("a block it keeps cannot be read");
             std::vector<uint32_t> now = old;
             for (long long row = 0; row < rc.h; ++row)
                 for (long long c = 0; c < rc.w; ++c) {
@@ -737,30 +1002,22 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
     }
     if (options.has_comment) {
         // the library writes the comment section, line ends and all
-        zf_params none{};
-        none.depth = depth;
-        Bytes empty;
-        FileParts parts;
-        const std::string text = header_text(options.comment, 0, "comment", out.notes);
-        if (!library_file(none, nullptr, text.c_str(), nullptr, 0, {}, empty, error) || !split_file(empty, parts)) {
-            if (error.empty())
-                error = "the library wrote an unexpected file";
+        Bytes with;
+        if (!lead_with_comment(lead_bytes, lead, header_text(options.comment, 0, "comment", out.notes), with, error))
             return false;
-        }
-        const std::size_t palette_end = static_cast<std::size_t>(lead.base) + ZF_HEADER_SIZE +
-                                        (lead.n_pal > 0 ? 3 + 3 * static_cast<std::size_t>(lead.n_pal) : 0);
-        lead_bytes.resize(palette_end);
-        lead_bytes.insert(lead_bytes.end(), parts.lead.begin() + ZF_HEADER_SIZE, parts.lead.end());
-        put_u32(lead_bytes.data() + lead.base + ZF_H_FIRST,
-                static_cast<uint32_t>(lead_bytes.size() - static_cast<std::size_t>(lead.base)));
+        lead_bytes = std::move(with);
     }
 
-    // Everything in file order.
+    // Everything in file order, each block's place kept for the proof.
     Bytes &file = out.file;
-    file = lead_bytes;
+    file = std::move(lead_bytes);
+    const std::size_t lead_end = file.size();
+    std::vector<Placed> placed;
+    placed.reserve(a.blocks.size() + coded.size());
     std::size_t next = 0;
     for (std::size_t i = 0; i < a.blocks.size(); ++i) {
         const ArchiveBlock &b = a.blocks[i];
+        placed.push_back(Placed{file.size(), b.kind == ArchiveBlock::raw ? 2 : 1});
         if (next < coded_for.size() && coded_for[next] == i) {
             Bytes block = b.head;
             const Bytes &c = coded[next++];
@@ -775,11 +1032,18 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
             file.insert(file.end(), b.payload.begin(), b.payload.end());
         }
     }
-    for (; next < coded.size(); ++next)
+    for (; next < coded.size(); ++next) {
+        placed.push_back(Placed{file.size(), 1});
         file.insert(file.end(), coded[next].begin(), coded[next].end());
+    }
+    const std::size_t tail_at = file.size();
     file.insert(file.end(), a.tail.begin(), a.tail.end());
+
+    why = disproof(file, lead_end, placed, tail_at, a, depth, pic);
+    if (!why.empty())
+        return set_aside(why);
     out.exact = file.size() == a.file_size && sha256(file.data(), file.size()) == a.file_digest;
-    if (out.pixels_match && !out.exact && !options.has_title && !options.has_artist && !options.has_comment &&
+    if (out.pixels_match && !out.exact && x1 < 0 && !options.has_title && !options.has_artist && !options.has_comment &&
         options.ratio_x == 0 && !override)
         out.notes.push_back("the picture is unchanged, but the file could not be rebuilt byte for byte: written "
                             "with its header and the picture");

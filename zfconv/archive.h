@@ -64,8 +64,16 @@ struct Archive {
     Bytes tail;
 };
 
+// What a chunk may cost, tied to the picture its PNG holds: the size of
+// its body, and the pixels its blocks make a decoder draw (the sum of their
+// areas, overlaps and the damaged block included).  A chunk beyond them,
+// or one whose header is impossible (a depth other than 8, 15 or 24, a
+// header cut short or larger than the picture), is a damaged chunk.
+std::size_t archive_body_limit(int width, int height);
+long long archive_work_limit(int width, int height);
+
 Bytes pack_archive(const Archive &a);
-bool unpack_archive(const Bytes &data, Archive &a, std::string &error);
+bool unpack_archive(const Bytes &data, Archive &a, std::string &error, std::size_t max_body = SIZE_MAX);
 
 Digest sha256(const uint8_t *data, std::size_t size);
 
@@ -89,6 +97,8 @@ struct Restored {
     bool pixels_match = false; // the picture is the one the chunk was made from
     bool exact = false;        // the file is the original, byte for byte
     std::vector<std::string> notes;
+    std::string unproven;      // non-empty: the chunk does not give the
+                               // picture back (why); `file` is empty
 };
 
 // The file again from its chunk and a picture of the same size: the
@@ -97,8 +107,20 @@ struct Restored {
 // the picture changed coded again with its tag (or the coding asked for),
 // and new blocks for pixels no block covered.  False with `error` when the
 // picture cannot be written that way.
+//
+// Nothing the chunk holds is trusted, its digests included (anyone can
+// compute them for other bytes): the file made is walked and decoded
+// before it is given, and it must show `picture` and be read exactly as
+// the chunk describes it (every block where it was placed, of the kind it
+// was kept as, and the walk ending, or decoding stopping, where the chunk
+// says it did).  Otherwise `unproven` says why.
 bool restore_archive(const Archive &a, const Image &picture, const Options &options, Restored &out,
                      std::string &error);
+
+// Whether a ZEFA file shows the picture exactly, every pixel in its colour
+// (a pixel no block decodes only where the picture has a hole or shows
+// what such a pixel shows).
+bool file_shows_picture(const Bytes &file, const Image &picture);
 
 } // namespace zfconv
 

@@ -5,6 +5,7 @@
 #include "readers.h"
 
 #include "names.h"
+#include "visible_text.h"
 #include "zefa.h"
 
 #include <algorithm>
@@ -26,7 +27,7 @@ namespace fs = std::filesystem;
 
 void tell(const std::string &name, const std::string &message)
 {
-    std::fprintf(stderr, "zfconv: %s: %s\n", name.c_str(), message.c_str());
+    std::fprintf(stderr, "zfconv: %s: %s\n", zfcon::visible_utf8(name).c_str(), zfcon::visible_utf8(message).c_str());
 }
 
 // What a failure leaves when the output holds what could be read.
@@ -196,8 +197,9 @@ int convert_batch(const Command &cmd)
             continue;
         const auto [at, fresh] = outputs.emplace(jobs[i].output, i);
         if (!fresh) {
-            std::fprintf(stderr, "zfconv: %s and %s would both be written as %s\n", jobs[at->second].input.c_str(),
-                         jobs[i].input.c_str(), jobs[i].output.c_str());
+            std::fprintf(stderr, "%s", zfcon::visible_utf8("zfconv: " + jobs[at->second].input + " and " + jobs[i].input +
+                                                            " would both be written as " + jobs[i].output + "\n")
+                                           .c_str());
             clash = true;
         }
     }

@@ -476,9 +476,13 @@ bool to_zefa(const Bytes &input, const std::string &name, const Options &o, Outc
     case Format::png:
         if (!read_png(input.data(), input.size(), pic, meta, error))
             return false;
-        if (!meta.archive.empty()) {
+        if (meta.archive_chunks > 1) {
+            out.notes.push_back("the PNG holds " + std::to_string(meta.archive_chunks) +
+                                " private chunks where one is written: they are damaged, and the PNG is taken as any "
+                                "other");
+        } else if (!meta.archive.empty()) {
             std::string why;
-            archived = unpack_archive(meta.archive, a, why);
+            archived = unpack_archive(meta.archive, a, why, archive_body_limit(pic.width, pic.height));
             if (!archived)
                 out.notes.push_back(why + "; the PNG is taken as any other");
         }
@@ -501,25 +505,46 @@ bool to_zefa(const Bytes &input, const std::string &name, const Options &o, Outc
             Restored r;
             if (!restore_archive(a, pic, o, r, error))
                 return false;
-            out.output = std::move(r.file);
-            out.exact = r.exact;
-            out.notes.insert(out.notes.end(), r.notes.begin(), r.notes.end());
-            if (o.verify && !r.exact && !verify_zefa(out.output, pic, error))
+            // (the file made was decoded and compared with the picture)
+            if (r.unproven.empty()) {
+                out.output = std::move(r.file);
+                out.exact = r.exact;
+                out.notes.insert(out.notes.end(), r.notes.begin(), r.notes.end());
+                if (r.exact && a.holes)
+                    out.notes.push_back("the original file was damaged, and so is this copy of it");
+                return true;
+            }
+            const std::string why = "the private chunk does not give this picture back: " + r.unproven;
+            if (o.verify) {
+                error = "verification failed: " + why;
                 return false;
-            if (r.exact && a.holes)
-                out.notes.push_back("the original file was damaged, and so is this copy of it");
-            return true;
+            }
+            out.notes.push_back(why + "; it is set aside and the pixels written as a new file");
+            if (meta.archive.empty()) // a ZEFA file read as it is: its own header
+                header_from_lead(a.lead, h);
+            archived = false;
+        } else {
+            header_from_lead(a.lead, h);
+            out.notes.push_back(pic.width != a.width || pic.height != a.height
+                                    ? "the picture's size changed: written as a new file with the original header's texts"
+                                    : "written as a new file of the depth asked for, with the original header's texts");
         }
-        header_from_lead(a.lead, h);
-        out.notes.push_back(pic.width != a.width || pic.height != a.height
-                                ? "the picture's size changed: written as a new file with the original header's texts"
-                                : "written as a new file of the depth asked for, with the original header's texts");
-    } else {
+    }
+    if (!archived) {
         header_from_png(meta, h, out.notes);
     }
     settle(pic, o, out);
     if (!write_new(pic, h, o, out, error))
         return false;
+    // The depth a chunk's header gives is no promise that the picture fits
+    // it: a colour of more than 15 bits is written at the depth that holds it.
+    if (h.depth != 0 && o.depth == 0 && !file_shows_picture(out.output, pic)) {
+        out.notes.push_back("the picture holds colours a file of " + std::to_string(h.depth) +
+                            " bits cannot show: written at the depth that holds them");
+        h.depth = 0;
+        if (!write_new(pic, h, o, out, error))
+            return false;
+    }
     return !o.verify || verify_zefa(out.output, pic, error);
 }
 

@@ -8,6 +8,7 @@
 #include "json.h"
 #include "readers.h"
 #include "sjis_text.h"
+#include "visible_text.h"
 
 #include "zefa.h"
 
@@ -53,7 +54,27 @@ struct FileInfo {
     }
 };
 
-std::string field(const char *sjis) { return sjis_to_utf8(trim_padding(sjis)); }
+// Header text as UTF-8 holding its own characters, control characters
+// included (sjis_to_utf8 writes those as \xHH, the form for bytes that are
+// no character): the JSON output escapes them as JSON does, the output for
+// people through visible_utf8.  No byte of a double-byte character is a
+// control byte, so the text is cut at them.
+std::string text_of(std::string_view sjis)
+{
+    std::string out;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < sjis.size(); ++i) {
+        const auto c = static_cast<unsigned char>(sjis[i]);
+        if (c >= 0x20 && c != 0x7F)
+            continue;
+        out += sjis_to_utf8(sjis.substr(start, i - start));
+        out += static_cast<char>(c);
+        start = i + 1;
+    }
+    return out + sjis_to_utf8(sjis.substr(start));
+}
+
+std::string field(const char *sjis) { return text_of(trim_padding(sjis)); }
 
 // Decodes the current block whole; false with zf_errno set.
 bool decode_block(zf_file *f, BlockInfo &b)
@@ -99,7 +120,7 @@ FileInfo describe(const Bytes &data)
     for (const char *c = f->comment; c && *c; ++c)
         if (!(c[0] == '\r' && c[1] == '\n'))
             info.comment += *c;
-    info.comment = sjis_to_utf8(info.comment);
+    info.comment = text_of(info.comment);
 
     int r = zf_first_block(f.get());
     for (int index = 0;; ++index) {
@@ -112,7 +133,7 @@ FileInfo describe(const Bytes &data)
             break;
         }
         BlockInfo b;
-        b.tag = sjis_to_utf8(std::string_view(reinterpret_cast<const char *>(f->block + ZF_B_TAG), 4));
+        b.tag = text_of(std::string_view(reinterpret_cast<const char *>(f->block + ZF_B_TAG), 4));
         b.known = r == 1 && zf_get_block(f.get(), &b.geometry) == 0;
         if (b.known) {
             zf_set_pixel_limit(f.get(), kMaxPixels); // a tiny file may claim hours of decoding
@@ -162,8 +183,9 @@ std::string first_fault(const FileInfo &info)
     return "block " + std::to_string(info.blocks.size()) + " cannot be read: " + zf_strerror(info.walk_error);
 }
 
-void print_text(const char *label, const std::string &text)
+void print_text(const char *label, const std::string &utf8)
 {
+    const std::string text = zfcon::visible_utf8(utf8);
     std::printf("  %-14s", label);
     std::size_t start = 0;
     for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
@@ -174,7 +196,7 @@ void print_text(const char *label, const std::string &text)
 void print_for_people(const std::string &name, const FileInfo &info)
 {
     const zf_info &h = info.header;
-    std::printf("%s\n", name.c_str());
+    std::printf("%s\n", zfcon::visible_utf8(name).c_str());
     print_text("artist:", field(h.artist));
     print_text("subtitle:", field(h.subtitle));
     print_text("title:", field(h.title));
@@ -192,7 +214,7 @@ void print_for_people(const std::string &name, const FileInfo &info)
     for (std::size_t i = 0; i < info.blocks.size(); ++i) {
         const BlockInfo &b = info.blocks[i];
         const std::string label = "block " + std::to_string(i) + ":";
-        std::printf("  %-14s%s", label.c_str(), b.tag.c_str());
+        std::printf("  %-14s%s", label.c_str(), zfcon::visible_utf8(b.tag).c_str());
         if (!b.known) {
             std::printf(", a coding this program does not know\n");
             continue;
@@ -291,7 +313,8 @@ int print_info(const std::vector<std::string> &files, bool json)
         }
         std::fflush(stdout);
         if (!info.sound()) {
-            std::fprintf(stderr, "zfconv: %s: %s\n", name.c_str(), first_fault(info).c_str());
+            std::fprintf(stderr, "zfconv: %s: %s\n", zfcon::visible_utf8(name).c_str(),
+                         zfcon::visible_utf8(first_fault(info)).c_str());
             status = 1;
         }
     }

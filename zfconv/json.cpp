@@ -53,8 +53,13 @@ void append_json_string(std::string &out, std::string_view text)
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
         default:
-            if (c < 0x20) {
-                std::snprintf(buf, sizeof buf, "\\u%04X", c);
+            // every control character as an escape, DEL and C1 too: no
+            // reader needs them raw, and a terminal shown the output obeys them
+            if (c < 0x20 || c == 0x7F) {
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+                std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned char>(text[i + 1]));
                 out += buf;
             } else {
                 out.append(text.substr(i, n));

@@ -1,7 +1,8 @@
 // json.h - a small JSON writer for zfconv's output (nothing reads JSON
 // here).  Strings are written as valid UTF-8 whatever they hold: control
-// characters escaped, and each byte that is not part of valid UTF-8 as the
-// six characters \\xNN (the text \xNN, as header text shows such bytes).
+// characters (C0, DEL and C1) as \u00xx escapes, and each byte that is not
+// part of valid UTF-8 as the six characters \\xNN (the text \xNN, as
+// header text shows such bytes).
 #ifndef ZEFA_ZFCONV_JSON_H
 #define ZEFA_ZFCONV_JSON_H
 

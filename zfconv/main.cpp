@@ -12,6 +12,7 @@
 #include "writers.h"
 
 #include "names.h"
+#include "visible_text.h"
 
 #include <csignal>
 #include <cstdio>
@@ -26,7 +27,7 @@ constexpr const char *kVersion = "zfconv " ZEFA_VERSION " (ZEFA tools for Linux)
 
 int fail(const std::string &input, const std::string &message)
 {
-    std::fprintf(stderr, "zfconv: %s: %s\n", input.c_str(), message.c_str());
+    std::fprintf(stderr, "zfconv: %s: %s\n", zfcon::visible_utf8(input).c_str(), zfcon::visible_utf8(message).c_str());
     return 1;
 }
 
@@ -52,7 +53,8 @@ int to_djp(const char *input, const char *output)
 
 int wrong_command_line(const std::string &message)
 {
-    std::fprintf(stderr, "zfconv: %s\nTry 'zfconv --help' for the options and examples.\n", message.c_str());
+    std::fprintf(stderr, "zfconv: %s\nTry 'zfconv --help' for the options and examples.\n",
+                 zfcon::visible_utf8(message).c_str());
     return 2;
 }
 

@@ -30,6 +30,8 @@ struct PngMeta {
     uint32_t ppu_x = 0, ppu_y = 0;
     int phys_unit = 0;          // 0 unknown, 1 metre
     Bytes archive;              // the private chunk's data; empty: none
+    int archive_chunks = 0;     // how many private chunks the PNG holds (one
+                                // is written; more are damage)
     bool few_colours_as_palette = false; // an RGB picture of at most 256 colours
                                 // written as a palette PNG (of 1, 2, 4 or 8 bits)
 

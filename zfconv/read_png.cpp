@@ -237,10 +237,9 @@ void take_meta(PngRead &r, PngMeta &meta)
     png_unknown_chunkp chunks = nullptr;
     const int count = png_get_unknown_chunks(r.png, r.info, &chunks);
     for (int i = 0; i < count; ++i)
-        if (std::memcmp(chunks[i].name, kArchiveChunk, 4) == 0 && chunks[i].data) {
+        if (std::memcmp(chunks[i].name, kArchiveChunk, 4) == 0 && chunks[i].data &&
+            ++meta.archive_chunks == 1)
             meta.archive.assign(chunks[i].data, chunks[i].data + chunks[i].size);
-            break;
-        }
 }
 
 bool read_any(const uint8_t *data, std::size_t size, Image &img, PngMeta *meta, std::string &error)
