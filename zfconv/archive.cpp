@@ -438,12 +438,12 @@ bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string 
 {
     a = Archive{};
     Record f(zf_open_memory(file.data(), file.size()));
-    if (!f) {
+    long long lead_end = 0, lead_span = 0;
+    // the lead ends where the walk meets the first block (or the end marker)
+    if (!f || zf_first_block(f.get()) < 0 || zf_get_block_span(f.get(), &lead_end, &lead_span) != 0) {
         error = std::string("not a readable ZEFA file: ") + zf_strerror(zf_errno);
         return false;
     }
-    const std::size_t base = std::memcmp(file.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
-    const std::size_t lead_end = base + get_u32(f->header + ZF_H_FIRST);
     f.reset();
     a.width = view.width;
     a.height = view.height;
@@ -451,7 +451,7 @@ bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string 
     a.file_size = file.size();
     a.file_digest = sha256(file.data(), file.size());
     a.pixel_digest = pixel_digest(view);
-    a.lead.assign(file.begin(), file.begin() + static_cast<long>(lead_end));
+    a.lead.assign(file.begin(), file.begin() + static_cast<long>(std::min<std::size_t>(lead_end, file.size())));
 
     // The walk, with each block's place in the file beside it.
     struct Sound {
@@ -477,9 +477,12 @@ bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string 
         if (!w)
             return false;
         zf_set_pixel_limit(w.get(), kMaxPixels); // as the picture was drawn
-        std::size_t pos = lead_end;
+        std::size_t pos = static_cast<std::size_t>(lead_end);
         int r = zf_first_block(w.get());
         for (int i = 0;; r = zf_next_block(w.get()), ++i) {
+            long long at = 0, span = 0;
+            if (r > 0 && zf_get_block_span(w.get(), &at, &span) == 0)
+                pos = static_cast<std::size_t>(at);
             if (r <= 0) {
                 if (d && !(d->whole && r == 0))
                     return false;
@@ -489,7 +492,7 @@ bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string 
             }
             if (d && !d->whole && (i > d->failed_block || (i == d->failed_block && r != 1)))
                 return false;
-            const std::size_t len = get_u32(w->block + ZF_B_LENGTH);
+            const std::size_t len = static_cast<std::size_t>(span);
             const std::size_t end = std::min(pos + len, file.size());
             ArchiveBlock b;
             if (r == 2) {
@@ -525,8 +528,7 @@ bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string 
             pos += len;
         }
     };
-    const bool told = decoded && decoded->known && decoded->pixel_limit == kMaxPixels &&
-                      (decoded->whole || decoded->failed_line > 0);
+    const bool told = decoded && decoded->known && (decoded->whole || decoded->failed_line > 0);
     if (!(told && walk(decoded)) && !walk(nullptr)) {
         error = std::string("not a readable ZEFA file: ") + zf_strerror(zf_errno);
         return false;

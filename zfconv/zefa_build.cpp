@@ -1,56 +1,15 @@
 #include "zefa_build.h"
 
+#include "zefa.hpp"
+
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <sys/mman.h>
-#include <unistd.h>
+#include <memory>
 
 namespace zfconv {
 namespace {
 
-uint32_t get_u32(const uint8_t *p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
-
-// A descriptor on memory that lives as long as this object.
-class MemoryFd {
-public:
-    MemoryFd() : fd_(memfd_create("zfconv", MFD_CLOEXEC)) {}
-    ~MemoryFd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    MemoryFd(const MemoryFd &) = delete;
-    MemoryFd &operator=(const MemoryFd &) = delete;
-    int fd() const { return fd_; }
-
-    bool read_all(Bytes &out) const
-    {
-        const off_t size = lseek(fd_, 0, SEEK_END);
-        if (size < 0)
-            return false;
-        out.resize(static_cast<std::size_t>(size));
-        std::size_t done = 0;
-        while (done < out.size()) {
-            const ssize_t n = pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-private:
-    int fd_;
-};
-
 std::string library_error(const char *what)
 {
-    // the file is made in memory, but a file size limit counts it too
-    if (zf_errno == EFBIG)
-        return "the output would pass the file size limit (ulimit -f)";
     return std::string(what) + ": " + zf_strerror(zf_errno);
 }
 
@@ -87,12 +46,9 @@ bool code_block(zf_file *f, const BlockSource &b, std::string &error)
 bool library_file(const zf_params &params, const char *title, const char *comment, const char *artist, int number,
                   const std::vector<BlockSource> &blocks, Bytes &out, std::string &error)
 {
-    MemoryFd mem;
-    if (mem.fd() < 0) {
-        error = std::string("cannot make a file in memory: ") + std::strerror(errno);
-        return false;
-    }
-    zf_file *f = zf_create_fd(mem.fd(), title, comment, artist, number, &params);
+    void *data = nullptr;
+    size_t size = 0;
+    zf_file *f = zf_create_memory(&data, &size, title, comment, artist, number, &params);
     if (!f) {
         error = library_error("cannot create a ZEFA file");
         return false;
@@ -105,30 +61,32 @@ bool library_file(const zf_params &params, const char *title, const char *commen
         error = library_error("cannot write the ZEFA file");
         ok = false;
     }
-    if (ok && !mem.read_all(out)) {
-        error = std::string("cannot read the file back from memory: ") + std::strerror(errno);
-        ok = false;
-    }
+    std::unique_ptr<void, zefa::Freer> held(data);
+    if (ok)
+        out.assign(static_cast<const uint8_t *>(data), static_cast<const uint8_t *>(data) + size);
     return ok;
 }
 
 bool split_file(const Bytes &file, FileParts &parts)
 {
     parts = FileParts{};
-    if (file.size() < ZF_HEADER_SIZE)
+    zefa::Record f(zf_open_memory(file.data(), file.size()));
+    if (!f)
         return false;
-    std::size_t pos = get_u32(file.data() + ZF_H_FIRST);
-    if (pos > file.size())
-        return false;
-    parts.lead.assign(file.begin(), file.begin() + static_cast<long>(pos));
-    while (pos + 8 <= file.size() && file[pos] != 0) {
-        const std::size_t len = get_u32(file.data() + pos + ZF_B_LENGTH);
-        if (len < ZF_BLOCK_HEADER_SIZE || len > file.size() - pos)
+    long long at = 0, length = 0;
+    int r = zf_first_block(f.get());
+    for (bool first = true; r > 0; r = zf_next_block(f.get()), first = false) {
+        if (zf_get_block_span(f.get(), &at, &length) != 0)
             return false;
-        parts.blocks.emplace_back(file.begin() + static_cast<long>(pos), file.begin() + static_cast<long>(pos + len));
-        pos += len;
+        if (first)
+            parts.lead.assign(file.begin(), file.begin() + at);
+        parts.blocks.emplace_back(file.begin() + at, file.begin() + at + length);
     }
-    parts.tail.assign(file.begin() + static_cast<long>(pos), file.end());
+    if (r < 0 || zf_get_block_span(f.get(), &at, &length) != 0)
+        return false;
+    if (parts.blocks.empty())
+        parts.lead.assign(file.begin(), file.begin() + at);
+    parts.tail.assign(file.begin() + at, file.end());
     return parts.tail.size() >= 8;
 }
 

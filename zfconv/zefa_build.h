@@ -23,14 +23,14 @@ struct BlockSource {
     std::function<bool(int row, uint32_t *line)> fill;
 };
 
-// A new file with these blocks, written by the library on a descriptor in
-// memory; its bytes.  False with `error` set when the library refuses.
+// A new file with these blocks, written by the library into memory; its
+// bytes.  False with `error` set when the library refuses.
 bool library_file(const zf_params &params, const char *title, const char *comment, const char *artist, int number,
                   const std::vector<BlockSource> &blocks, Bytes &out, std::string &error);
 
-// A file this program just had the library write, cut into its parts:
-// everything before the first block, each block (header and payload) and
-// the end marker.
+// A file this program just had the library write, cut into its parts as
+// the library's walk finds them: everything before the first block, each
+// block (header and payload) and the end marker.
 struct FileParts {
     Bytes lead;
     std::vector<Bytes> blocks;
