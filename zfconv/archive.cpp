@@ -1,6 +1,6 @@
 #include "archive.h"
 
-#include "sjis_text.h"
+#include "header_text.h"
 #include "zefa_build.h"
 
 #include "zefa.h"
@@ -987,15 +987,18 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
     // The lead, with the texts and ratio the options give.
     Bytes lead_bytes = a.lead;
     uint8_t *h = lead_bytes.data() + lead.base;
-    auto put_field = [&](int at, std::size_t width, const std::string &utf8, const char *what) {
-        const std::string s = header_text(utf8, width, what, out.notes);
+    const auto put_field = [&](int at, std::size_t width, const std::string &utf8, const TextSource &source) {
+        std::string sjis;
+        if (!header_text(utf8, width, source, options.text_fallback, sjis, out.notes, error))
+            return false;
         std::memset(h + at, ' ', width);
-        std::memcpy(h + at, s.data(), s.size());
+        std::memcpy(h + at, sjis.data(), sjis.size());
+        return true;
     };
-    if (options.has_title)
-        put_field(ZF_H_TITLE, 30, options.title, "title");
-    if (options.has_artist)
-        put_field(ZF_H_ARTIST, 18, options.artist, "artist");
+    if (options.has_title && !put_field(ZF_H_TITLE, 30, options.title, TextSource{"title", "option --title"}))
+        return false;
+    if (options.has_artist && !put_field(ZF_H_ARTIST, 18, options.artist, TextSource{"artist", "option --artist"}))
+        return false;
     if (options.ratio_x > 0 && options.ratio_y > 0) {
         h[ZF_H_RATIO_X] = static_cast<uint8_t>(options.ratio_x >> 8);
         h[ZF_H_RATIO_X + 1] = static_cast<uint8_t>(options.ratio_x);
@@ -1005,7 +1008,10 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
     if (options.has_comment) {
         // the library writes the comment section, line ends and all
         Bytes with;
-        if (!lead_with_comment(lead_bytes, lead, header_text(options.comment, 0, "comment", out.notes), with, error))
+        std::string comment;
+        if (!header_text(options.comment, 0, TextSource{"comment", "option --comment"}, options.text_fallback, comment,
+                         out.notes, error) ||
+            !lead_with_comment(lead_bytes, lead, comment, with, error))
             return false;
         lead_bytes = std::move(with);
     }

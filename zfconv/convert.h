@@ -35,6 +35,8 @@ struct Options {
                                    // new file, each block's own for a restored one
     bool has_title = false, has_artist = false, has_comment = false;
     std::string title, artist, comment; // UTF-8, as given
+    int text_fallback = 0;         // ZF_TEXT_STRICT: a text with no Shift-JIS form
+                                   // is refused; ZF_TEXT_QUESTION: '?' for such characters
     int ratio_x = 0, ratio_y = 0;  // 0: from the picture (its header, pHYs), else 1:1
     bool second_thread = true;     // make the private chunk on a thread of its own
                                    // while the image data compresses (a batch
