@@ -1,9 +1,9 @@
 #include "archive.h"
 
+#include "byte_order.h"
 #include "header_text.h"
 #include "zefa_build.h"
 
-#include "zefa.h"
 #include "zefa.hpp"
 
 #include <nettle/sha2.h>
@@ -31,18 +31,10 @@ constexpr std::size_t kBodyPerPixel = 4;
 constexpr long long kWorkPerBlock = 4096;
 enum Flags : uint8_t { kHoles = 1, kPartlyDrawn = 2, kSoundEnd = 4 };
 
-struct Closer {
-    void operator()(zf_file *f) const { zf_close(f); }
-};
-using Record = std::unique_ptr<zf_file, Closer>;
-
-uint32_t get_u32(const uint8_t *p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
-int get_s16(const uint8_t *p) { return static_cast<int16_t>(p[0] << 8 | p[1]); }
-void put_u32(uint8_t *p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
+using zefa::Record;
+using zfbytes::get_s16;
+using zfbytes::get_u32;
+using zfbytes::put_u32;
 
 // ---- the chunk's body ----------------------------------------------------
 
@@ -162,7 +154,7 @@ bool read_lead(const Bytes &lead, LeadInfo &out)
     Record f(zf_open_memory(file.data(), file.size()));
     if (!f)
         return false;
-    out.base = std::memcmp(lead.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
+    out.base = static_cast<int>(header_offset(lead));
     zf_get_info(f.get(), &out.info);
     out.n_pal = f->n_pal;
     out.n_bits = f->n_bits;
@@ -184,22 +176,23 @@ zf_params params_of(const LeadInfo &l)
 }
 
 // Codes the blocks; their headers and payloads in order.
-bool code_blocks(const zf_params &p, const std::vector<BlockSource> &blocks, std::vector<Bytes> &out,
-                 std::string &error)
+Built code_blocks(const zf_params &p, const std::vector<BlockSource> &blocks, std::vector<Bytes> &out,
+                  std::string &error)
 {
     out.clear();
     if (blocks.empty())
-        return true;
+        return Built::ok;
     Bytes file;
     FileParts parts;
-    if (!library_file(p, nullptr, nullptr, nullptr, 0, blocks, file, error))
-        return false;
+    const Built built = library_file(p, nullptr, nullptr, nullptr, 0, blocks, file, error);
+    if (built != Built::ok)
+        return built;
     if (!split_file(file, parts) || parts.blocks.size() != blocks.size()) {
         error = "the library wrote an unexpected file";
-        return false;
+        return Built::failed;
     }
     out = std::move(parts.blocks);
-    return true;
+    return Built::ok;
 }
 
 bool picture_is_direct(const Image &pic, int depth, const uint8_t *palette)
@@ -266,7 +259,7 @@ namespace {
 // not, before anything is decoded or allocated for it.
 bool chunk_is_possible(const Archive &a, std::string &why)
 {
-    const std::size_t base = a.lead.size() >= 4 && std::memcmp(a.lead.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
+    const std::size_t base = header_offset(a.lead);
     if (a.lead.size() < base + ZF_HEADER_SIZE) {
         why = "its ZEFA header is cut short";
         return false;
@@ -588,7 +581,7 @@ bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string 
     for (std::size_t k = 0; k < candidates.size(); ++k) {
         std::vector<Bytes> coded;
         std::string ignored;
-        if (!code_blocks(params_of(lead), {candidates[k]}, coded, ignored))
+        if (code_blocks(params_of(lead), {candidates[k]}, coded, ignored) != Built::ok)
             continue;
         ArchiveBlock &b = a.blocks[which[k]];
         if (coded[0].size() == ZF_BLOCK_HEADER_SIZE + b.payload.size() &&
@@ -613,7 +606,8 @@ bool lead_with_comment(const Bytes &lead_bytes, const LeadInfo &lead, const std:
     none.depth = lead.info.depth;
     Bytes empty;
     FileParts parts;
-    if (!library_file(none, nullptr, comment.c_str(), nullptr, 0, {}, empty, error) || !split_file(empty, parts)) {
+    if (library_file(none, nullptr, comment.c_str(), nullptr, 0, {}, empty, error) != Built::ok ||
+        !split_file(empty, parts)) {
         if (error.empty())
             error = "the library wrote an unexpected file";
         return false;
@@ -711,7 +705,7 @@ Image image_of(const zf_image &img)
 std::string disproof(const Bytes &file, std::size_t lead_end, const std::vector<Placed> &placed, std::size_t tail_at,
                      const Archive &a, int depth, const Image &pic)
 {
-    const std::size_t base = std::memcmp(file.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
+    const std::size_t base = header_offset(file);
     if (base + get_u32(file.data() + base + ZF_H_FIRST) != lead_end)
         return "its header does not lead to its first block";
     // The walk: the library moves from block to block by their lengths.
@@ -978,8 +972,8 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
         out.notes.push_back("pixels no block covered were changed: written as a new block");
     }
     std::vector<Bytes> coded;
-    if (!code_blocks(params, to_code, coded, error)) {
-        if (error == "the picture holds a colour the file cannot")
+    if (const Built built = code_blocks(params, to_code, coded, error); built != Built::ok) {
+        if (built == Built::colour_missing)
             error = "the picture holds a colour the file's palette lacks (give --depth 15 or 24)";
         return false;
     }

@@ -6,6 +6,7 @@
 #include "png_meta.h"
 #include "readers.h"
 #include "resample.h"
+#include "byte_order.h"
 #include "header_text.h"
 #include "zefa.hpp"
 #include "zefa_build.h"
@@ -30,12 +31,8 @@ namespace {
 
 constexpr const char kSaver[] = "zfconv " ZEFA_VERSION;
 
-struct Closer {
-    void operator()(zf_file *f) const { zf_close(f); }
-};
-using Record = std::unique_ptr<zf_file, Closer>;
-
-int get_s16(const uint8_t *p) { return static_cast<int16_t>(p[0] << 8 | p[1]); }
+using zefa::Record;
+using zfbytes::get_s16;
 
 bool options_ok(const Options &o, std::string &error)
 {
@@ -244,7 +241,7 @@ void header_from_lead(const Bytes &lead, NewHeader &h)
     Record f(zf_open_memory(file.data(), file.size()));
     if (!f)
         return;
-    const std::size_t base = std::memcmp(lead.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
+    const std::size_t base = header_offset(lead);
     h.prefix.assign(lead.begin(), lead.begin() + static_cast<long>(base));
     h.fields.assign(f->header, f->header + ZF_HEADER_SIZE);
     h.comment = f->comment ? f->comment : "";
@@ -381,7 +378,7 @@ bool write_depth(const Image &pic, const NewHeader &h, const Options &o, int dep
         };
     }
     Bytes file;
-    if (!library_file(p, h.title.c_str(), h.comment.c_str(), h.artist.c_str(), h.number, blocks, file, error))
+    if (library_file(p, h.title.c_str(), h.comment.c_str(), h.artist.c_str(), h.number, blocks, file, error) != Built::ok)
         return false;
     // what the library's arguments cannot carry: the original fields as
     // stored, and the subtitle (a descriptor has no name to take it from)
@@ -428,7 +425,7 @@ bool verify_zefa(const Bytes &file, const Image &pic, std::string &error)
         error = "verification failed: the ZEFA file made cannot be read: " + why;
         return false;
     }
-    const std::size_t base = std::memcmp(file.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
+    const std::size_t base = header_offset(file);
     const int depth = get_s16(file.data() + base + ZF_H_DEPTH);
     bool same = dec.width == pic.width && dec.height == pic.height;
     const std::size_t n = static_cast<std::size_t>(pic.width) * static_cast<std::size_t>(pic.height);
@@ -498,7 +495,7 @@ bool to_zefa(const Bytes &input, const std::string &name, const Options &o, Outc
 
     NewHeader h;
     if (archived) {
-        const std::size_t base = std::memcmp(a.lead.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
+        const std::size_t base = header_offset(a.lead);
         const int depth = a.lead.size() >= base + ZF_HEADER_SIZE ? get_s16(a.lead.data() + base + ZF_H_DEPTH) : 0;
         if ((o.depth == 0 || o.depth == depth) && pic.width == a.width && pic.height == a.height) {
             Restored r;

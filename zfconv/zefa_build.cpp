@@ -14,13 +14,13 @@ std::string library_error(const char *what)
 }
 
 // Codes one block; a ZFSS block takes every line twice.
-bool code_block(zf_file *f, const BlockSource &b, std::string &error)
+Built code_block(zf_file *f, const BlockSource &b, std::string &error)
 {
     const char tag[5] = {b.tag[0], b.tag[1], b.tag[2], b.tag[3], 0};
     uint32_t *line = nullptr;
     if (zf_begin_write(f, &line, b.x, b.y, b.width, b.height, tag, -1) != 0) {
         error = library_error("cannot start a block");
-        return false;
+        return Built::failed;
     }
     int row = 0;
     for (;;) {
@@ -28,14 +28,14 @@ bool code_block(zf_file *f, const BlockSource &b, std::string &error)
             // abandoned: the block never reaches the file
             if (error.empty())
                 error = "the picture holds a colour the file cannot";
-            return false;
+            return Built::colour_missing;
         }
         const int r = zf_line(f, &line);
         if (r == -2)
-            return true;
+            return Built::ok;
         if (r == -1) {
             error = library_error("cannot code a block");
-            return false;
+            return Built::failed;
         }
         row = r == 0 ? 0 : row + 1;
     }
@@ -43,28 +43,28 @@ bool code_block(zf_file *f, const BlockSource &b, std::string &error)
 
 } // namespace
 
-bool library_file(const zf_params &params, const char *title, const char *comment, const char *artist, int number,
-                  const std::vector<BlockSource> &blocks, Bytes &out, std::string &error)
+Built library_file(const zf_params &params, const char *title, const char *comment, const char *artist, int number,
+                   const std::vector<BlockSource> &blocks, Bytes &out, std::string &error)
 {
     void *data = nullptr;
     size_t size = 0;
     zf_file *f = zf_create_memory(&data, &size, title, comment, artist, number, &params);
     if (!f) {
         error = library_error("cannot create a ZEFA file");
-        return false;
+        return Built::failed;
     }
-    bool ok = true;
+    Built result = Built::ok;
     for (const BlockSource &b : blocks)
-        if (!(ok = code_block(f, b, error)))
+        if ((result = code_block(f, b, error)) != Built::ok)
             break;
-    if (zf_close(f) != 0 && ok) {
+    if (zf_close(f) != 0 && result == Built::ok) {
         error = library_error("cannot write the ZEFA file");
-        ok = false;
+        result = Built::failed;
     }
     std::unique_ptr<void, zefa::Freer> held(data);
-    if (ok)
+    if (result == Built::ok)
         out.assign(static_cast<const uint8_t *>(data), static_cast<const uint8_t *>(data) + size);
-    return ok;
+    return result;
 }
 
 bool split_file(const Bytes &file, FileParts &parts)

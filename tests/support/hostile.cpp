@@ -123,7 +123,8 @@ Bytes zefa(int depth, const std::vector<Fill> &blocks, const std::string &title,
     }
     Bytes out;
     std::string error;
-    need(zfconv::library_file(p, title.c_str(), comment.c_str(), "hostile", 1, sources, out, error), error);
+    need(zfconv::library_file(p, title.c_str(), comment.c_str(), "hostile", 1, sources, out, error) == zfconv::Built::ok,
+         error);
     return out;
 }
 
