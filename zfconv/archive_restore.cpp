@@ -174,6 +174,59 @@ std::string disproof(const Bytes &file, std::size_t lead_end, const std::vector<
     return {};
 }
 
+// Every block drawn, in order, and which shows at each pixel (the last
+// drawn there): the work is the blocks' area, which the chunk's limits
+// bound, not blocks times canvas.
+struct Coverage {
+    std::vector<Rect> drawn;     // the stopped block's drawn lines last
+    std::vector<long> drawn_of;  // per block of the chunk: its entry in drawn, or -1 (raw)
+    std::vector<int32_t> top;    // per pixel: the entry in drawn that shows there, or -1
+};
+
+Coverage coverage(const Archive &a, long long W, long long H)
+{
+    Coverage c;
+    c.drawn_of.assign(a.blocks.size(), -1);
+    for (std::size_t i = 0; i < a.blocks.size(); ++i)
+        if (a.blocks[i].kind != ArchiveBlock::raw) {
+            c.drawn_of[i] = static_cast<long>(c.drawn.size());
+            c.drawn.push_back(rect_of(a.blocks[i].head.data()));
+        }
+    if (a.partly_drawn && a.stopped_lines > 0) {
+        Rect s = rect_of(a.stopped_head.data());
+        s.h = a.stopped_lines;
+        c.drawn.push_back(s);
+    }
+    c.top.assign(static_cast<std::size_t>(W * H), -1);
+    for (std::size_t d = 0; d < c.drawn.size(); ++d) {
+        const Rect &rc = c.drawn[d];
+        for (long long y = std::max(0LL, rc.y); y < std::min(H, rc.y + rc.h); ++y)
+            for (long long x = std::max(0LL, rc.x); x < std::min(W, rc.x + rc.w); ++x)
+                c.top[static_cast<std::size_t>(y * W + x)] = static_cast<int32_t>(d);
+    }
+    return c;
+}
+
+// The box around the pixels no block covered that changed: unchanged while
+// they show the background (index 0, or black) or stay transparent.  x1 < 0
+// when there are none.
+void changed_uncovered(const Image &pic, const std::vector<int32_t> &top, uint32_t background, long long &x0,
+                       long long &y0, long long &x1, long long &y1)
+{
+    const long long W = pic.width, H = pic.height;
+    const Colours pic_colour(pic);
+    for (long long y = 0; y < H; ++y)
+        for (long long x = 0; x < W; ++x) {
+            const auto i = static_cast<std::size_t>(y * W + x);
+            if (top[i] >= 0 || (!pic.mask.empty() && pic.mask[i] == 0) || pic_colour[i] == background)
+                continue;
+            x0 = std::min(x0, x);
+            y0 = std::min(y0, y);
+            x1 = std::max(x1, x);
+            y1 = std::max(y1, y);
+        }
+}
+
 } // namespace
 
 bool file_shows_picture(const Bytes &file, const Image &pic)
@@ -217,34 +270,15 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
         return false;
     }
 
-    // Every block drawn, in order, and which shows at each pixel (the last
-    // drawn there): the work is the blocks' area, which the chunk's limits
-    // bound, not blocks times canvas.
-    std::vector<Rect> drawn;
-    std::vector<long> drawn_of(a.blocks.size(), -1);
-    for (std::size_t i = 0; i < a.blocks.size(); ++i)
-        if (a.blocks[i].kind != ArchiveBlock::raw) {
-            drawn_of[i] = static_cast<long>(drawn.size());
-            drawn.push_back(rect_of(a.blocks[i].head.data()));
-        }
-    if (a.partly_drawn && a.stopped_lines > 0) {
-        Rect s = rect_of(a.stopped_head.data());
-        s.h = a.stopped_lines;
-        drawn.push_back(s);
-    }
-    std::vector<int32_t> top(static_cast<std::size_t>(W * H), -1);
-    for (std::size_t d = 0; d < drawn.size(); ++d) {
-        const Rect &rc = drawn[d];
-        for (long long y = std::max(0LL, rc.y); y < std::min(H, rc.y + rc.h); ++y)
-            for (long long x = std::max(0LL, rc.x); x < std::min(W, rc.x + rc.w); ++x)
-                top[static_cast<std::size_t>(y * W + x)] = static_cast<int32_t>(d);
-    }
+    const Coverage cover = coverage(a, W, H);
+    const std::vector<Rect> &drawn = cover.drawn;
+    const std::vector<long> &drawn_of = cover.drawn_of;
+    const std::vector<int32_t> &top = cover.top;
     // A pixel of a drawn block shows when it is inside the canvas and no
     // later block is drawn over it.
     auto shows = [&](std::size_t d, long long x, long long y) {
         return x >= 0 && y >= 0 && x < W && y < H && top[static_cast<std::size_t>(y * W + x)] == static_cast<int32_t>(d);
     };
-    auto transparent = [&](std::size_t i) { return !pic.mask.empty() && pic.mask[i] == 0; };
 
     // Blocks are read back one by one behind the header and palette alone:
     // the comment, however long, is not copied for each.
@@ -281,21 +315,8 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
             }
     }
 
-    // Pixels no block covered: unchanged while they show the background
-    // (index 0, or black) or stay transparent.
-    const uint32_t background = shown_colour(depth, 0, lead.palette, ZF_PALETTE_MAX);
-    const Colours pic_colour(pic);
     long long x0 = W, y0 = H, x1 = -1, y1 = -1;
-    for (long long y = 0; y < H; ++y)
-        for (long long x = 0; x < W; ++x) {
-            const auto i = static_cast<std::size_t>(y * W + x);
-            if (top[i] >= 0 || transparent(i) || pic_colour[i] == background)
-                continue;
-            x0 = std::min(x0, x);
-            y0 = std::min(y0, y);
-            x1 = std::max(x1, x);
-            y1 = std::max(y1, y);
-        }
+    changed_uncovered(pic, top, shown_colour(depth, 0, lead.palette, ZF_PALETTE_MAX), x0, y0, x1, y1);
     if (x1 >= 0 && !a.sound_end) {
         error = "pixels no block of the damaged file covered were changed; a block for them would come after "
                 "the damage, where nothing is read (give --depth to write a new file)";
