@@ -2,8 +2,8 @@
 loader, the Qt 5 and Qt 6 plugins, Pillow and the web page's module.  Each
 door must show a file as it shows zfconv's PNG of it through its own PNG
 reader: the same pixels (as RGBA), every text of the PNG with the same value;
-and a file zfconv refuses must be refused by every door, in the library's
-words where the door passes words on."""
+and a file the library refuses must be refused by every door, zfconv
+included, in the library's words where the door passes words on."""
 
 import base64
 import io
