@@ -28,13 +28,6 @@ NATIVE = {"pixbuf": ("DUMP_PIXBUF", "zefa"), "qt5": ("DUMP_QT5", "zf"), "qt6": (
 DOORS = [*NATIVE, "pillow", "web"]
 ZFCONV_SECONDS = 10  # far more than any file of the table needs
 
-# zfconv's PNG still writes these texts escaped (\x1B, \x81\x7F) where the
-# library and every other door give the characters: until zfconv takes the
-# library's text rule, their text comparisons are expected to fail.
-ZFCONV_ESCAPES = {"title-control", "title-817F"}
-# zfconv does not yet decode through the library's picture layer, so it
-# has no work limit: it spends minutes on the work bomb the other doors refuse.
-ZFCONV_NO_WORK_LIMIT = {"work-bomb"}
 # the files every door refuses; the others every door shows (a cut or damaged
 # one: the lines before the damage, the rest transparent)
 REFUSED = {"work-bomb", "canvas-bomb", "foreign"}
@@ -232,13 +225,11 @@ def cases(doors, expected_failures):
         for door in doors for name in NAMES]
 
 
-ESCAPED = "zfconv's PNG still escapes this text (\\x1B, \\x81\\x7F): it has not yet taken the library's text rule"
-UNLIMITED = "zfconv does not decode through the library's picture layer yet: it has no work limit"
 
 
 # ---- the checks -----------------------------------------------------------------
 
-@pytest.mark.parametrize("door,name", cases(["zfconv", *DOORS], {("zfconv", n): UNLIMITED for n in ZFCONV_NO_WORK_LIMIT}))
+@pytest.mark.parametrize("door,name", cases(["zfconv", *DOORS], {}))
 def test_same_refusal(files, doors, door, name):
     zf, png, words = files[name]
     error = (None if png else words) if door == "zfconv" else doors(door)[name][0]["error"]
@@ -263,7 +254,7 @@ def test_same_pixels(files, doors, door, name):
         pytest.fail("pixel %d (%d, %d) differs" % (first, first % mine["size"][0], first // mine["size"][0]))
 
 
-@pytest.mark.parametrize("door,name", cases(DOORS, {(d, n): ESCAPED for d in DOORS for n in ZFCONV_ESCAPES}))
+@pytest.mark.parametrize("door,name", cases(DOORS, {}))
 def test_same_texts(files, doors, door, name):
     mine, theirs = doors(door)[name]
     if theirs is None or mine["error"] is not None:
