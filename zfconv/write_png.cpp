@@ -137,21 +137,38 @@ bool put_meta(Bytes &out, const PngMeta &meta)
 
 // ---- rows --------------------------------------------------------------------
 
-inline uint8_t paeth(int a, int b, int c)
-{
-    const int p = a + b - c;
-    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
-}
-
 // How far a filtered row is from zero, as libpng judges it: each byte
 // taken as signed.
-inline uint64_t weight(const uint8_t *row, std::size_t n)
+inline uint64_t weight(const uint8_t *__restrict row, std::size_t n)
 {
     uint64_t sum = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        sum += row[i] < 128 ? row[i] : 256 - row[i];
+    for (std::size_t i = 0; i < n; ++i) {
+        const int v = static_cast<int8_t>(row[i]);
+        sum += static_cast<uint64_t>(v < 0 ? -v : v);
+    }
     return sum;
+}
+
+// The four filters of a row after the first pixel, each loop plain enough
+// for the compiler to run on vectors.
+void filters_after_first(const uint8_t *__restrict row, const uint8_t *__restrict prev, std::size_t n,
+                         std::size_t bpp, uint8_t *__restrict sub, uint8_t *__restrict up, uint8_t *__restrict avg,
+                         uint8_t *__restrict pae)
+{
+    for (std::size_t i = bpp; i < n; ++i)
+        sub[i] = static_cast<uint8_t>(row[i] - row[i - bpp]);
+    for (std::size_t i = bpp; i < n; ++i)
+        up[i] = static_cast<uint8_t>(row[i] - prev[i]);
+    for (std::size_t i = bpp; i < n; ++i)
+        avg[i] = static_cast<uint8_t>(row[i] - ((row[i - bpp] + prev[i]) >> 1));
+    for (std::size_t i = bpp; i < n; ++i) {
+        const int a = row[i - bpp], b = prev[i], c = prev[i - bpp];
+        const int pa = b > c ? b - c : c - b;
+        const int pb = a > c ? a - c : c - a;
+        const int pc = a + b > 2 * c ? a + b - 2 * c : 2 * c - a - b;
+        const int pred = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+        pae[i] = static_cast<uint8_t>(row[i] - pred);
+    }
 }
 
 // Every row with the filter of the least weight before it (libpng's
@@ -166,21 +183,16 @@ void filter_row(const uint8_t *row, const uint8_t *prev, std::size_t n, std::siz
         sub[i] = row[i];
         up[i] = static_cast<uint8_t>(row[i] - b);
         avg[i] = static_cast<uint8_t>(row[i] - (b >> 1));
-        pae[i] = static_cast<uint8_t>(row[i] - b); // paeth(0, b, 0) == b
+        pae[i] = static_cast<uint8_t>(row[i] - b); // the predictor of the first pixel is the one above
     }
     if (prev) {
-        for (std::size_t i = bpp; i < n; ++i) {
-            sub[i] = static_cast<uint8_t>(row[i] - row[i - bpp]);
-            up[i] = static_cast<uint8_t>(row[i] - prev[i]);
-            avg[i] = static_cast<uint8_t>(row[i] - ((row[i - bpp] + prev[i]) >> 1));
-            pae[i] = static_cast<uint8_t>(row[i] - paeth(row[i - bpp], prev[i], prev[i - bpp]));
-        }
+        filters_after_first(row, prev, n, bpp, sub, up, avg, pae);
     } else {
         for (std::size_t i = bpp; i < n; ++i) {
             sub[i] = static_cast<uint8_t>(row[i] - row[i - bpp]);
             up[i] = row[i];
             avg[i] = static_cast<uint8_t>(row[i] - (row[i - bpp] >> 1));
-            pae[i] = sub[i]; // paeth(a, 0, 0) == a
+            pae[i] = sub[i]; // with nothing above, the predictor is the left pixel
         }
     }
     const uint8_t *pick = row;
