@@ -37,7 +37,7 @@ wh=\$(echo "\$b" | sed 's/.*-\([0-9]*\)x\([0-9]*\)-[a-z]*\$/\1 \2/')
 "$BIN/zfdec" "\$f" "$WORK/chain/\$b.RGB" >/dev/null 2>&1
 rawtoppm \$wh "$WORK/chain/\$b.RGB" 2>/dev/null | pnmtopng >"$WORK/chain/\$b.png" 2>/dev/null
 EOS
-CONV="$BIN/zfconv -q -d $WORK/conv $WORK/zf/*.ZF"
+CONV="$BIN/zfconv -q -d $WORK/conv $(echo "$WORK"/zf/*.ZF)" # hyperfine -N expands no names
 CHAIN="sh -c 'ls $WORK/zf/*.ZF | xargs -P 2 -n 1 sh $WORK/chain.sh'"
 hyperfine -N --warmup 1 --runs "$RUNS" --style none --export-json "$WORK/t.json" \
     -n zfconv "$CONV" -n chain "$CHAIN" >/dev/null 2>&1
