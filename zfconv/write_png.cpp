@@ -3,8 +3,9 @@
 // lays them out (signature, IHDR, PLTE, pHYs, tIME, iTXt, IDAT, the
 // private chunk, IEND), with the same row filters libpng chooses by
 // default; the image data is compressed by libdeflate or zlib, whichever
-// does better for the kind of picture, and every CRC is libdeflate's.  The tests and the fuzz targets
-// read every PNG written back through libpng.
+// does better for the kind of picture, and every CRC is libdeflate's.
+// The tests and the fuzz targets read every PNG written back through
+// libpng.
 #include "output_file.h"
 #include "png_meta.h"
 #include "writers.h"
