@@ -360,11 +360,13 @@ bool flat(const Image &img, const uint8_t *pixels, std::size_t stride, std::size
 }
 constexpr int kDeflateLevel = 7;
 
-// `n` bytes as one zlib stream by zlib, level 4 with the filtered strategy.
-bool zlib_filtered(Bytes &out, const uint8_t *data, std::size_t n)
+// `n` bytes as one zlib stream by zlib at level 4, with the filtered
+// strategy for filtered rows (as libpng chooses it).
+bool zlib_level4(Bytes &out, const uint8_t *data, std::size_t n, bool filtered)
 {
     z_stream z{};
-    if (n > 0xFFFFFFFFu || deflateInit2(&z, 4, Z_DEFLATED, 15, 9, Z_FILTERED) != Z_OK)
+    if (n > 0xFFFFFFFFu ||
+        deflateInit2(&z, 4, Z_DEFLATED, 15, 9, filtered ? Z_FILTERED : Z_DEFAULT_STRATEGY) != Z_OK)
         return false;
     out.resize(deflateBound(&z, static_cast<uLong>(n)));
     z.next_in = const_cast<uint8_t *>(data);
@@ -401,7 +403,7 @@ bool image_data(const Image &img, const uint8_t *pixels, std::size_t stride, std
     }
     idat.clear();
     if (bits == 8 && !flat(img, pixels, stride, bpp))
-        return zlib_filtered(idat, rows.data(), rows.size());
+        return zlib_level4(idat, rows.data(), rows.size(), filter);
     return append_zlib(idat, rows.data(), rows.size(), kDeflateLevel);
 }
 
