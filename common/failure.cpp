@@ -12,8 +12,8 @@ void tell_failure_cause(const char *file)
     // the library has words of its own for these, and for its own codes
     const bool worded = code == 2 || code == 12 || code == 13 || code == 28 || code > 255 || code <= 0;
     if (!worded)
-        zf_cprintf(stderr, "(%s)\n", std::strerror(code));
+        console_printf(stderr, "(%s)\n", std::strerror(code));
     if (file)
-        zf_cprintf(stderr, "対象ﾌｧｲﾙ: %s\n", file);
+        console_printf(stderr, "対象ﾌｧｲﾙ: %s\n", file);
     std::fflush(stderr);
 }

@@ -4,7 +4,7 @@
 #ifndef ZEFA_COMMON_FAILURE_H
 #define ZEFA_COMMON_FAILURE_H
 
-// After zf_print_error for zf_errno: the cause when the library's words do
+// After console_print_error for zf_errno: the cause when the library's words do
 // not say it, then the file (none when null), on standard error.
 void tell_failure_cause(const char *file);
 

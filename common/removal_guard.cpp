@@ -38,7 +38,7 @@ void removal_guard::guard(const char *file, const char *folder)
     }
     std::atomic_signal_fence(std::memory_order_seq_cst);
     armed_ = 1;
-    zf_console_on_signal(on_signal);
+    console_on_signal(on_signal);
 }
 
 void removal_guard::release()

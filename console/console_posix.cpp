@@ -131,7 +131,7 @@ bool valid_utf8(const char *s, size_t n)
 
 extern "C" {
 
-int zf_console_sjis(void)
+int console_sjis(void)
 {
     if (console_is_sjis < 0) {
         console_is_sjis = 0;
@@ -146,52 +146,52 @@ int zf_console_sjis(void)
     return console_is_sjis;
 }
 
-void zf_console_reset(void) { console_is_sjis = -1; }
+void console_reset(void) { console_is_sjis = -1; }
 
-int zf_cprintf(FILE *stream, const char *fmt, ...)
+int console_printf(FILE *stream, const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    std::string s = vformat(zf_text(fmt), ap);
+    std::string s = vformat(console_text(fmt), ap);
     va_end(ap);
-    if (zf_console_sjis())
+    if (console_sjis())
         s = convert("CP932", "UTF-8", s.data(), s.size());
     put(stream, s);
     return static_cast<int>(s.size());
 }
 
-int zf_cprintf_sjis(FILE *stream, const char *fmt, ...)
+int console_printf_sjis(FILE *stream, const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
     std::string s = vformat(fmt, ap);
     va_end(ap);
-    zf_cwrite_sjis(stream, s.data(), s.size());
+    console_write_sjis(stream, s.data(), s.size());
     return static_cast<int>(s.size());
 }
 
-void zf_cwrite_sjis(FILE *stream, const char *bytes, size_t n)
+void console_write_sjis(FILE *stream, const char *bytes, size_t n)
 {
     // file text: its control characters are shown, not obeyed
-    if (zf_console_sjis())
+    if (console_sjis())
         put(stream, zfcon::visible_sjis(std::string_view(bytes, n)));
     else
         put(stream, zfcon::visible_utf8(convert("UTF-8", "CP932", bytes, n)));
 }
 
-size_t zf_to_stored_text(const char *in, char *out, size_t outsize)
+size_t console_stored_text(const char *in, char *out, size_t outsize)
 {
     const size_t n = std::strlen(in);
     std::string stored;
     bool converted = false;
-    if (!zf_console_sjis() && valid_utf8(in, n))
+    if (!console_sjis() && valid_utf8(in, n))
         converted = convert_strict("CP932", "UTF-8", in, n, stored);
     if (!converted)
         stored.assign(in, n);
     if (outsize > 0) {
         size_t keep = stored.size() < outsize ? stored.size() : outsize - 1;
         if (keep < stored.size())
-            keep = (converted || zf_console_sjis()) ? zf_sjis_cut(stored.data(), stored.size(), keep)
+            keep = (converted || console_sjis()) ? console_sjis_cut(stored.data(), stored.size(), keep)
                              : utf8_cut(stored.data(), stored.size(), keep);
         std::memcpy(out, stored.data(), keep);
         out[keep] = '\0';
@@ -199,7 +199,7 @@ size_t zf_to_stored_text(const char *in, char *out, size_t outsize)
     return stored.size();
 }
 
-size_t zf_sjis_cut(const char *s, size_t n, size_t limit)
+size_t console_sjis_cut(const char *s, size_t n, size_t limit)
 {
     size_t i = 0;
     while (i < n) {

@@ -18,9 +18,9 @@ const char *field(const zf_file *f, int offset) { return reinterpret_cast<const 
 void pause_for_key(const char *prompt)
 {
     std::fflush(stdout);
-    zf_cprintf(stderr, "%s", prompt);
+    console_printf(stderr, "%s", prompt);
     std::fflush(stderr);
-    zf_wait_key();
+    console_wait_key();
 }
 
 void show_details(const zf_file *f)
@@ -58,7 +58,7 @@ void show_comment(const char *comment, int mode)
             continue;
         }
         line += '\n';
-        zf_cwrite_sjis(stdout, line.data(), line.size());
+        console_write_sjis(stdout, line.data(), line.size());
         line.clear();
         if (++lines < 16)
             continue;
@@ -67,15 +67,15 @@ void show_comment(const char *comment, int mode)
             lines = 0;
         } else if (mode <= 1) {
             std::fflush(stdout);
-            zf_cprintf(stderr, "%s\n", "- includeing comment too long, left line skipped -");
+            console_printf(stderr, "%s\n", "- includeing comment too long, left line skipped -");
             return;
         } else {
             pause_for_key("-- hit any key --");
-            zf_cprintf(stderr, "%17s\r", "");
+            console_printf(stderr, "%17s\r", "");
             lines = 0;
         }
     }
-    zf_cwrite_sjis(stdout, line.data(), line.size());
+    console_write_sjis(stdout, line.data(), line.size());
     const char last = p > comment ? p[-1] : '\0';
     if (last != '\r' && last != '\n')
         std::fputc('\n', stdout);
@@ -85,12 +85,12 @@ void show_comment(const char *comment, int mode)
 
 extern "C" {
 
-void zf_show_header(zf_file *f, int mode)
+void console_show_header(zf_file *f, int mode)
 {
-    zf_cprintf_sjis(stdout, "Artist           : %18.18s\n", field(f, ZF_H_ARTIST));
-    zf_cprintf_sjis(stdout, "Subtitle         : %8.8s\n", field(f, ZF_H_SUBTITLE));
-    zf_cprintf_sjis(stdout, "Title            : %30.30s\n", field(f, ZF_H_TITLE));
-    zf_cprintf_sjis(stdout, "Saver/Encoder    : %30.30s\n", field(f, ZF_H_SAVER));
+    console_printf_sjis(stdout, "Artist           : %18.18s\n", field(f, ZF_H_ARTIST));
+    console_printf_sjis(stdout, "Subtitle         : %8.8s\n", field(f, ZF_H_SUBTITLE));
+    console_printf_sjis(stdout, "Title            : %30.30s\n", field(f, ZF_H_TITLE));
+    console_printf_sjis(stdout, "Saver/Encoder    : %30.30s\n", field(f, ZF_H_SAVER));
     if (mode >= 2)
         show_details(f);
     std::printf("User comment     : ");
@@ -105,19 +105,19 @@ void zf_show_header(zf_file *f, int mode)
     std::fflush(stdout);
     if (mode == 2) {
         pause_for_key("-- Decode start, hit any key --");
-        zf_cprintf(stderr, "\r%35s\r", "");
+        console_printf(stderr, "\r%35s\r", "");
     }
 }
 
-void zf_show_file(const char *name)
+void console_show_file(const char *name)
 {
     zf_file *f = zf_open(name);
     if (!f) {
-        zf_print_error(nullptr);
+        console_print_error(nullptr);
         return;
     }
     zf_load_info(f);
-    zf_show_header(f, 3);
+    console_show_header(f, 3);
     zf_close(f);
 }
 

@@ -123,7 +123,7 @@ int finish_sequence(int introducer)
 
 extern "C" {
 
-int zf_key_pressed(void)
+int console_key_pressed(void)
 {
     if (!setup_terminal() || !byte_waiting(0))
         return 0;
@@ -142,9 +142,9 @@ int zf_key_pressed(void)
     return 0x100 | next; // Alt+key
 }
 
-int zf_console_interactive(void) { return isatty(STDIN_FILENO) ? 1 : 0; }
+int console_interactive(void) { return isatty(STDIN_FILENO) ? 1 : 0; }
 
-int zf_wait_key(void)
+int console_wait_key(void)
 {
     if (!setup_terminal())
         return 0;
@@ -156,15 +156,15 @@ int zf_wait_key(void)
             return 0; // the terminal went away: nothing will be pressed
         if (!(p.revents & POLLIN))
             continue;
-        int k = zf_key_pressed();
+        int k = console_key_pressed();
         if (k != 0)
             return k;
     }
 }
 
-void zf_console_restore(void) { restore_terminal(); }
+void console_restore(void) { restore_terminal(); }
 
-void zf_console_on_signal(void (*hook)(int signo))
+void console_on_signal(void (*hook)(int signo))
 {
     signal_hook = hook;
     install_handlers();

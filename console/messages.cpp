@@ -22,12 +22,12 @@ const char *message_for(int code)
 
 } // namespace
 
-extern "C" void zf_print_error(const char *detail)
+extern "C" void console_print_error(const char *detail)
 {
     std::fflush(stdout); // keep the order of what the user sees
     if (detail)
-        zf_cprintf(stderr, "%s:%s\n", zf_text(message_for(zf_errno)), zf_text(detail));
+        console_printf(stderr, "%s:%s\n", console_text(message_for(zf_errno)), console_text(detail));
     else
-        zf_cprintf(stderr, "%s\n", zf_text(message_for(zf_errno)));
+        console_printf(stderr, "%s\n", console_text(message_for(zf_errno)));
     std::fflush(stderr);
 }

@@ -49,7 +49,7 @@ void set_up()
 
 } // namespace
 
-extern "C" const char *zf_text(const char *program_text)
+extern "C" const char *console_text(const char *program_text)
 {
     static std::once_flag once;
     std::call_once(once, set_up);

@@ -5,9 +5,9 @@
  * set: Shift-JIS (code page 932) when the first set of LC_ALL, LC_CTYPE,
  * LANG names a Shift-JIS codeset, otherwise UTF-8.  Text that comes out of
  * a ZEFA file is Shift-JIS: lay a line out in the file's bytes, then show
- * the finished line with zf_cprintf_sjis / zf_cwrite_sjis.
+ * the finished line with console_printf_sjis / console_write_sjis.
  *
- * The keyboard: zf_key_pressed (zefa.h) polls standard input without echo
+ * The keyboard: console_key_pressed (zefa.h) polls standard input without echo
  * when it is a terminal; the terminal is restored on every way out.
  */
 #ifndef ZF_CONSOLE_H
@@ -32,35 +32,35 @@ extern "C" {
 /* Prints the message for zf_errno on standard error (the system's own
  * Japanese texts, or the catalog's in the user's language), after
  * "detail:" when a detail is given. */
-void zf_print_error(const char *detail);
+void console_print_error(const char *detail);
 /* The header's text fields and the comment on standard output; mode 1
  * briefly, 2 and 3 with the numbers (2 waits for a key at the end). */
-void zf_show_header(zf_file *f, int mode);
-/* zf_show_header in mode 3 for a named file, or the library's message. */
-void zf_show_file(const char *name);
+void console_show_header(zf_file *f, int mode);
+/* console_show_header in mode 3 for a named file, or the library's message. */
+void console_show_file(const char *name);
 /* The key waiting on the terminal (27 for ESC), or 0; never waits. */
-int zf_key_pressed(void);
+int console_key_pressed(void);
 
 /* ---- console text ------------------------------------------------------ */
 /* 1 when the console's character set is Shift-JIS, 0 for UTF-8. */
-int zf_console_sjis(void);
+int console_sjis(void);
 /* Re-reads the locale variables (for tests that change them). */
-void zf_console_reset(void);
+void console_reset(void);
 
 /* printf of a UTF-8 program text, written in the console's set. */
 /* A program text in the user's language: the catalog's text when the
  * locale asks for a language that has one (English), else the text
- * itself.  zf_cprintf applies it to its format. */
-const char *zf_text(const char *program_text);
+ * itself.  console_printf applies it to its format. */
+const char *console_text(const char *program_text);
 
-int zf_cprintf(FILE *stream, const char *fmt, ...) ZF_PRINTF(2, 3);
+int console_printf(FILE *stream, const char *fmt, ...) ZF_PRINTF(2, 3);
 /* printf whose result is Shift-JIS bytes (file text laid out by byte
  * widths), written in the console's set; control characters other than
  * tab and line feed, and bytes that do not convert, are shown as \xHH
  * (visible_text.h). */
-int zf_cprintf_sjis(FILE *stream, const char *fmt, ...) ZF_PRINTF(2, 3);
+int console_printf_sjis(FILE *stream, const char *fmt, ...) ZF_PRINTF(2, 3);
 /* Writes n bytes of Shift-JIS text in the console's set. */
-void zf_cwrite_sjis(FILE *stream, const char *bytes, size_t n);
+void console_write_sjis(FILE *stream, const char *bytes, size_t n);
 
 /* Converts text given by the user (command line, environment, keyboard,
  * comment file) to the Shift-JIS form stored in ZEFA files: when the
@@ -70,22 +70,22 @@ void zf_cwrite_sjis(FILE *stream, const char *bytes, size_t n);
  * length of the full result is returned, as snprintf does.  Conversion
  * never cuts a character: when it does not fit, the copy stops at the last
  * whole character. */
-size_t zf_to_stored_text(const char *in, char *out, size_t outsize);
+size_t console_stored_text(const char *in, char *out, size_t outsize);
 /* Length of the longest prefix of Shift-JIS text s (length n) that has at
  * most limit bytes and does not end inside a double-byte character. */
-size_t zf_sjis_cut(const char *s, size_t n, size_t limit);
+size_t console_sjis_cut(const char *s, size_t n, size_t limit);
 
 /* 1 when standard input is a terminal (keys can be pressed). */
-int zf_console_interactive(void);
+int console_interactive(void);
 /* Waits for any key when standard input is a terminal; returns at once
  * otherwise.  Returns the key (0 when it did not wait). */
-int zf_wait_key(void);
+int console_wait_key(void);
 /* Puts the terminal back as it was; harmless when nothing was changed. */
-void zf_console_restore(void);
+void console_restore(void);
 /* A function called (from the signal handler, so async-signal-safe only)
  * when SIGINT, SIGTERM, SIGHUP, SIGQUIT or SIGPIPE ends the program, after the
  * terminal was restored and before the signal takes its default course. */
-void zf_console_on_signal(void (*hook)(int signo));
+void console_on_signal(void (*hook)(int signo));
 
 #ifdef __cplusplus
 }

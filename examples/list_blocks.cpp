@@ -2,18 +2,9 @@
 // block's tag, size and position: the library used from C++.
 //
 //   list_blocks FILE.ZF
-#include "zefa.h"
+#include "zefa.hpp"
 
 #include <cstdio>
-#include <memory>
-
-namespace {
-
-struct Closer {
-    void operator()(zf_file *f) const { zf_close(f); }
-};
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -21,7 +12,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: list_blocks FILE.ZF\n");
         return 2;
     }
-    std::unique_ptr<zf_file, Closer> f(zf_open(argv[1]));
+    zefa::Record f(zf_open(argv[1]));
     if (!f) {
         std::fprintf(stderr, "list_blocks: %s: %s\n", argv[1], zf_strerror(zf_errno));
         return 1;

@@ -7,27 +7,21 @@
 #include "archive.h"
 #include "convert.h"
 #include "readers.h"
-#include "zefa.h"
-
-#include <memory>
+#include "zefa.hpp"
 
 namespace {
-
-struct Closer {
-    void operator()(zf_file *f) const { zf_close(f); }
-};
 
 // Pictures larger than the targets decode take seconds and find nothing
 // the smaller ones do not.
 bool small_enough(const uint8_t *data, size_t size)
 {
-    std::unique_ptr<zf_file, Closer> f(zf_open_memory(data, size));
+    zefa::Record f(zf_open_memory(data, size));
     int w = 0, h = 0;
     if (!f || zf_picture_size(f.get(), &w, &h) != 0)
         return true; // refused early, at no cost
     if (static_cast<long long>(w) * h > zfuzz::kPixelLimit)
         return false;
-    std::unique_ptr<zf_file, Closer> g(zf_open_memory(data, size));
+    zefa::Record g(zf_open_memory(data, size));
     for (int r = zf_first_block(g.get()); r > 0; r = zf_next_block(g.get())) {
         zf_block b{};
         if (r == 1 && zf_get_block(g.get(), &b) == 0 && static_cast<long long>(b.width) * b.height > zfuzz::kPixelLimit)

@@ -15,11 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     zf_file *f = zf_open_memory(data, size);
     if (!f) {
-        zf_print_error(nullptr);
+        console_print_error(nullptr);
         return 0;
     }
     zf_load_info(f);
-    zf_show_header(f, 3);
+    console_show_header(f, 3);
     zf_close(f);
     return 0;
 }

@@ -27,7 +27,7 @@ int run_zfdec(const uint8_t *data, size_t size, const dec_settings_t &settings, 
         zf_set_pixel_limit(f, kPixelLimit);
         status = decode_record(f, "OUT.RGB");
     } else {
-        zf_print_error(nullptr);
+        console_print_error(nullptr);
     }
     std::fclose(sink);
     out.assign(buffer, length);

@@ -14,7 +14,7 @@ cd "$OUT"
 cp "$SAMPLE/sample.RGB" "$SAMPLE/sample.FAL" .
 printf 'A bundled sample picture\nencoded by make demo\n' > sample.DOC
 
-echo "== the library alone: a file written from C, shown with zf_show_file"
+echo "== the library alone: a file written from C, shown with console_show_file"
 "$BIN/bin/write_sample" library.ZF | sed 's/^/   /'
 
 for mode in b "" 2; do

@@ -504,6 +504,23 @@ TEST_F(ZfconvCli, StandardInputAndOutput)
     EXPECT_EQ(junk.out, "");
 }
 
+// A text with no Shift-JIS form is refused, naming the option, unless a
+// fallback is asked for; its UTF-8 bytes are never stored as Shift-JIS.
+TEST_F(ZfconvCli, TextWithoutShiftJisForm)
+{
+    ASSERT_TRUE(write_png(dir / "p.png", test_picture(Kind::rgb, 4, 4)));
+    const auto refused = conv({"--title=snow \xE2\x98\x83", "p.png", "a.ZF"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(has(refused.err, "zfconv: p.png: option --title: a text holds a character with no Shift-JIS form"))
+        << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "a.ZF"));
+
+    const auto replaced = conv({"--title=snow \xE2\x98\x83 \xE6\x97\xA5", "--text-fallback=question", "p.png", "a.ZF"});
+    EXPECT_EQ(replaced.status, 0) << replaced.err;
+    const Bytes zf = read_file(dir / "a.ZF");
+    EXPECT_EQ(std::string(zf.begin() + ZF_H_TITLE, zf.begin() + ZF_H_TITLE + 9), "snow ? \x93\xFA");
+}
+
 // --info for people and --json for programs: header texts from Shift-JIS
 // (bytes that are not shown as \xNN), every block and whether it decodes;
 // a damaged or foreign file is described as far as it reads, status 1.

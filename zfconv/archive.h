@@ -33,8 +33,8 @@
 #ifndef ZEFA_ZFCONV_ARCHIVE_H
 #define ZEFA_ZFCONV_ARCHIVE_H
 
-#include "convert.h"
 #include "image.h"
+#include "options.h"
 #include "readers.h"
 
 #include <array>

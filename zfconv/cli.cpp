@@ -3,6 +3,8 @@
 #include "cli.h"
 #include "files.h"
 
+#include "zefa.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -56,6 +58,9 @@ const char kHelp[] =
     "                        file: each block's own)\n"
     "      --title=TEXT, --artist=TEXT, --comment=FILE\n"
     "                        header texts (default: the PNG's texts)\n"
+    "      --text-fallback=question\n"
+    "                        store '?' for characters of a text that Shift-JIS\n"
+    "                        lacks (default: refuse such a text)\n"
     "      --ratio=X:Y       pixel ratio, a pixel's width to its height (default:\n"
     "                        the PNG's pixel shape, else 1:1)\n"
     "      --verify          decode what was made and compare it with the picture\n"
@@ -103,7 +108,7 @@ namespace {
 
 enum LongOnly {
     kTo = 256, kInfo, kJson, kSquare, kDepth, kCoding, kTitle, kArtist, kComment, kRatio, kVerify, kVersion,
-    kBackground, kFrame, kLossless, kNoRestore
+    kBackground, kFrame, kLossless, kTextFallback, kNoRestore
 };
 
 const option kOptions[] = {
@@ -120,6 +125,7 @@ const option kOptions[] = {
     {"artist", required_argument, nullptr, kArtist},
     {"comment", required_argument, nullptr, kComment},
     {"ratio", required_argument, nullptr, kRatio},
+    {"text-fallback", required_argument, nullptr, kTextFallback},
     {"verify", no_argument, nullptr, kVerify},
     {"background", required_argument, nullptr, kBackground},
     {"frame", required_argument, nullptr, kFrame},
@@ -255,6 +261,11 @@ bool option_value(int c, int index, const char *arg, Command &cmd, std::string &
         o.comment.assign(text.begin(), text.end());
         break;
     }
+    case kTextFallback:
+        if (std::strcmp(arg, "question") != 0)
+            return wrong("question");
+        o.text_fallback = ZF_TEXT_QUESTION;
+        break;
     case kBackground:
         if (!colour_named(arg, o.background))
             return wrong("#RRGGBB, white or black");

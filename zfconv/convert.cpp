@@ -6,7 +6,9 @@
 #include "png_meta.h"
 #include "readers.h"
 #include "resample.h"
-#include "sjis_text.h"
+#include "byte_order.h"
+#include "header_text.h"
+#include "zefa.hpp"
 #include "zefa_build.h"
 
 #include "zefa.h"
@@ -29,12 +31,8 @@ namespace {
 
 constexpr const char kSaver[] = "zfconv " ZEFA_VERSION;
 
-struct Closer {
-    void operator()(zf_file *f) const { zf_close(f); }
-};
-using Record = std::unique_ptr<zf_file, Closer>;
-
-int get_s16(const uint8_t *p) { return static_cast<int16_t>(p[0] << 8 | p[1]); }
+using zefa::Record;
+using zfbytes::get_s16;
 
 bool options_ok(const Options &o, std::string &error)
 {
@@ -56,35 +54,17 @@ bool options_ok(const Options &o, std::string &error)
 
 // ---- ZEFA -> PNG -----------------------------------------------------------
 
-void add_text(PngMeta &meta, const char *key, std::string_view sjis)
-{
-    if (!sjis.empty())
-        meta.texts.push_back(PngText{key, sjis_to_utf8(sjis)});
-}
-
-// The header's texts, time and pixel shape as PNG chunks.
+// The header's texts (under the keys the library names), time and pixel
+// shape as PNG chunks.
 void header_meta(const zf_file *f, PngMeta &meta)
 {
     zf_info info{};
     zf_get_info(f, &info);
-    add_text(meta, "Title", trim_padding(info.title));
-    add_text(meta, "Author", trim_padding(info.artist));
-    std::string comment = f->comment ? f->comment : "";
-    std::string lf;
-    for (std::size_t i = 0; i < comment.size(); ++i)
-        if (!(comment[i] == '\r' && i + 1 < comment.size() && comment[i + 1] == '\n'))
-            lf += comment[i];
-    add_text(meta, "Comment", lf);
-    add_text(meta, "Software", trim_padding(info.saver));
-    const auto t = static_cast<std::time_t>(info.time);
-    std::tm tm{};
-    char when[32];
-    if (gmtime_r(&t, &tm) && std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm) > 0)
-        meta.texts.push_back(PngText{"Creation Time", when});
+    const zefa::Texts texts(zf_get_texts(f, nullptr));
+    for (const zf_text_entry *t = texts.get(); t && t->key; ++t)
+        meta.texts.push_back(PngText{t->key, t->value});
     meta.has_time = true;
     meta.time = info.time;
-    add_text(meta, "ZEFA Subtitle", trim_padding(info.subtitle));
-    meta.texts.push_back(PngText{"ZEFA Number", std::to_string(info.number)});
     // a pixel's width to its height, x:y, is y pixels per unit along x to x along y
     if (info.ratio_x > 0 && info.ratio_y > 0) {
         meta.has_phys = true;
@@ -266,7 +246,7 @@ void header_from_lead(const Bytes &lead, NewHeader &h)
     Record f(zf_open_memory(file.data(), file.size()));
     if (!f)
         return;
-    const std::size_t base = std::memcmp(lead.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
+    const std::size_t base = header_offset(lead);
     h.prefix.assign(lead.begin(), lead.begin() + static_cast<long>(base));
     h.fields.assign(f->header, f->header + ZF_HEADER_SIZE);
     h.comment = f->comment ? f->comment : "";
@@ -279,16 +259,23 @@ void header_from_lead(const Bytes &lead, NewHeader &h)
 }
 
 // From a PNG's text chunks and pHYs.
-void header_from_png(const PngMeta &meta, NewHeader &h, std::vector<std::string> &notes)
+bool header_from_png(const PngMeta &meta, const Options &o, NewHeader &h, std::vector<std::string> &notes,
+                     std::string &error)
 {
-    if (const std::string *t = meta.text("Title"))
-        h.title = header_text(*t, 30, "title", notes);
-    if (const std::string *t = meta.text("Author"))
-        h.artist = header_text(*t, 18, "artist", notes);
-    if (const std::string *t = meta.text("Comment"))
-        h.comment = header_text(*t, 0, "comment", notes);
-    if (const std::string *t = meta.text("ZEFA Subtitle"))
-        h.subtitle = header_text(*t, 8, "subtitle", notes);
+    const struct {
+        const char *key;
+        std::size_t width;
+        const char *field;
+        std::string NewHeader::*into;
+    } texts[] = {{"Title", 30, "title", &NewHeader::title},
+                 {"Author", 18, "artist", &NewHeader::artist},
+                 {"Comment", 0, "comment", &NewHeader::comment},
+                 {"ZEFA Subtitle", 8, "subtitle", &NewHeader::subtitle}};
+    for (const auto &t : texts)
+        if (const std::string *v = meta.text(t.key))
+            if (!header_text(*v, t.width, TextSource{t.field, std::string("the PNG's ") + t.key + " text"},
+                             o.text_fallback, h.*t.into, notes, error))
+                return false;
     if (const std::string *t = meta.text("ZEFA Number")) {
         char *end = nullptr;
         const long n = std::strtol(t->c_str(), &end, 10);
@@ -297,6 +284,18 @@ void header_from_png(const PngMeta &meta, NewHeader &h, std::vector<std::string>
     }
     if (meta.has_phys)
         ratio_from_phys(meta.ppu_x, meta.ppu_y, h.ratio_x, h.ratio_y);
+    return true;
+}
+
+// The texts the options give, over the header's.
+bool header_from_options(const Options &o, NewHeader &h, std::vector<std::string> &notes, std::string &error)
+{
+    return (!o.has_title ||
+            header_text(o.title, 30, TextSource{"title", "option --title"}, o.text_fallback, h.title, notes, error)) &&
+           (!o.has_artist ||
+            header_text(o.artist, 18, TextSource{"artist", "option --artist"}, o.text_fallback, h.artist, notes, error)) &&
+           (!o.has_comment || header_text(o.comment, 0, TextSource{"comment", "option --comment"}, o.text_fallback,
+                                          h.comment, notes, error));
 }
 
 void put_field(Bytes &file, std::size_t at, std::size_t width, const std::string &sjis)
@@ -383,11 +382,8 @@ bool write_depth(const Image &pic, const NewHeader &h, const Options &o, int dep
             return true;
         };
     }
-    const std::string title = o.has_title ? header_text(o.title, 30, "title", out.notes) : h.title;
-    const std::string artist = o.has_artist ? header_text(o.artist, 18, "artist", out.notes) : h.artist;
-    const std::string comment = o.has_comment ? header_text(o.comment, 0, "comment", out.notes) : h.comment;
     Bytes file;
-    if (!library_file(p, title.c_str(), comment.c_str(), artist.c_str(), h.number, blocks, file, error))
+    if (library_file(p, h.title.c_str(), h.comment.c_str(), h.artist.c_str(), h.number, blocks, file, error) != Built::ok)
         return false;
     // what the library's arguments cannot carry: the original fields as
     // stored, and the subtitle (a descriptor has no name to take it from)
@@ -434,7 +430,7 @@ bool verify_zefa(const Bytes &file, const Image &pic, std::string &error)
         error = "verification failed: the ZEFA file made cannot be read: " + why;
         return false;
     }
-    const std::size_t base = std::memcmp(file.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
+    const std::size_t base = header_offset(file);
     const int depth = get_s16(file.data() + base + ZF_H_DEPTH);
     bool same = dec.width == pic.width && dec.height == pic.height;
     const std::size_t n = static_cast<std::size_t>(pic.width) * static_cast<std::size_t>(pic.height);
@@ -504,7 +500,7 @@ bool to_zefa(const Bytes &input, const std::string &name, const Options &o, Outc
 
     NewHeader h;
     if (archived) {
-        const std::size_t base = std::memcmp(a.lead.data(), "ZFDT", 4) == 0 ? 0 : ZF_PREFIX_SIZE;
+        const std::size_t base = header_offset(a.lead);
         const int depth = a.lead.size() >= base + ZF_HEADER_SIZE ? get_s16(a.lead.data() + base + ZF_H_DEPTH) : 0;
         if ((o.depth == 0 || o.depth == depth) && pic.width == a.width && pic.height == a.height) {
             Restored r;
@@ -535,9 +531,10 @@ bool to_zefa(const Bytes &input, const std::string &name, const Options &o, Outc
                                     : "written as a new file of the depth asked for, with the original header's texts");
         }
     }
-    if (!archived) {
-        header_from_png(meta, h, out.notes);
-    }
+    if (!archived && !header_from_png(meta, o, h, out.notes, error))
+        return false;
+    if (!header_from_options(o, h, out.notes, error))
+        return false;
     settle(pic, o, out);
     if (!write_new(pic, h, o, out, error))
         return false;

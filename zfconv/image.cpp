@@ -23,9 +23,11 @@ PixelLimit::PixelLimit(long long max_pixels) : previous_(thread_limit)
 
 PixelLimit::~PixelLimit() { thread_limit = previous_; }
 
+long long pixel_limit(long long max_pixels) { return std::min(max_pixels, thread_limit); }
+
 bool allocate(Image &img, long long width, long long height, Kind kind, std::string &error, long long max_pixels)
 {
-    max_pixels = std::min(max_pixels, thread_limit);
+    max_pixels = pixel_limit(max_pixels);
     if (width < 1 || height < 1) {
         error = "the picture has no pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")";
         return false;

@@ -47,6 +47,10 @@ inline constexpr long long kMaxPixels = 1LL << 27;
 bool allocate(Image &img, long long width, long long height, Kind kind, std::string &error,
               long long max_pixels = kMaxPixels);
 
+// The largest picture the calling thread's readers accept: max_pixels, or
+// less under a PixelLimit.
+long long pixel_limit(long long max_pixels = kMaxPixels);
+
 // Lowers the largest picture the readers of the calling thread accept for
 // as long as it lives (the fuzz targets keep every input quick with it).
 class PixelLimit {

@@ -7,22 +7,19 @@
 #include "image.h"
 #include "json.h"
 #include "readers.h"
-#include "sjis_text.h"
 #include "visible_text.h"
 
-#include "zefa.h"
+#include "zefa.hpp"
 
 #include <cstdio>
 #include <ctime>
-#include <memory>
+#include <map>
+#include <string_view>
 
 namespace zfconv {
 namespace {
 
-struct Closer {
-    void operator()(zf_file *f) const { zf_close(f); }
-};
-using Record = std::unique_ptr<zf_file, Closer>;
+using zefa::Record;
 
 struct BlockInfo {
     std::string tag;  // as UTF-8, odd bytes as \xNN
@@ -38,7 +35,9 @@ struct FileInfo {
     std::string read_error;  // ...
     int error = 0;           // ... and as the library's number (0: not the library's)
     zf_info header{};
-    std::string comment;     // line ends as LF
+    // the header's texts as the library gives them (UTF-8, control
+    // characters as themselves), by their JSON names
+    std::map<std::string, std::string, std::less<>> texts;
     std::vector<BlockInfo> blocks;
     bool complete = false;   // the walk reached the end marker
     int walk_error = 0;      // why it did not
@@ -52,29 +51,13 @@ struct FileInfo {
                 return false;
         return true;
     }
-};
 
-// Header text as UTF-8 holding its own characters, control characters
-// included (sjis_to_utf8 writes those as \xHH, the form for bytes that are
-// no character): the JSON output escapes them as JSON does, the output for
-// people through visible_utf8.  No byte of a double-byte character is a
-// control byte, so the text is cut at them.
-std::string text_of(std::string_view sjis)
-{
-    std::string out;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < sjis.size(); ++i) {
-        const auto c = static_cast<unsigned char>(sjis[i]);
-        if (c >= 0x20 && c != 0x7F)
-            continue;
-        out += sjis_to_utf8(sjis.substr(start, i - start));
-        out += static_cast<char>(c);
-        start = i + 1;
+    std::string text(std::string_view json_name) const
+    {
+        const auto it = texts.find(json_name);
+        return it == texts.end() ? std::string() : it->second;
     }
-    return out + sjis_to_utf8(sjis.substr(start));
-}
-
-std::string field(const char *sjis) { return text_of(trim_padding(sjis)); }
+};
 
 // Decodes the current block whole; false with zf_errno set.
 bool decode_block(zf_file *f, BlockInfo &b)
@@ -117,10 +100,9 @@ FileInfo describe(const Bytes &data)
         return info;
     }
     zf_get_info(f.get(), &info.header);
-    for (const char *c = f->comment; c && *c; ++c)
-        if (!(c[0] == '\r' && c[1] == '\n'))
-            info.comment += *c;
-    info.comment = text_of(info.comment);
+    const zefa::Texts texts(zf_get_texts(f.get(), nullptr));
+    for (const zf_text_entry *t = texts.get(); t && t->json; ++t)
+        info.texts.emplace(t->json, t->value);
 
     int r = zf_first_block(f.get());
     for (int index = 0;; ++index) {
@@ -133,7 +115,7 @@ FileInfo describe(const Bytes &data)
             break;
         }
         BlockInfo b;
-        b.tag = text_of(std::string_view(reinterpret_cast<const char *>(f->block + ZF_B_TAG), 4));
+        b.tag = zefa::to_utf8(std::string_view(reinterpret_cast<const char *>(zf_get_block_header(f.get())), 4));
         b.known = r == 1 && zf_get_block(f.get(), &b.geometry) == 0;
         if (b.known) {
             zf_set_pixel_limit(f.get(), kMaxPixels); // a tiny file may claim hours of decoding
@@ -197,10 +179,10 @@ void print_for_people(const std::string &name, const FileInfo &info)
 {
     const zf_info &h = info.header;
     std::printf("%s\n", zfcon::visible_utf8(name).c_str());
-    print_text("artist:", field(h.artist));
-    print_text("subtitle:", field(h.subtitle));
-    print_text("title:", field(h.title));
-    print_text("saver:", field(h.saver));
+    print_text("artist:", info.text("artist"));
+    print_text("subtitle:", info.text("subtitle"));
+    print_text("title:", info.text("title"));
+    print_text("saver:", info.text("saver"));
     std::printf("  %-14s%d\n", "number:", h.number);
     std::printf("  %-14s%s\n", "date:", local_date(h.time).c_str());
     std::printf("  %-14s%d bits\n", "depth:", h.depth);
@@ -210,7 +192,7 @@ void print_for_people(const std::string &name, const FileInfo &info)
         std::printf("  %-14s%d entries\n", "palette:", h.n_pal);
     else
         std::printf("  %-14snone\n", "palette:");
-    print_text("comment:", info.comment);
+    print_text("comment:", info.text("comment"));
     for (std::size_t i = 0; i < info.blocks.size(); ++i) {
         const BlockInfo &b = info.blocks[i];
         const std::string label = "block " + std::to_string(i) + ":";
@@ -246,10 +228,10 @@ std::string as_json(const std::string &name, const FileInfo &info)
         return j.end_object().text();
     }
     const zf_info &h = info.header;
-    j.key("artist").value(field(h.artist));
-    j.key("subtitle").value(field(h.subtitle));
-    j.key("title").value(field(h.title));
-    j.key("saver").value(field(h.saver));
+    j.key("artist").value(info.text("artist"));
+    j.key("subtitle").value(info.text("subtitle"));
+    j.key("title").value(info.text("title"));
+    j.key("saver").value(info.text("saver"));
     j.key("number").value(h.number);
     j.key("time").value(static_cast<long long>(h.time));
     j.key("date").value(utc_date(h.time));
@@ -257,7 +239,7 @@ std::string as_json(const std::string &name, const FileInfo &info)
     j.key("ratio_x").value(h.ratio_x).key("ratio_y").value(h.ratio_y);
     j.key("width").value(h.max_width).key("height").value(h.max_height);
     j.key("palette_entries").value(h.n_pal);
-    j.key("comment").value(info.comment);
+    j.key("comment").value(info.text("comment"));
     j.key("blocks").begin_array();
     for (std::size_t i = 0; i < info.blocks.size(); ++i) {
         const BlockInfo &b = info.blocks[i];

@@ -20,6 +20,16 @@ OutputFile::~OutputFile()
         remove_temporary(temp_);
 }
 
+namespace {
+// past a file size limit the cause, not the system's words, is told
+std::string write_failure(const std::string &path, int code)
+{
+    if (code == EFBIG)
+        return "the output would pass the file size limit (ulimit -f)";
+    return "cannot write " + path + ": " + std::strerror(code);
+}
+} // namespace
+
 FILE *OutputFile::open(std::string &error)
 {
     // A device or pipe (/dev/stdout, say) is written in place: it cannot
@@ -59,7 +69,7 @@ bool OutputFile::commit(std::string &error)
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
     if (!written || !closed) {
-        error = "cannot write " + path_ + ": " + std::strerror(written ? errno : saved);
+        error = write_failure(path_, written ? errno : saved);
         return false;
     }
     if (in_place_) {
@@ -67,7 +77,7 @@ bool OutputFile::commit(std::string &error)
         return true;
     }
     if (!commit_temporary(temp_, path_)) {
-        error = "cannot write " + path_ + ": " + std::strerror(errno);
+        error = write_failure(path_, errno);
         return false;
     }
     committed_ = true;

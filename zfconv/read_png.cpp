@@ -6,7 +6,6 @@
 #include "memory_source.h"
 #include "png_meta.h"
 #include "readers.h"
-#include "sjis_text.h"
 
 #include <png.h>
 
@@ -18,6 +17,22 @@
 
 namespace zfconv {
 namespace {
+
+// tEXt and zTXt chunks hold Latin-1.
+std::string latin1_to_utf8(std::string_view latin1)
+{
+    std::string out;
+    for (const char c : latin1) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            out += c;
+        } else {
+            out += static_cast<char>(0xC0 | b >> 6);
+            out += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    return out;
+}
 
 struct PngRead {
     png_structp png = nullptr;

@@ -34,14 +34,13 @@ bool read_image(const uint8_t *data, std::size_t size, Image &img, std::string &
 bool read_zefa(const uint8_t *data, std::size_t size, Image &img, std::string &error, std::string &damage,
                long long max_pixels = kMaxPixels);
 
-// How far decoding got, as the library's zf_decode_image told it, so that
-// the private chunk (archive.h) need not decode the file again.
+// How far decoding got, as the library's report told it, so that the
+// private chunk (archive.h) need not decode the file again.
 struct ZefaDecoding {
     bool known = false;     // filled in by a read_zefa that drew a picture
     bool whole = false;     // every block decoded whole
     int failed_block = -1;  // else: the block (numbered as the walk meets
     int failed_line = 0;    // them, foreign ones too) and its lines drawn
-    long long pixel_limit = 0; // the largest block the decoding took
 };
 bool read_zefa(const uint8_t *data, std::size_t size, Image &img, std::string &error, std::string &damage,
                ZefaDecoding &decoding, long long max_pixels = kMaxPixels);

@@ -1,6 +1,8 @@
 // Recognises a picture file by its first bytes.
 #include "readers.h"
 
+#include "zefa.h"
+
 #include <cstring>
 
 namespace zfconv {
@@ -27,7 +29,7 @@ Format sniff(const uint8_t *data, std::size_t size)
     if (starts(data, size, "DJ505J", 6))
         return Format::djp;
     // a ZEFA file, possibly behind a 128-byte foreign prefix
-    if (starts(data, size, "ZFDT", 4) || starts(data, size, "ZFDT", 4, 128))
+    if (zf_sniff(data, size) == 1)
         return Format::zefa;
     return Format::unknown;
 }

@@ -1,67 +1,26 @@
 #include "zefa_build.h"
 
+#include "zefa.hpp"
+
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <sys/mman.h>
-#include <unistd.h>
+#include <memory>
 
 namespace zfconv {
 namespace {
 
-uint32_t get_u32(const uint8_t *p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
-
-// A descriptor on memory that lives as long as this object.
-class MemoryFd {
-public:
-    MemoryFd() : fd_(memfd_create("zfconv", MFD_CLOEXEC)) {}
-    ~MemoryFd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    MemoryFd(const MemoryFd &) = delete;
-    MemoryFd &operator=(const MemoryFd &) = delete;
-    int fd() const { return fd_; }
-
-    bool read_all(Bytes &out) const
-    {
-        const off_t size = lseek(fd_, 0, SEEK_END);
-        if (size < 0)
-            return false;
-        out.resize(static_cast<std::size_t>(size));
-        std::size_t done = 0;
-        while (done < out.size()) {
-            const ssize_t n = pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-private:
-    int fd_;
-};
-
 std::string library_error(const char *what)
 {
-    // the file is made in memory, but a file size limit counts it too
-    if (zf_errno == EFBIG)
-        return "the output would pass the file size limit (ulimit -f)";
     return std::string(what) + ": " + zf_strerror(zf_errno);
 }
 
 // Codes one block; a ZFSS block takes every line twice.
-bool code_block(zf_file *f, const BlockSource &b, std::string &error)
+Built code_block(zf_file *f, const BlockSource &b, std::string &error)
 {
     const char tag[5] = {b.tag[0], b.tag[1], b.tag[2], b.tag[3], 0};
     uint32_t *line = nullptr;
     if (zf_begin_write(f, &line, b.x, b.y, b.width, b.height, tag, -1) != 0) {
         error = library_error("cannot start a block");
-        return false;
+        return Built::failed;
     }
     int row = 0;
     for (;;) {
@@ -69,14 +28,14 @@ bool code_block(zf_file *f, const BlockSource &b, std::string &error)
             // abandoned: the block never reaches the file
             if (error.empty())
                 error = "the picture holds a colour the file cannot";
-            return false;
+            return Built::colour_missing;
         }
         const int r = zf_line(f, &line);
         if (r == -2)
-            return true;
+            return Built::ok;
         if (r == -1) {
             error = library_error("cannot code a block");
-            return false;
+            return Built::failed;
         }
         row = r == 0 ? 0 : row + 1;
     }
@@ -84,51 +43,50 @@ bool code_block(zf_file *f, const BlockSource &b, std::string &error)
 
 } // namespace
 
-bool library_file(const zf_params &params, const char *title, const char *comment, const char *artist, int number,
-                  const std::vector<BlockSource> &blocks, Bytes &out, std::string &error)
+Built library_file(const zf_params &params, const char *title, const char *comment, const char *artist, int number,
+                   const std::vector<BlockSource> &blocks, Bytes &out, std::string &error)
 {
-    MemoryFd mem;
-    if (mem.fd() < 0) {
-        error = std::string("cannot make a file in memory: ") + std::strerror(errno);
-        return false;
-    }
-    zf_file *f = zf_create_fd(mem.fd(), title, comment, artist, number, &params);
+    void *data = nullptr;
+    size_t size = 0;
+    zf_file *f = zf_create_memory(&data, &size, title, comment, artist, number, &params);
     if (!f) {
         error = library_error("cannot create a ZEFA file");
-        return false;
+        return Built::failed;
     }
-    bool ok = true;
+    Built result = Built::ok;
     for (const BlockSource &b : blocks)
-        if (!(ok = code_block(f, b, error)))
+        if ((result = code_block(f, b, error)) != Built::ok)
             break;
-    if (zf_close(f) != 0 && ok) {
+    if (zf_close(f) != 0 && result == Built::ok) {
         error = library_error("cannot write the ZEFA file");
-        ok = false;
+        result = Built::failed;
     }
-    if (ok && !mem.read_all(out)) {
-        error = std::string("cannot read the file back from memory: ") + std::strerror(errno);
-        ok = false;
-    }
-    return ok;
+    std::unique_ptr<void, zefa::Freer> held(data);
+    if (result == Built::ok)
+        out.assign(static_cast<const uint8_t *>(data), static_cast<const uint8_t *>(data) + size);
+    return result;
 }
 
 bool split_file(const Bytes &file, FileParts &parts)
 {
     parts = FileParts{};
-    if (file.size() < ZF_HEADER_SIZE)
+    zefa::Record f(zf_open_memory(file.data(), file.size()));
+    if (!f)
         return false;
-    std::size_t pos = get_u32(file.data() + ZF_H_FIRST);
-    if (pos > file.size())
-        return false;
-    parts.lead.assign(file.begin(), file.begin() + static_cast<long>(pos));
-    while (pos + 8 <= file.size() && file[pos] != 0) {
-        const std::size_t len = get_u32(file.data() + pos + ZF_B_LENGTH);
-        if (len < ZF_BLOCK_HEADER_SIZE || len > file.size() - pos)
+    long long at = 0, length = 0;
+    int r = zf_first_block(f.get());
+    for (bool first = true; r > 0; r = zf_next_block(f.get()), first = false) {
+        if (zf_get_block_span(f.get(), &at, &length) != 0)
             return false;
-        parts.blocks.emplace_back(file.begin() + static_cast<long>(pos), file.begin() + static_cast<long>(pos + len));
-        pos += len;
+        if (first)
+            parts.lead.assign(file.begin(), file.begin() + at);
+        parts.blocks.emplace_back(file.begin() + at, file.begin() + at + length);
     }
-    parts.tail.assign(file.begin() + static_cast<long>(pos), file.end());
+    if (r < 0 || zf_get_block_span(f.get(), &at, &length) != 0)
+        return false;
+    if (parts.blocks.empty())
+        parts.lead.assign(file.begin(), file.begin() + at);
+    parts.tail.assign(file.begin() + at, file.end());
     return parts.tail.size() >= 8;
 }
 

@@ -23,20 +23,33 @@ struct BlockSource {
     std::function<bool(int row, uint32_t *line)> fill;
 };
 
-// A new file with these blocks, written by the library on a descriptor in
-// memory; its bytes.  False with `error` set when the library refuses.
-bool library_file(const zf_params &params, const char *title, const char *comment, const char *artist, int number,
+// How writing a file went: `colour_missing` when a block's lines could not
+// be filled (a colour the depth or palette cannot hold), `failed` when the
+// library refused; `error` says it in words either way.
+enum class Built { ok, colour_missing, failed };
+
+// A new file with these blocks, written by the library into memory; its
+// bytes.
+Built library_file(const zf_params &params, const char *title, const char *comment, const char *artist, int number,
                   const std::vector<BlockSource> &blocks, Bytes &out, std::string &error);
 
-// A file this program just had the library write, cut into its parts:
-// everything before the first block, each block (header and payload) and
-// the end marker.
+// A file this program just had the library write, cut into its parts as
+// the library's walk finds them: everything before the first block, each
+// block (header and payload) and the end marker.
 struct FileParts {
     Bytes lead;
     std::vector<Bytes> blocks;
     Bytes tail;
 };
 bool split_file(const Bytes &file, FileParts &parts);
+
+// Where the header of a ZEFA file's bytes starts: 0, or behind the
+// foreign prefix.
+inline std::size_t header_offset(const uint8_t *data, std::size_t size)
+{
+    return zf_sniff(data, size < 4 ? size : 4) == 1 ? 0 : ZF_PREFIX_SIZE;
+}
+inline std::size_t header_offset(const Bytes &file) { return header_offset(file.data(), file.size()); }
 
 // Tiles no larger than the library's largest block covering w x h at (0, 0).
 std::vector<BlockSource> tiles(int w, int h, std::array<char, 4> tag);

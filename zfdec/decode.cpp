@@ -61,14 +61,14 @@ int stop_block(zf_file *f, bool esc, const std::string &name)
     std::fputc('\n', stderr);
     zf_close(f);
     if (esc) {
-        zf_cprintf(stderr, "\rﾃﾞｺｰﾄﾞを中止します\n出力ﾌｧｲﾙを削除しました\n");
+        console_printf(stderr, "\rﾃﾞｺｰﾄﾞを中止します\n出力ﾌｧｲﾙを削除しました\n");
     } else {
         std::fputc('\r', stderr);
-        zf_print_error("出力ﾌｧｲﾙが作成できません");
+        console_print_error("出力ﾌｧｲﾙが作成できません");
         tell_failure_cause(nullptr);
         // the fixed words say "cannot be created": the file was, and a
         // write to it failed
-        zf_cprintf(stderr, "出力ﾌｧｲﾙ %s への書き込みが途中で失敗しました\n", name.c_str());
+        console_printf(stderr, "出力ﾌｧｲﾙ %s への書き込みが途中で失敗しました\n", name.c_str());
     }
     return 1;
 }
@@ -119,7 +119,7 @@ int djp_setup(zf_file *f)
 {
     if (zf_max_width <= 0 || zf_max_height <= 0 || zf_ratio_x <= 0 || zf_ratio_y <= 0) {
         zf_close(f);
-        zf_cprintf(stderr, "画像の大きさまたは比率が不正なため DJP ﾌｧｲﾙにできません (%d x %d, %d:%d)\n",
+        console_printf(stderr, "画像の大きさまたは比率が不正なため DJP ﾌｧｲﾙにできません (%d x %d, %d:%d)\n",
                    zf_max_width, zf_max_height, zf_ratio_x, zf_ratio_y);
         return 1;
     }
@@ -129,7 +129,7 @@ int djp_setup(zf_file *f)
     dec.target_height = bound(dec_settings.limit_height, zf_max_height);
     if (scale_setup(zf_max_width, zf_max_height) != 0) {
         zf_close(f);
-        zf_cprintf(stderr, "最大想定ｻｲｽﾞ(= %d Pixel)を超えた画像は処理できません\n", kMaxSize);
+        console_printf(stderr, "最大想定ｻｲｽﾞ(= %d Pixel)を超えた画像は処理できません\n", kMaxSize);
         return 1;
     }
     return 0;
@@ -141,7 +141,7 @@ int decode_block(zf_file *f, int i, const char *output_name, row_converter conve
 {
     const bool djp = dec_settings.djp_output;
     if (zf_begin_read(f) != 0) {
-        zf_print_error(nullptr);
+        console_print_error(nullptr);
         tell_failure_cause(dec_settings.input_name);
         zf_close(f);
         return 1;
@@ -160,7 +160,7 @@ int decode_block(zf_file *f, int i, const char *output_name, row_converter conve
     const std::string name = block_output_name(output_name, i);
     if (!open_output(name)) {
         zf_close(f);
-        zf_print_error("出力ﾌｧｲﾙが作成できません");
+        console_print_error("出力ﾌｧｲﾙが作成できません");
         tell_failure_cause(name.c_str());
         return 1;
     }
@@ -184,9 +184,9 @@ int decode_block(zf_file *f, int i, const char *output_name, row_converter conve
         dec.out_row.assign(static_cast<std::size_t>(dec.out_width) * (type == 24 ? 3 : 1), 0);
         dec.rows_emitted = 0;
     }
-    zf_cprintf(stdout, "Block number     : %2d\n", i);
+    console_printf(stdout, "Block number     : %2d\n", i);
     std::printf("Block size       : %d x %d\n", width, height);
-    zf_cprintf(stdout, "Output file      : %s ", name.c_str());
+    console_printf(stdout, "Output file      : %s ", name.c_str());
     if (!djp)
         std::printf("(+.%s)", dec_settings.companion_fal ? "FAL" : "IPR");
     std::printf("\n");
@@ -197,7 +197,7 @@ int decode_block(zf_file *f, int i, const char *output_name, row_converter conve
     int t = zf_line(f, &line), lines = 0;
     for (; t >= 0; t = zf_line(f, &line), ++lines) {
         progress_step(t);
-        if (zf_key_pressed() == kEsc)
+        if (console_key_pressed() == kEsc)
             return stop_block(f, true, name);
         conv(line, width);
         if (writer(t, width) != 0)
@@ -213,10 +213,10 @@ int decode_block(zf_file *f, int i, const char *output_name, row_converter conve
     // cause is told when the file is closed
     std::fputc('\n', stderr);
     if (t == -1)
-        zf_cprintf(stderr, "このﾌﾞﾛｯｸは %d ﾗｲﾝ中 %d ﾗｲﾝしかﾃﾞｺｰﾄﾞできませんでした: 出力ﾌｧｲﾙ %s はその分だけです\n",
+        console_printf(stderr, "このﾌﾞﾛｯｸは %d ﾗｲﾝ中 %d ﾗｲﾝしかﾃﾞｺｰﾄﾞできませんでした: 出力ﾌｧｲﾙ %s はその分だけです\n",
                    height, lines, name.c_str());
     else
-        zf_cprintf(stderr, "complete.\n");
+        console_printf(stderr, "complete.\n");
     if (!djp && dec_settings.sink) {
         if (dec_settings.companion_fal)
             print_fal(dec_settings.sink, width, height, x, y);
@@ -225,7 +225,7 @@ int decode_block(zf_file *f, int i, const char *output_name, row_converter conve
     } else if (!djp && names_device_or_pipe(name.c_str())) {
         // beside a device or pipe the companion would be a stray file
         // (/dev/null.FAL): its numbers are told instead
-        zf_cprintf(stderr, "出力先がﾌｧｲﾙではないので %s は作りません (%d x %d, 位置 %d,%d)\n",
+        console_printf(stderr, "出力先がﾌｧｲﾙではないので %s は作りません (%d x %d, 位置 %d,%d)\n",
                    dec_settings.companion_fal ? "FAL" : "IPR", width, height, x, y);
     } else if (!djp) {
         if (dec_settings.companion_fal)
@@ -278,7 +278,7 @@ int decode_file(const char *input_name, const char *output_name)
 {
     zf_file *f = zf_open(input_name);
     if (!f) {
-        zf_print_error(nullptr);
+        console_print_error(nullptr);
         tell_failure_cause(input_name);
         return 1;
     }
@@ -289,7 +289,7 @@ int decode_record(zf_file *f, const char *output_name)
 {
     reset_state();
     zf_load_info(f);
-    zf_show_header(f, 1);
+    console_show_header(f, 1);
     const bool djp = dec_settings.djp_output;
     if (djp) {
         if (const int status = djp_setup(f))
@@ -307,25 +307,25 @@ int decode_record(zf_file *f, const char *output_name)
     case 24: convert = dec.scaling ? accumulate_24bit : row_from_24bit; break;
     default:
         zf_close(f);
-        zf_cprintf(stdout, "%d bit ZEFAﾌｫｰﾏｯﾄには対応していません\n", zf_depth);
+        console_printf(stdout, "%d bit ZEFAﾌｫｰﾏｯﾄには対応していません\n", zf_depth);
         return 1;
     }
 
     int i = 0;
     for (int n = zf_first_block(f); n >= 1; n = zf_next_block(f), ++i) {
         if (n == 2) {
-            zf_cprintf(stderr, "このﾌﾞﾛｯｸはﾃﾞｺｰﾄﾞできません\n");
+            console_printf(stderr, "このﾌﾞﾛｯｸはﾃﾞｺｰﾄﾞできません\n");
             continue;
         }
         if (djp && i != 0) {
-            zf_cprintf(stderr, "DJP出力のため最初の画像ﾌﾞﾛｯｸ以外無視します\n");
+            console_printf(stderr, "DJP出力のため最初の画像ﾌﾞﾛｯｸ以外無視します\n");
             break;
         }
         if (const int status = decode_block(f, i, output_name, convert, djp_type))
             return status;
     }
     if (zf_close(f) != 0) {
-        zf_print_error(nullptr);
+        console_print_error(nullptr);
         tell_failure_cause(dec_settings.input_name);
         return 1;
     }

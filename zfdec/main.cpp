@@ -17,7 +17,7 @@ dec_settings_t dec_settings;
 
 namespace {
 
-void dec_banner() { zf_cprintf(stdout, "%s %s\n", "ZEFA Decoder for Win32/NT console v2.08", "(Linux native build)"); }
+void dec_banner() { console_printf(stdout, "%s %s\n", "ZEFA Decoder for Win32/NT console v2.08", "(Linux native build)"); }
 
 void dec_usage()
 {
@@ -26,12 +26,12 @@ void dec_usage()
                              "        -P[n]           ｲﾒｰｼﾞﾌﾟﾛﾎﾟｰｼｮﾅﾙﾌｧｲﾙ指定",
                              "                          n: 0 FAL形式",
                              "                             1 IPR形式"})
-        zf_cprintf(stdout, "%s\n", zf_text(line));
+        console_printf(stdout, "%s\n", console_text(line));
 }
 
 [[noreturn]] void name_too_long(const char *name)
 {
-    zf_cprintf(stdout, "ﾌｧｲﾙ名が長すぎます: %s\n", name);
+    console_printf(stdout, "ﾌｧｲﾙ名が長すぎます: %s\n", name);
     std::exit(1);
 }
 
@@ -39,7 +39,7 @@ int query_ratio(const char *name)
 {
     zf_file *f = zf_open(name);
     if (!f) {
-        zf_print_error(nullptr);
+        console_print_error(nullptr);
         return 255;
     }
     zf_load_info(f);
@@ -56,12 +56,12 @@ int show_header(const char *name)
 {
     zf_file *f = zf_open(name);
     if (!f) {
-        zf_print_error(nullptr);
+        console_print_error(nullptr);
         tell_failure_cause(name);
         return 1;
     }
     zf_load_info(f);
-    zf_show_header(f, 3);
+    console_show_header(f, 3);
     zf_close(f);
     return 0;
 }
@@ -99,7 +99,7 @@ int main(int argc, char **argv)
             take_name(dec_settings.output_name, argv[i], name_too_long);
     }
     if (dec_settings.input_name[0] == '\0') {
-        zf_cprintf(stdout, "%s\n", zf_text("処理ﾌｧｲﾙ名を指定してください"));
+        console_printf(stdout, "%s\n", console_text("処理ﾌｧｲﾙ名を指定してください"));
         return 1;
     }
     add_extension(dec_settings.input_name, EXT_ZF, name_too_long);
@@ -115,7 +115,7 @@ int main(int argc, char **argv)
     }
     // Writing an output over the input would destroy it while it is read.
     if (same_file(dec_settings.input_name, dec_settings.output_name)) {
-        zf_cprintf(stdout, "%s\n", zf_text("出力ﾌｧｲﾙが入力ﾌｧｲﾙと同じです"));
+        console_printf(stdout, "%s\n", console_text("出力ﾌｧｲﾙが入力ﾌｧｲﾙと同じです"));
         return 1;
     }
     return decode_file(dec_settings.input_name, dec_settings.output_name);

@@ -10,7 +10,7 @@ namespace {
 
 [[noreturn]] void bad_option(const char *arg)
 {
-    zf_cprintf(stdout, "ｵﾌﾟｼｮﾝ -%s は間違った指定です\n", arg + 1);
+    console_printf(stdout, "ｵﾌﾟｼｮﾝ -%s は間違った指定です\n", arg + 1);
     end_run(1);
 }
 

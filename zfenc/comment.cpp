@@ -1,5 +1,5 @@
 // The comment file, the title and the author of the image.  Text given by
-// the user is stored in the file as Shift-JIS (zf_to_stored_text).
+// the user is stored in the file as Shift-JIS (console_stored_text).
 #include "settings.h"
 #include "zf_console.h"
 
@@ -17,7 +17,7 @@ constexpr long kCommentLimit = 65532; // 0xFFFC bytes
 // Copies Shift-JIS text into a field, cut at a character boundary.
 void copy_cut(char *field, std::size_t size, const char *text, std::size_t n)
 {
-    const std::size_t keep = zf_sjis_cut(text, n, size - 1);
+    const std::size_t keep = console_sjis_cut(text, n, size - 1);
     std::memcpy(field, text, keep);
     field[keep] = '\0';
 }
@@ -45,7 +45,7 @@ int load_comment(const char *name)
     }
     if (st.st_size > kCommentLimit) {
         std::fclose(in);
-        zf_cprintf(stdout, "ｺﾒﾝﾄﾌｧｲﾙが長すぎます %d ﾊﾞｲﾄ以下に調節してください\n", static_cast<int>(kCommentLimit));
+        console_printf(stdout, "ｺﾒﾝﾄﾌｧｲﾙが長すぎます %d ﾊﾞｲﾄ以下に調節してください\n", static_cast<int>(kCommentLimit));
         return -1;
     }
     const auto size = static_cast<std::size_t>(st.st_size);
@@ -66,7 +66,7 @@ int load_comment(const char *name)
         *eof = '\0';
     // Stored as Shift-JIS; the stored form is never longer than the text.
     const std::size_t len = std::strlen(text);
-    zf_to_stored_text(text, text, len + 1);
+    console_stored_text(text, text, len + 1);
     settings.comment = text;
     if (settings.title_mode == TitleMode::FirstCommentLine)
         take_first_line(text);
@@ -83,7 +83,7 @@ void ask_title()
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     std::string stored(line.size() + 1, '\0');
-    zf_to_stored_text(line.c_str(), stored.data(), stored.size());
+    console_stored_text(line.c_str(), stored.data(), stored.size());
     copy_cut(settings.title, TITLE_SIZE, stored.c_str(), std::strlen(stored.c_str()));
 }
 
@@ -92,7 +92,7 @@ void default_author(char *author, std::size_t size)
     for (const char *var : {"ZEF_USER", "zef_user", "USER"}) {
         if (const char *v = std::getenv(var)) {
             std::string stored(std::strlen(v) + 1, '\0');
-            zf_to_stored_text(v, stored.data(), stored.size());
+            console_stored_text(v, stored.data(), stored.size());
             copy_cut(author, size, stored.c_str(), std::strlen(stored.c_str()));
             return;
         }

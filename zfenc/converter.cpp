@@ -78,7 +78,7 @@ std::string find_program(const char *program)
 
 [[noreturn]] void cannot_start()
 {
-    zf_cprintf(stdout, "%s\n", zf_text("指定プラグインが起動できません"));
+    console_printf(stdout, "%s\n", console_text("指定プラグインが起動できません"));
     fail_run();
 }
 
@@ -152,7 +152,7 @@ const char *run_converter(const char *input_name)
         temp += '/';
     temp += kTemporary;
     if (temp.size() >= NAME_SIZE) {
-        zf_cprintf(stdout, "%s\n", zf_text("ﾃﾝﾎﾟﾗﾘﾌｧｲﾙ名が長すぎます"));
+        console_printf(stdout, "%s\n", console_text("ﾃﾝﾎﾟﾗﾘﾌｧｲﾙ名が長すぎます"));
         fail_run();
     }
 
@@ -162,7 +162,7 @@ const char *run_converter(const char *input_name)
     // Only a file this run created is its to read and to remove.
     const std::string claimed = claim_temporary(temp);
     if (claimed.empty()) {
-        zf_cprintf(stdout, "ﾃﾝﾎﾟﾗﾘﾌｧｲﾙ %s が作成できません\n", temp.c_str());
+        console_printf(stdout, "ﾃﾝﾎﾟﾗﾘﾌｧｲﾙ %s が作成できません\n", temp.c_str());
         fail_run();
     }
     name_copy(settings.temporary_name, claimed.c_str());

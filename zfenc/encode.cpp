@@ -27,7 +27,7 @@ constexpr std::size_t kInputBuffer = 1 << 20; // input moves in large pieces
 [[noreturn]] void fatal_library(const char *detail, const char *file = nullptr)
 {
     std::fputc('\n', stderr);
-    zf_print_error(detail);
+    console_print_error(detail);
     tell_failure_cause(file);
     fail_run();
 }
@@ -40,7 +40,7 @@ void read_row(FILE *in, unsigned char *row, std::size_t bytes, bool *warned)
         std::memset(row + got, 0, bytes - got);
         if (!*warned) {
             *warned = true;
-            zf_cprintf(stderr, "\n%s\n", zf_text("警告: 入力ﾌｧｲﾙが画像の大きさより短いので、足りない部分は 0 としました"));
+            console_printf(stderr, "\n%s\n", console_text("警告: 入力ﾌｧｲﾙが画像の大きさより短いので、足りない部分は 0 としました"));
         }
     }
 }
@@ -58,8 +58,8 @@ void store_subtitle(zf_file *f, const char *output_name)
     if (std::all_of(base.begin(), base.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
         return;
     char stored[NAME_SIZE * 2];
-    zf_to_stored_text(base.c_str(), stored, sizeof stored);
-    stored[zf_sjis_cut(stored, std::strlen(stored), SUBTITLE_FIELD)] = '\0';
+    console_stored_text(base.c_str(), stored, sizeof stored);
+    stored[console_sjis_cut(stored, std::strlen(stored), SUBTITLE_FIELD)] = '\0';
     zf_set_subtitle(f, stored);
 }
 
@@ -140,7 +140,7 @@ bool encode_image(const char *read_name, input_kind kind, const input_geometry &
 
     // The header keeps 30 title bytes: cut them at a character boundary.
     char title[TITLE_FIELD + 1];
-    const std::size_t tlen = zf_sjis_cut(settings.title, std::strlen(settings.title), TITLE_FIELD);
+    const std::size_t tlen = console_sjis_cut(settings.title, std::strlen(settings.title), TITLE_FIELD);
     std::memcpy(title, settings.title, tlen);
     title[tlen] = '\0';
 
@@ -164,7 +164,7 @@ bool encode_image(const char *read_name, input_kind kind, const input_geometry &
 
     row_source source = depth == 8 ? row_index : row_rgb;
     const int passes = std::strcmp(tag, "ZFSS") == 0 ? 2 : 1;
-    zf_cprintf(stderr, "%s", passes == 2 ? "pass 1 " : "pass   ");
+    console_printf(stderr, "%s", passes == 2 ? "pass 1 " : "pass   ");
     const int steps = progress_start(g.height);
     bool aborted = false, warned = false;
     std::vector<unsigned char> row;
@@ -195,7 +195,7 @@ bool encode_image(const char *read_name, input_kind kind, const input_geometry &
         int r = 0;
         do {
             progress_step(r);
-            if (zf_key_pressed() == kEsc) {
+            if (console_key_pressed() == kEsc) {
                 aborted = true;
                 break;
             }
@@ -209,7 +209,7 @@ bool encode_image(const char *read_name, input_kind kind, const input_geometry &
         if (aborted || last == -1)
             break;
         if (pass == 0 && passes == 2) {
-            zf_cprintf(stderr, "\rpass 2 ");
+            console_printf(stderr, "\rpass 2 ");
             progress_bar(steps);
         }
     }
@@ -221,16 +221,16 @@ bool encode_image(const char *read_name, input_kind kind, const input_geometry &
     if (zf_close(f) != 0)
         fatal_library(nullptr, output_name); // the broken output is removed, nothing is logged
     if (!aborted)
-        zf_cprintf(stderr, "\ncomplete.\n");
+        console_printf(stderr, "\ncomplete.\n");
     if (aborted) {
         output_guard.remove_now();
-        zf_cprintf(stderr, "\rｴﾝｺｰﾄﾞを中止します\n出力ﾌｧｲﾙを削除しました\n");
+        console_printf(stderr, "\rｴﾝｺｰﾄﾞを中止します\n出力ﾌｧｲﾙを削除しました\n");
         return false;
     }
     if (out.pipe) {
         if (!copy_file(out.path.c_str(), output_name)) {
             zf_errno = errno;
-            zf_print_error(nullptr);
+            console_print_error(nullptr);
             tell_failure_cause(output_name);
             fail_run();
         }
@@ -239,7 +239,7 @@ bool encode_image(const char *read_name, input_kind kind, const input_geometry &
     } else if (!out.folder.empty()) {
         if (std::rename(out.path.c_str(), output_name) != 0) {
             zf_errno = errno;
-            zf_print_error(nullptr);
+            console_print_error(nullptr);
             tell_failure_cause(output_name);
             fail_run();
         }

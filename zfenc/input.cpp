@@ -1,6 +1,7 @@
 // Detection of the input kind and its geometry, and the row sources.
 #include "input.h"
 
+#include "byte_order.h"
 #include "companion.h"
 #include "names.h"
 #include "raw_formats.h"
@@ -74,19 +75,6 @@ input_kind detect_input(const char *name, input_geometry *g)
     return INPUT_PLAIN_RAW;
 }
 
-namespace {
-
-uint32_t be32(const unsigned char *p)
-{
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-uint32_t le32(const unsigned char *p)
-{
-    return uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
-}
-
-} // namespace
-
 const char *foreign_format(const char *name, bool *zfconv_reads)
 {
     unsigned char h[32] = {};
@@ -110,12 +98,12 @@ const char *foreign_format(const char *name, bool *zfconv_reads)
                                                   h[3] == 0xC0 || h[3] == 0xC2 || h[3] == 0xFE))
         return "JPEG";
     // the first directory's offset must lie inside the file
-    if ((is(0, "II*\0", 4) && n >= 8 && le32(h + 4) >= 8 && le32(h + 4) < static_cast<uint32_t>(size)) ||
-        (is(0, "MM\0*", 4) && n >= 8 && be32(h + 4) >= 8 && be32(h + 4) < static_cast<uint32_t>(size)))
+    if ((is(0, "II*\0", 4) && n >= 8 && zfbytes::get_le32(h + 4) >= 8 && zfbytes::get_le32(h + 4) < static_cast<uint32_t>(size)) ||
+        (is(0, "MM\0*", 4) && n >= 8 && zfbytes::get_u32(h + 4) >= 8 && zfbytes::get_u32(h + 4) < static_cast<uint32_t>(size)))
         return "TIFF";
     // the size it states is its own, and its header one of the known ones
-    if (is(0, "BM", 2) && n >= 16 && le32(h + 2) == static_cast<uint32_t>(size)) {
-        const uint32_t header = le32(h + 14);
+    if (is(0, "BM", 2) && n >= 16 && zfbytes::get_le32(h + 2) == static_cast<uint32_t>(size)) {
+        const uint32_t header = zfbytes::get_le32(h + 14);
         if (header == 12 || header == 40 || header == 52 || header == 56 || header == 64 || header == 108 || header == 124)
             return "BMP";
     }

@@ -9,6 +9,7 @@
 #include "zefa.h"
 #include "zf_console.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -54,9 +55,9 @@ bool holds_zefa_file(const char *name, input_kind kind)
         return false;
     const std::size_t got = std::fread(head, 1, sizeof head, in);
     std::fclose(in);
-    if (got >= 4 && std::memcmp(head, "ZFDT", 4) == 0)
+    if (zf_sniff(head, std::min<std::size_t>(got, 4)) == 1) // the magic at the start
         return true;
-    if (got < sizeof head || std::memcmp(head + ZF_PREFIX_SIZE, "ZFDT", 4) != 0)
+    if (zf_sniff(head, got) != 1)
         return false;
     char header_file[NAME_SIZE];
     if (kind == INPUT_DJP || kind == INPUT_GLM)
@@ -75,11 +76,11 @@ void refuse_foreign_format(const char *name, input_kind kind)
                              : foreign_format(name, &zfconv_reads);
     if (!format)
         return;
-    zf_cprintf(stdout, "%s は%sﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\n", name, format);
+    console_printf(stdout, "%s は%sﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\n", name, format);
     if (zfconv_reads)
-        zf_cprintf(stdout, "zfconv で ZEFAﾌｧｲﾙに変換できます: zfconv %s %s\n", name, settings.output_name);
+        console_printf(stdout, "zfconv で ZEFAﾌｧｲﾙに変換できます: zfconv %s %s\n", name, settings.output_name);
     else
-        zf_cprintf(stdout, "zfconv も読めない形式です: PNG などに変換してから zfconv で変換してください\n");
+        console_printf(stdout, "zfconv も読めない形式です: PNG などに変換してから zfconv で変換してください\n");
     fail_run();
 }
 
@@ -91,10 +92,10 @@ int main(int argc, char **argv)
     // the program, so the failure is reported and cleaned up.
     std::signal(SIGXFSZ, SIG_IGN);
     handle_long_options(argc, argv);
-    zf_cprintf(stdout, "%s %s\n", ZFENC_BANNER, "(Linux native build)");
+    console_printf(stdout, "%s %s\n", ZFENC_BANNER, "(Linux native build)");
     if (argc < 2) {
         for (const char *line : kUsage)
-            zf_cprintf(stdout, "%s\n", zf_text(line));
+            console_printf(stdout, "%s\n", console_text(line));
         return 1;
     }
     std::strcpy(settings.tag, "ZFSF");
@@ -132,7 +133,7 @@ int main(int argc, char **argv)
     }
     if (!exists(settings.input_name)) {
         say("指定されたﾌｧｲﾙが見つかりません");
-        zf_cprintf(stdout, "対象ﾌｧｲﾙ: %s\n", tried.c_str());
+        console_printf(stdout, "対象ﾌｧｲﾙ: %s\n", tried.c_str());
         fail_run();
     }
 
@@ -175,7 +176,7 @@ int main(int argc, char **argv)
     }
     // Its bytes as pixels would make a picture of noise.
     if (!settings.temporary_name[0] && holds_zefa_file(read_name, kind)) {
-        zf_cprintf(stdout, "%s はZEFAﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\n", read_name);
+        console_printf(stdout, "%s はZEFAﾌｧｲﾙなのでｴﾝｺｰﾄﾞできません\n", read_name);
         fail_run();
     }
     refuse_foreign_format(read_name, kind);
@@ -186,17 +187,17 @@ int main(int argc, char **argv)
         fail_run();
     }
     if (g.width < 1 || g.width > ZF_MAX_BLOCK_WIDTH || g.height < 1 || g.height > ZF_MAX_BLOCK_HEIGHT) {
-        zf_cprintf(stdout, "画像の大きさ %d x %d は扱えません\n", g.width, g.height);
+        console_printf(stdout, "画像の大きさ %d x %d は扱えません\n", g.width, g.height);
         fail_run();
     }
 
-    zf_cprintf(stdout, "Input file       : %s\n", read_name);
+    console_printf(stdout, "Input file       : %s\n", read_name);
     if (settings.temporary_name[0]) // the converter's file stands for the user's
-        zf_cprintf(stdout, "Converted from   : %s\n", settings.input_name);
+        console_printf(stdout, "Converted from   : %s\n", settings.input_name);
     std::printf("Image size       : %d x %d\n", g.width, g.height);
     if (settings.comment_requested)
-        zf_cprintf(stdout, "Comment file     : %s\n", settings.comment_name);
-    zf_cprintf(stdout, "Output file      : %s\n", settings.output_name);
+        console_printf(stdout, "Comment file     : %s\n", settings.comment_name);
+    console_printf(stdout, "Output file      : %s\n", settings.output_name);
     std::printf("Color bit depth  : %2d bits\n", settings.depth);
     const char *type = std::strcmp(settings.tag, "ZFSF") == 0   ? "Fast"
                        : std::strcmp(settings.tag, "ZFSS") == 0 ? "Optimizing"
@@ -206,9 +207,9 @@ int main(int argc, char **argv)
 
     const bool written = encode_image(read_name, kind, g, settings.output_name, settings.tag, settings.depth);
     if (written && settings.update_log) {
-        zf_cprintf(stderr, "Update log file..");
+        console_printf(stderr, "Update log file..");
         if (log_append())
-            zf_cprintf(stderr, "\rcomplete.         \n");
+            console_printf(stderr, "\rcomplete.         \n");
     }
     end_of_run();
     if (written && settings.delete_input)

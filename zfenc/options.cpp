@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-void say(const char *text) { zf_cprintf(stdout, "%s\n", zf_text(text)); }
+void say(const char *text) { console_printf(stdout, "%s\n", console_text(text)); }
 
 [[noreturn]] void refuse(const char *text)
 {
@@ -20,7 +20,7 @@ void say(const char *text) { zf_cprintf(stdout, "%s\n", zf_text(text)); }
 
 [[noreturn]] void bad_option(const char *format, const char *text)
 {
-    zf_cprintf(stdout, format, text);
+    console_printf(stdout, format, text);
     fail_run();
 }
 
@@ -39,7 +39,7 @@ void parse_option(const char *arg)
         break;
     case 'a': {
         char stored[NAME_SIZE * 2];
-        if (zf_to_stored_text(text, stored, sizeof stored) > AUTHOR_LIMIT)
+        if (console_stored_text(text, stored, sizeof stored) > AUTHOR_LIMIT)
             refuse("作成者名は18文字までしか指定できません");
         std::strcpy(settings.author, stored);
         break;

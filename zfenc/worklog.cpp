@@ -25,7 +25,7 @@ constexpr int kRowsPerPause = 16;
 std::string logged_title(const char *title)
 {
     std::string t = *title ? title : "unknown";
-    t.resize(zf_sjis_cut(t.data(), t.size(), TITLE_FIELD));
+    t.resize(console_sjis_cut(t.data(), t.size(), TITLE_FIELD));
     t.append(TITLE_FIELD - t.size(), ' ');
     return t;
 }
@@ -98,7 +98,7 @@ bool log_append()
         ok = (std::fclose(log) == 0) && ok;
     }
     if (!ok)
-        zf_cprintf(stderr, "\n警告: ﾛｸﾞﾌｧｲﾙ %s に書き込めません\n", name.c_str());
+        console_printf(stderr, "\n警告: ﾛｸﾞﾌｧｲﾙ %s に書き込めません\n", name.c_str());
     return ok;
 }
 
@@ -134,22 +134,22 @@ void print_title_list()
             }
             std::printf(".row %d %s\n", number, name);
             if (depth != 0)
-                zf_cprintf_sjis(stdout, ".col %d/%s\n", depth, tag);
+                console_printf_sjis(stdout, ".col %d/%s\n", depth, tag);
             else
                 std::puts(".colc --------");
-            zf_cprintf_sjis(stdout, ".col %s\n", title.c_str());
+            console_printf_sjis(stdout, ".col %s\n", title.c_str());
             ++on_page;
         } else {
             if (depth != 0)
-                zf_cprintf_sjis(stdout, "|%4d| %-13.13s |  %2d/%4s | %-30.30s |\n", number, name, depth, tag,
+                console_printf_sjis(stdout, "|%4d| %-13.13s |  %2d/%4s | %-30.30s |\n", number, name, depth, tag,
                                 title.c_str());
             else
-                zf_cprintf_sjis(stdout, "|%4d| %-13.13s | -------- | %-30.30s |\n", number, name, title.c_str());
+                console_printf_sjis(stdout, "|%4d| %-13.13s | -------- | %-30.30s |\n", number, name, title.c_str());
             if (++rows % kRowsPerPause == 0) {
                 std::fflush(stdout);
-                zf_cprintf(stderr, "-- hit any key --");
-                zf_wait_key();
-                zf_cprintf(stderr, "%17s\r", "");
+                console_printf(stderr, "-- hit any key --");
+                console_wait_key();
+                console_printf(stderr, "%17s\r", "");
             }
         }
     }

@@ -125,6 +125,12 @@ int zf_get_info(const zf_file *f, zf_info *info);
 int zf_first_block(zf_file *f);
 int zf_next_block(zf_file *f);
 
+/* Where the block the walk stands on lies among the file's bytes: its
+ * first byte (counted from the start, prefix included) and its length,
+ * header included.  After the walk returned 0: the end marker's place and
+ * a length of 0. */
+int zf_get_block_span(const zf_file *f, long long *offset, long long *length);
+
 /* The current block's header, decoded. */
 typedef struct zf_block {
     char tag[5]; /* four letters and a 0 */
@@ -350,6 +356,12 @@ zf_file *zf_create_with(const char *name, const char *title, const char *comment
  * descriptor is not closed).  The subtitle is blank. */
 zf_file *zf_create_fd(int fd, const char *title, const char *comment,
                       const char *artist, int number, const zf_params *params);
+
+/* The same into memory: at zf_close, when every write succeeded, *data
+ * (free with zf_free) and *size receive the file's bytes.  The subtitle
+ * is blank. */
+zf_file *zf_create_memory(void **data, size_t *size, const char *title, const char *comment,
+                          const char *artist, int number, const zf_params *params);
 
 /* Replaces the subtitle of a file being written (8 bytes of Shift-JIS
  * kept; cut it with zf_text_cut). */

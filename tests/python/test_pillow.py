@@ -1,5 +1,6 @@
-"""Pillow's ZEFA plugin: each file as Pillow shows zfconv's PNG of it, lazy
-open, saving, Pillow's own errors naming the user's file, bombs, threads."""
+"""Pillow's ZEFA plugin: lazy open, saving, Pillow's own errors naming the
+user's file, its bomb check, threads.  Each file as Pillow shows zfconv's PNG
+of it is the conformance test's (tests/conformance)."""
 
 import concurrent.futures
 import io
@@ -13,14 +14,12 @@ from conftest import SAMPLES, claiming, source_pictures, zfconv
 
 
 @pytest.mark.parametrize("name", SAMPLES)
-def test_matches_zfconv_png(samples, name):
+def test_format_mode_and_damage(samples, name):
     zf, png = samples[name]
     with Image.open(zf) as im, Image.open(png) as ref:
         assert (im.format, im.get_format_mimetype()) == ("ZEFA", "image/x-zefa")
-        assert (im.size, im.info) == (ref.size, ref.info)
         im.load()
         assert im.mode == ref.mode
-        assert im.convert("RGBA").tobytes() == ref.convert("RGBA").tobytes()
         assert (im.zefa_damage != "") == (name == "damaged")
 
 
@@ -90,15 +89,9 @@ def test_errors_name_the_file(samples, tmp_path):
     assert fp.closed
 
 
-def test_bombs(tmp_path):
-    # 165 KB of 6000 blocks of 2000 x 2000 over a 2000 x 2000 canvas: the
-    # library's work limit refuses it before decoding
-    path = tmp_path / "work.ZF"
-    path.write_bytes(claiming((2000, 2000), 6000, (2000, 2000)))
-    with Image.open(path) as im:
-        with pytest.raises(OSError, match="work.ZF'.*more than the 16000000 pixels allowed"):
-            im.load()
-    # a canvas claimed in a few bytes: Pillow's own check
+def test_pillows_bomb_check():
+    # a canvas claimed in a few bytes, refused at open (the library's limits
+    # refuse smaller ones on load)
     with pytest.raises(Image.DecompressionBombError):
         Image.open(io.BytesIO(claiming((32767, 32767), 1, (1, 1))))
 

@@ -56,9 +56,6 @@ zf_encoding encoding(int depth, int coding)
 
 } // namespace
 
-const char *const kDoorTitle = "日本 ｱｲｳ \\xFD!";
-const char *const kDoorComment = "first line\nsecond 漢字\n\nthird";
-
 std::vector<DoorFile> door_files()
 {
     std::vector<DoorFile> files;
@@ -78,37 +75,6 @@ std::vector<DoorFile> door_files()
     cut.resize(cut.size() / 2);
     files.push_back({"24-damaged", cut, 24});
     return files;
-}
-
-Bytes work_bomb()
-{
-    const unsigned char pixel[3] = {1, 2, 3};
-    const zf_encoding e = encoding(24, ZF_CODING_FAST);
-    void *data = nullptr;
-    size_t size = 0;
-    if (zf_encode_memory(&data, &size, &e, pixel, 1, 1, ZF_RGB) != 0)
-        return {};
-    const auto *p = static_cast<const uint8_t *>(data);
-    const std::size_t first = std::size_t{p[ZF_H_FIRST]} << 24 | std::size_t{p[ZF_H_FIRST + 1]} << 16 |
-                              std::size_t{p[ZF_H_FIRST + 2]} << 8 | p[ZF_H_FIRST + 3];
-    Bytes out(p, p + first);
-    zf_free(data);
-    const auto put16 = [](uint8_t *at, int v) {
-        at[0] = static_cast<uint8_t>(v >> 8);
-        at[1] = static_cast<uint8_t>(v);
-    };
-    put16(&out[ZF_H_MAX_WIDTH], 2000);
-    put16(&out[ZF_H_MAX_HEIGHT], 2000);
-    for (int i = 0; i < 5000; ++i) { // each a block header, then 7 bytes of payload
-        uint8_t block[33] = {'Z', 'F', 'S', 'S', 0, 0, 0, sizeof block};
-        put16(block + ZF_B_WIDTH, 2000);
-        put16(block + ZF_B_HEIGHT, 2000);
-        for (int k = ZF_BLOCK_HEADER_SIZE; k < 33; ++k)
-            block[k] = static_cast<uint8_t>(0x55 * k);
-        out.insert(out.end(), block, block + sizeof block);
-    }
-    out.insert(out.end(), 8, 0); // the end marker
-    return out;
 }
 
 } // namespace zt

@@ -1,5 +1,6 @@
 #include "hostile.h"
 
+#include "byte_order.h"
 #include "png_meta.h"
 #include "readers.h"
 #include "zefa_build.h"
@@ -13,12 +14,7 @@
 namespace zt::hostile {
 namespace {
 
-uint32_t u32(const uint8_t *p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
-void put_u32(uint8_t *p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
+using zfbytes::put_u32;
 void put_s16(uint8_t *p, int v)
 {
     p[0] = static_cast<uint8_t>(v >> 8);
@@ -74,7 +70,7 @@ Bytes png_chunk(const char *type, const Bytes &data)
 // Where the chunk of `type` starts in a PNG (its length field), or size.
 std::size_t find_chunk(const Bytes &png, const char *type)
 {
-    for (std::size_t at = 8; at + 12 <= png.size(); at += 12 + u32(&png[at]))
+    for (std::size_t at = 8; at + 12 <= png.size(); at += 12 + zfbytes::get_u32(&png[at]))
         if (std::memcmp(&png[at + 4], type, 4) == 0)
             return at;
     return png.size();
@@ -123,7 +119,8 @@ Bytes zefa(int depth, const std::vector<Fill> &blocks, const std::string &title,
     }
     Bytes out;
     std::string error;
-    need(zfconv::library_file(p, title.c_str(), comment.c_str(), "hostile", 1, sources, out, error), error);
+    need(zfconv::library_file(p, title.c_str(), comment.c_str(), "hostile", 1, sources, out, error) == zfconv::Built::ok,
+         error);
     return out;
 }
 
@@ -142,7 +139,7 @@ Made chunk_of(const Bytes &zefa_file)
             pos += b.payload.size();
             continue;
         }
-        const std::size_t len = u32(b.head.data() + ZF_B_LENGTH);
+        const std::size_t len = zfbytes::get_u32(b.head.data() + ZF_B_LENGTH);
         if (b.kind == zfconv::ArchiveBlock::rebuilt) {
             const std::size_t from = std::min(pos + ZF_BLOCK_HEADER_SIZE, zefa_file.size());
             const std::size_t to = std::min(pos + len, zefa_file.size());

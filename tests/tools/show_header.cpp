@@ -1,6 +1,6 @@
 // show_header FILE MODE - prints a file's header as the decoder does
-// (zf_show_header in the given mode).  Used by the display tests.
-// (zf_show_file is zfdec -i's, tested through the program.)
+// (console_show_header in the given mode).  Used by the display tests.
+// (console_show_file is zfdec -i's, tested through the program.)
 #include "zefa.h"
 #include "zf_console.h"
 
@@ -12,10 +12,10 @@ int main(int argc, char **argv)
         return 2;
     zf_file *f = zf_open(argv[1]);
     if (!f) {
-        zf_print_error(argc > 3 ? argv[3] : nullptr);
+        console_print_error(argc > 3 ? argv[3] : nullptr);
         return 1;
     }
     zf_load_info(f);
-    zf_show_header(f, std::atoi(argv[2]));
+    console_show_header(f, std::atoi(argv[2]));
     return zf_close(f) == 0 ? 0 : 1;
 }

@@ -1,17 +1,15 @@
 """The web page's module under Node against the native library (zfconv): the
-same pixels, header words, damage and refusals for every depth and coding,
-and files it makes that zfconv reads back."""
+header as zfconv --json tells it, the blocks and the damage, and files it
+makes that zfconv reads back.  Its pixels, texts and refusals against
+zfconv's are the conformance test's (tests/conformance)."""
 
 import base64
 import json
 import os
 import subprocess
-import time
 from pathlib import Path
 
-from PIL import Image
-
-from conftest import SITE, native, same_pixels
+from conftest import SITE, native
 
 NODE = os.environ.get("NODE", "node")
 
@@ -31,25 +29,15 @@ def encode(rgba, size, out, **options):
             "options": options, "out": str(out)}
 
 
-def test_pictures_texts_and_damage_as_zfconv_shows_them(samples):
+def test_header_blocks_and_damage_as_zfconv_tells_them(samples):
     for (name, zf), got in zip(samples.items(), decode(*samples.values())):
         info, picture, png, run = native(zf)
-        assert same_pixels(base64.b64decode(got["rgba"]), got["width"], got["height"], picture), name
         for key, theirs in (("title", "title"), ("author", "artist"), ("comment", "comment"), ("saver", "saver"),
                             ("number", "number"), ("depth", "depth"), ("ratio_x", "ratio_x"), ("time", "time")):
             assert got["info"].get(key, "") == info[theirs], (name, key)
-        assert dict(got["png_text"]) == {k: v for k, v in Image.open(png).text.items() if k in dict(got["png_text"])}
         assert [b["decodes"] for b in got["blocks"]] == [b["decodes"] for b in info["blocks"]], name
         assert (got["damage"] is None) == info["ok"] and (info["ok"] or got["damage"] in run.stderr), name
     assert decode(samples["texts"])[0]["info"]["title"] == "日本の絵 ｶﾅ A\\x85B"
-
-
-def test_refusals_are_errors_in_the_library_s_words(tmp_path, bomb):
-    (tmp_path / "text.ZF").write_bytes(b"not a picture at all")
-    started = time.monotonic()
-    text, bombed = decode(tmp_path / "text.ZF", bomb)
-    assert time.monotonic() - started < 10
-    assert "not a ZEFA file" in text["error"] and "pixels allowed" in bombed["error"]
 
 
 def test_files_it_makes_read_back_in_zfconv(samples, tmp_path):

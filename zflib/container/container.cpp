@@ -449,6 +449,21 @@ zf_file *zf::create_memory(const char *title, const char *comment, const char *a
 
 extern "C" {
 
+zf_file *zf_create_memory(void **data, size_t *size, const char *title, const char *comment, const char *artist,
+                          int number, const zf_params *params)
+{
+    if (!data || !size)
+        return misuse();
+    *data = nullptr;
+    *size = 0;
+    zf_file *f = zf::create_memory(title, comment, artist, number, params);
+    if (f) {
+        zf::rec(f)->out_data = reinterpret_cast<unsigned char **>(data);
+        zf::rec(f)->out_size = size;
+    }
+    return f;
+}
+
 zf_file *zf_create(const char *name, const char *title, const char *comment, const char *artist, int number)
 {
     if (!name)
@@ -548,8 +563,10 @@ int zf_next_block(zf_file *file)
     zf_read(f, f->block, 8);
     if (f->error)
         return -1;
-    if (f->block[ZF_B_TAG] == 0)
+    if (f->block[ZF_B_TAG] == 0) {
+        f->block_pos = f->next_pos; // the end marker: a span of no bytes
         return 0;
+    }
     const uint32_t length = get_u32(f->block + ZF_B_LENGTH);
     // A length below the block header would return the walk to the same
     // block; one past the largest position cannot be followed.
@@ -572,6 +589,16 @@ int zf_next_block(zf_file *file)
     f->max_width = raise_max(f->max_width, zf::block_s16(f, ZF_B_X) + width);
     f->max_height = raise_max(f->max_height, zf::block_s16(f, ZF_B_Y) + height);
     return 1;
+}
+
+int zf_get_block_span(const zf_file *file, long long *offset, long long *length)
+{
+    const zf::Record *f = zf::rec(file);
+    if (!f || f->mode != 0 || !offset || !length)
+        return refuse();
+    *offset = static_cast<long long>(f->base) + f->block_pos;
+    *length = static_cast<long long>(f->next_pos) - f->block_pos;
+    return 0;
 }
 
 int zf_begin_read(zf_file *file)

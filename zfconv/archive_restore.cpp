@@ -1,0 +1,493 @@
+// Restoring from the private chunk: the original file rebuilt, and proven
+// to show the PNG's pixels before it is used.
+#include "archive_parts.h"
+
+#include "zefa.hpp"
+#include "header_text.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace zfconv {
+
+// ---- restoring -------------------------------------------------------------
+
+namespace {
+
+// The lead with another comment section (Shift-JIS), as the library
+// writes one, the first block's position moved to follow it.
+bool lead_with_comment(const Bytes &lead_bytes, const LeadInfo &lead, const std::string &comment, Bytes &out,
+                       std::string &error)
+{
+    zf_params none{};
+    none.depth = lead.info.depth;
+    Bytes empty;
+    FileParts parts;
+    if (library_file(none, nullptr, comment.c_str(), nullptr, 0, {}, empty, error) != Built::ok ||
+        !split_file(empty, parts)) {
+        if (error.empty())
+            error = "the library wrote an unexpected file";
+        return false;
+    }
+    const std::size_t palette_end = static_cast<std::size_t>(lead.base) + ZF_HEADER_SIZE +
+                                    (lead.n_pal > 0 ? 3 + 3 * static_cast<std::size_t>(lead.n_pal) : 0);
+    out.assign(lead_bytes.begin(), lead_bytes.begin() + static_cast<long>(std::min(palette_end, lead_bytes.size())));
+    out.insert(out.end(), parts.lead.begin() + ZF_HEADER_SIZE, parts.lead.end());
+    put_u32(out.data() + lead.base + ZF_H_FIRST, static_cast<uint32_t>(out.size() - static_cast<std::size_t>(lead.base)));
+    return true;
+}
+
+// Where each block of a restored file was put, and how the walk must meet it.
+struct Placed {
+    std::size_t at;
+    int walk; // what zf_first_block / zf_next_block return there: 1 a block
+              // the library decodes, 2 one of another coding
+};
+
+// colour_at for every pixel of one picture, without a call per pixel.
+class Colours {
+public:
+    explicit Colours(const Image &img) : img_(img)
+    {
+        for (std::size_t i = 0; img.kind != Kind::rgb && i < table_.size(); ++i) {
+            const std::size_t at = 3 * i;
+            table_[i] = img.kind == Kind::grey ? static_cast<uint32_t>(i) * 0x010101u
+                        : at + 2 < img.palette.size()
+                            ? uint32_t{img.palette[at]} << 16 | uint32_t{img.palette[at + 1]} << 8 | img.palette[at + 2]
+                            : 0;
+        }
+    }
+    uint32_t operator[](std::size_t i) const
+    {
+        if (img_.kind != Kind::rgb)
+            return table_[img_.pixels[i]];
+        const uint8_t *p = &img_.pixels[3 * i];
+        return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+    }
+
+private:
+    const Image &img_;
+    std::array<uint32_t, 256> table_{};
+};
+
+// Whether `dec`, a decoded file, shows `pic`: every pixel in its colour
+// (15-bit colours as a file of that depth shows them, when `depth` is 15),
+// and a pixel nothing was decoded for only where the picture has a hole
+// or shows what such a pixel shows.
+bool shows_picture(const Image &dec, const Image &pic, int depth = 0)
+{
+    if (dec.width != pic.width || dec.height != pic.height)
+        return false;
+    const ValueMap fifteen(15, nullptr, 0);
+    const Colours dec_colour(dec), pic_colour(pic);
+    const std::size_t n = static_cast<std::size_t>(pic.width) * static_cast<std::size_t>(pic.height);
+    for (std::size_t i = 0; i < n; ++i) {
+        const bool hole = !pic.mask.empty() && pic.mask[i] == 0;
+        const uint32_t got = dec_colour[i];
+        uint32_t want = pic_colour[i];
+        if (!dec.mask.empty() && dec.mask[i] == 0) {
+            if (!hole && want != got)
+                return false;
+            continue;
+        }
+        if (depth == 15) {
+            uint32_t v = 0;
+            fifteen.value(want, v);
+            want = shown_colour(15, v, nullptr, 0);
+        }
+        if (want != got)
+            return false;
+    }
+    return true;
+}
+
+// The library's picture as zfconv's (8-bit files as indices and palette).
+Image image_of(const zf_image &img)
+{
+    Image out;
+    out.width = img.width;
+    out.height = img.height;
+    out.kind = img.format == ZF_INDEXED ? Kind::palette : Kind::rgb;
+    const std::size_t n = static_cast<std::size_t>(img.width) * static_cast<std::size_t>(img.height);
+    out.pixels.assign(img.pixels, img.pixels + n * static_cast<std::size_t>(out.bytes_per_pixel()));
+    if (out.kind == Kind::palette)
+        out.palette.assign(img.palette, img.palette + 3 * ZF_PALETTE_MAX);
+    if (img.mask)
+        out.mask.assign(img.mask, img.mask + n);
+    return out;
+}
+
+// The proof of a restored file (see restore_archive): empty when it holds,
+// else why not.
+std::string disproof(const Bytes &file, std::size_t lead_end, const std::vector<Placed> &placed, std::size_t tail_at,
+                     const Archive &a, int depth, const Image &pic)
+{
+    const std::size_t base = header_offset(file);
+    if (base + get_u32(file.data() + base + ZF_H_FIRST) != lead_end)
+        return "its header does not lead to its first block";
+    // The walk: the library moves from block to block by their lengths.
+    {
+        Record f(zf_open_memory(file.data(), file.size()));
+        if (!f)
+            return "its header cannot be read";
+        std::size_t pos = lead_end;
+        int r = zf_first_block(f.get());
+        for (std::size_t i = 0; i < placed.size(); ++i) {
+            if (r != placed[i].walk || pos != placed[i].at)
+                return "block " + std::to_string(i) + " is not read as the chunk keeps it";
+            pos += get_u32(f->block + ZF_B_LENGTH);
+            r = zf_next_block(f.get());
+        }
+        const bool ends_right =
+            a.partly_drawn ? r == 1 && pos == tail_at &&
+                                 std::memcmp(f->block, a.stopped_head.data(), ZF_BLOCK_HEADER_SIZE) == 0
+            : a.sound_end  ? r == 0 && pos == tail_at
+                           : r < 0 && pos >= tail_at;
+        if (!ends_right)
+            return "its last part is not read as the chunk says";
+    }
+    // The canvas before any pixel is allocated for it.
+    {
+        Record f(zf_open_memory(file.data(), file.size()));
+        int w = 0, h = 0;
+        if (!f || zf_picture_size(f.get(), &w, &h) != 0 || w != pic.width || h != pic.height)
+            return "its picture is not the size of the PNG's";
+    }
+    // Decoded under the library's limits for a picture of the PNG's size.
+    zf_limits limits{};
+    limits.max_canvas = static_cast<long long>(pic.width) * pic.height;
+    limits.max_work = archive_work_limit(pic.width, pic.height);
+    zf_report report{};
+    const zefa::Image decoded(zf_decode_memory(file.data(), file.size(), &limits, ZF_INDEXED, &report));
+    if (!decoded)
+        return zefa::words(report);
+    const bool whole = a.sound_end && !a.partly_drawn;
+    if ((report.status == ZF_DECODED_WHOLE) != whole ||
+        (!whole && (report.block != static_cast<int>(placed.size()) ||
+                    report.lines != (a.partly_drawn ? a.stopped_lines : 0))))
+        return "it does not decode as far as the chunk says";
+    const Image dec = image_of(*decoded);
+    // Exactly: a restored file never passes off a nearby colour as the PNG's.
+    if (!shows_picture(dec, pic))
+        return depth == 15 && shows_picture(dec, pic, 15) ? "the picture holds colours a file of 15 bits cannot show"
+                                                          : "it does not show the PNG's picture";
+    return {};
+}
+
+// Every block drawn, in order, and which shows at each pixel (the last
+// drawn there): the work is the blocks' area, which the chunk's limits
+// bound, not blocks times canvas.
+struct Coverage {
+    std::vector<Rect> drawn;     // the stopped block's drawn lines last
+    std::vector<long> drawn_of;  // per block of the chunk: its entry in drawn, or -1 (raw)
+    std::vector<int32_t> top;    // per pixel: the entry in drawn that shows there, or -1
+};
+
+Coverage coverage(const Archive &a, long long W, long long H)
+{
+    Coverage c;
+    c.drawn_of.assign(a.blocks.size(), -1);
+    for (std::size_t i = 0; i < a.blocks.size(); ++i)
+        if (a.blocks[i].kind != ArchiveBlock::raw) {
+            c.drawn_of[i] = static_cast<long>(c.drawn.size());
+            c.drawn.push_back(rect_of(a.blocks[i].head.data()));
+        }
+    if (a.partly_drawn && a.stopped_lines > 0) {
+        Rect s = rect_of(a.stopped_head.data());
+        s.h = a.stopped_lines;
+        c.drawn.push_back(s);
+    }
+    c.top.assign(static_cast<std::size_t>(W * H), -1);
+    for (std::size_t d = 0; d < c.drawn.size(); ++d) {
+        const Rect &rc = c.drawn[d];
+        for (long long y = std::max(0LL, rc.y); y < std::min(H, rc.y + rc.h); ++y)
+            for (long long x = std::max(0LL, rc.x); x < std::min(W, rc.x + rc.w); ++x)
+                c.top[static_cast<std::size_t>(y * W + x)] = static_cast<int32_t>(d);
+    }
+    return c;
+}
+
+// The box around the pixels no block covered that changed: unchanged while
+// they show the background (index 0, or black) or stay transparent.  x1 < 0
+// when there are none.
+void changed_uncovered(const Image &pic, const std::vector<int32_t> &top, uint32_t background, long long &x0,
+                       long long &y0, long long &x1, long long &y1)
+{
+    const long long W = pic.width, H = pic.height;
+    const Colours pic_colour(pic);
+    for (long long y = 0; y < H; ++y)
+        for (long long x = 0; x < W; ++x) {
+            const auto i = static_cast<std::size_t>(y * W + x);
+            if (top[i] >= 0 || (!pic.mask.empty() && pic.mask[i] == 0) || pic_colour[i] == background)
+                continue;
+            x0 = std::min(x0, x);
+            y0 = std::min(y0, y);
+            x1 = std::max(x1, x);
+            y1 = std::max(y1, y);
+        }
+}
+
+} // namespace
+
+bool file_shows_picture(const Bytes &file, const Image &pic)
+{
+    const zefa::Image decoded(zf_decode_memory(file.data(), file.size(), nullptr, ZF_INDEXED, nullptr));
+    return decoded && shows_picture(image_of(*decoded), pic);
+}
+
+bool restore_archive(const Archive &a, const Image &pic, const Options &options, Restored &out, std::string &error)
+{
+    out = Restored{};
+    const auto set_aside = [&out](const std::string &why) {
+        out.file.clear();
+        out.exact = false;
+        out.notes.clear();
+        out.unproven = why;
+        return true;
+    };
+    LeadInfo lead;
+    if (!read_lead(a.lead, lead))
+        return set_aside("it holds no readable ZEFA header");
+    const int depth = lead.info.depth;
+    if ((depth != 8 && depth != 15 && depth != 24) || pic.width != a.width || pic.height != a.height)
+        return set_aside("it is not of this picture");
+    std::string why;
+    if (!chunk_is_possible(a, why))
+        return set_aside(why);
+    const ValueMap map(depth, lead.palette, ZF_PALETTE_MAX);
+    const PictureValues values(pic, map, picture_is_direct(pic, depth, lead.palette));
+    const long long W = pic.width, H = pic.height;
+    out.pixels_match = pixel_digest(pic) == a.pixel_digest;
+    // An RGB picture of few colours is written as a palette PNG, its digest
+    // taken over the RGB picture.
+    if (!out.pixels_match && pic.kind == Kind::palette)
+        out.pixels_match = pixel_digest(rgb_view(pic)) == a.pixel_digest;
+
+    std::array<char, 4> override_tag{};
+    const bool override = !options.coding.empty();
+    if (override && !coding_tag(options.coding, depth, override_tag)) {
+        error = "unknown coding " + options.coding;
+        return false;
+    }
+
+    const Coverage cover = coverage(a, W, H);
+    const std::vector<Rect> &drawn = cover.drawn;
+    const std::vector<long> &drawn_of = cover.drawn_of;
+    const std::vector<int32_t> &top = cover.top;
+    // A pixel of a drawn block shows when it is inside the canvas and no
+    // later block is drawn over it.
+    auto shows = [&](std::size_t d, long long x, long long y) {
+        return x >= 0 && y >= 0 && x < W && y < H && top[static_cast<std::size_t>(y * W + x)] == static_cast<int32_t>(d);
+    };
+
+    // Blocks are read back one by one behind the header and palette alone:
+    // the comment, however long, is not copied for each.
+    Bytes bare;
+    if (!lead_with_comment(a.lead, lead, "", bare, error))
+        return false;
+
+    // The block decoding stopped in keeps its bytes: its drawn lines must
+    // be as they were.
+    if (a.partly_drawn && a.stopped_lines > 0) {
+        if (a.tail.size() < ZF_BLOCK_HEADER_SIZE ||
+            !std::equal(a.stopped_head.begin(), a.stopped_head.end(), a.tail.begin()))
+            return set_aside("its damaged block is not where it says");
+        std::vector<uint32_t> old;
+        int width = 0;
+        Bytes file = bare;
+        file.insert(file.end(), a.tail.begin(), a.tail.end());
+        const int lines = first_block_lines(file, old, width, a.stopped_lines);
+        const Rect rc = drawn.back();
+        if (lines < a.stopped_lines || width != rc.w)
+            return set_aside("it does not match its damaged block");
+        for (long long row = 0; row < rc.h; ++row)
+            for (long long c = 0; c < rc.w; ++c) {
+                const long long x = rc.x + c, y = rc.y + row;
+                if (!shows(drawn.size() - 1, x, y))
+                    continue;
+                const uint32_t was =
+                    shown_colour(depth, old[static_cast<std::size_t>(row * width + c)], lead.palette, ZF_PALETTE_MAX);
+                if (colour_at(pic, static_cast<std::size_t>(y * W + x)) != was) {
+                    error = "pixels the damaged file's last block drew were changed; they cannot be written back "
+                            "without dropping the rest of that block (give --depth to write a new file)";
+                    return false;
+                }
+            }
+    }
+
+    long long x0 = W, y0 = H, x1 = -1, y1 = -1;
+    changed_uncovered(pic, top, shown_colour(depth, 0, lead.palette, ZF_PALETTE_MAX), x0, y0, x1, y1);
+    if (x1 >= 0 && !a.sound_end) {
+        error = "pixels no block of the damaged file covered were changed; a block for them would come after "
+                "the damage, where nothing is read (give --depth to write a new file)";
+        return false;
+    }
+
+    // Each drawn block's new lines: the picture where it shows, what it
+    // held elsewhere.
+    const zf_params params = params_of(lead);
+    std::vector<BlockSource> to_code;
+    std::vector<std::size_t> coded_for; // block index, or SIZE_MAX for a new block
+    std::vector<std::vector<uint32_t>> kept_lines(a.blocks.size());
+    for (std::size_t i = 0; i < a.blocks.size(); ++i) {
+        const ArchiveBlock &b = a.blocks[i];
+        if (b.kind == ArchiveBlock::raw)
+            continue;
+        const Rect rc = drawn[static_cast<std::size_t>(drawn_of[i])];
+        const auto d = static_cast<std::size_t>(drawn_of[i]);
+        BlockSource src;
+        std::copy_n(b.head.data(), 4, src.tag.begin());
+        if (override)
+            src.tag = override_tag;
+        src.x = static_cast<int>(rc.x);
+        src.y = static_cast<int>(rc.y);
+        src.width = static_cast<int>(rc.w);
+        src.height = static_cast<int>(rc.h);
+        if (b.kind == ArchiveBlock::rebuilt) {
+            for (long long y = rc.y; y < rc.y + rc.h; ++y)
+                for (long long x = rc.x; x < rc.x + rc.w; ++x)
+                    if (!shows(d, x, y))
+                        return set_aside("a block it rebuilds does not show whole");
+            src.fill = [&values, rc](int row, uint32_t *line) {
+                for (int c = 0; c < rc.w; ++c)
+                    if (!values.value(static_cast<int>(rc.x) + c, static_cast<int>(rc.y) + row, line[c]))
+                        return false;
+                return true;
+            };
+        } else {
+            // An unchanged picture keeps every stored block's bytes as they
+            // are, without decoding them again here: a damaged payload may
+            // decode differently on its own than with the bytes that
+            // followed it.  (The file made is decoded whole at the end.)
+            if (out.pixels_match && !override)
+                continue;
+            std::vector<uint32_t> old;
+            int width = 0;
+            if (first_block_lines(mini_file(bare, b.head, b.payload), old, width) != rc.h || width != rc.w)
+                return set_aside("a block it keeps cannot be read");
+            std::vector<uint32_t> now = old;
+            for (long long row = 0; row < rc.h; ++row)
+                for (long long c = 0; c < rc.w; ++c) {
+                    const long long x = rc.x + c, y = rc.y + row;
+                    if (!shows(d, x, y))
+                        continue;
+                    uint32_t &v = now[static_cast<std::size_t>(row * rc.w + c)];
+                    const uint32_t hint = v;
+                    if (!values.value(static_cast<int>(x), static_cast<int>(y), v, &hint)) {
+                        error = "the picture holds a colour the file's palette lacks (give --depth 15 or 24)";
+                        return false;
+                    }
+                }
+            if (now == old && !override)
+                continue; // its stored bytes stay
+            kept_lines[i] = std::move(now);
+            const std::vector<uint32_t> *lines = &kept_lines[i];
+            src.fill = [lines, rc](int row, uint32_t *line) {
+                std::copy_n(lines->data() + row * rc.w, rc.w, line);
+                return true;
+            };
+        }
+        to_code.push_back(std::move(src));
+        coded_for.push_back(i);
+    }
+    if (x1 >= 0) {
+        std::array<char, 4> tag{};
+        if (!override)
+            coding_tag("fast", depth, tag);
+        for (BlockSource &t : tiles(static_cast<int>(x1 - x0 + 1), static_cast<int>(y1 - y0 + 1), override ? override_tag : tag)) {
+            t.x += static_cast<int>(x0);
+            t.y += static_cast<int>(y0);
+            const int bx = t.x, by = t.y, bw = t.width;
+            t.fill = [&values, bx, by, bw](int row, uint32_t *line) {
+                for (int c = 0; c < bw; ++c)
+                    if (!values.value(bx + c, by + row, line[c]))
+                        return false;
+                return true;
+            };
+            to_code.push_back(std::move(t));
+            coded_for.push_back(SIZE_MAX);
+        }
+        out.notes.push_back("pixels no block covered were changed: written as a new block");
+    }
+    std::vector<Bytes> coded;
+    if (const Built built = code_blocks(params, to_code, coded, error); built != Built::ok) {
+        if (built == Built::colour_missing)
+            error = "the picture holds a colour the file's palette lacks (give --depth 15 or 24)";
+        return false;
+    }
+
+    // The lead, with the texts and ratio the options give.
+    Bytes lead_bytes = a.lead;
+    uint8_t *h = lead_bytes.data() + lead.base;
+    const auto put_field = [&](int at, std::size_t width, const std::string &utf8, const TextSource &source) {
+        std::string sjis;
+        if (!header_text(utf8, width, source, options.text_fallback, sjis, out.notes, error))
+            return false;
+        std::memset(h + at, ' ', width);
+        std::memcpy(h + at, sjis.data(), sjis.size());
+        return true;
+    };
+    if (options.has_title && !put_field(ZF_H_TITLE, 30, options.title, TextSource{"title", "option --title"}))
+        return false;
+    if (options.has_artist && !put_field(ZF_H_ARTIST, 18, options.artist, TextSource{"artist", "option --artist"}))
+        return false;
+    if (options.ratio_x > 0 && options.ratio_y > 0) {
+        h[ZF_H_RATIO_X] = static_cast<uint8_t>(options.ratio_x >> 8);
+        h[ZF_H_RATIO_X + 1] = static_cast<uint8_t>(options.ratio_x);
+        h[ZF_H_RATIO_Y] = static_cast<uint8_t>(options.ratio_y >> 8);
+        h[ZF_H_RATIO_Y + 1] = static_cast<uint8_t>(options.ratio_y);
+    }
+    if (options.has_comment) {
+        // the library writes the comment section, line ends and all
+        Bytes with;
+        std::string comment;
+        if (!header_text(options.comment, 0, TextSource{"comment", "option --comment"}, options.text_fallback, comment,
+                         out.notes, error) ||
+            !lead_with_comment(lead_bytes, lead, comment, with, error))
+            return false;
+        lead_bytes = std::move(with);
+    }
+
+    // Everything in file order, each block's place kept for the proof.
+    Bytes &file = out.file;
+    file = std::move(lead_bytes);
+    const std::size_t lead_end = file.size();
+    std::vector<Placed> placed;
+    placed.reserve(a.blocks.size() + coded.size());
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < a.blocks.size(); ++i) {
+        const ArchiveBlock &b = a.blocks[i];
+        placed.push_back(Placed{file.size(), b.kind == ArchiveBlock::raw ? 2 : 1});
+        if (next < coded_for.size() && coded_for[next] == i) {
+            Bytes block = b.head;
+            const Bytes &c = coded[next++];
+            std::copy_n(c.begin(), 4, block.begin()); // the tag it was coded with
+            put_u32(block.data() + ZF_B_LENGTH, static_cast<uint32_t>(c.size()));
+            file.insert(file.end(), block.begin(), block.end());
+            file.insert(file.end(), c.begin() + ZF_BLOCK_HEADER_SIZE, c.end());
+        } else if (b.kind == ArchiveBlock::raw) {
+            file.insert(file.end(), b.payload.begin(), b.payload.end());
+        } else {
+            file.insert(file.end(), b.head.begin(), b.head.end());
+            file.insert(file.end(), b.payload.begin(), b.payload.end());
+        }
+    }
+    for (; next < coded.size(); ++next) {
+        placed.push_back(Placed{file.size(), 1});
+        file.insert(file.end(), coded[next].begin(), coded[next].end());
+    }
+    const std::size_t tail_at = file.size();
+    file.insert(file.end(), a.tail.begin(), a.tail.end());
+
+    why = disproof(file, lead_end, placed, tail_at, a, depth, pic);
+    if (!why.empty())
+        return set_aside(why);
+    out.exact = file.size() == a.file_size && sha256(file.data(), file.size()) == a.file_digest;
+    if (out.pixels_match && !out.exact && x1 < 0 && !options.has_title && !options.has_artist && !options.has_comment &&
+        options.ratio_x == 0 && !override)
+        out.notes.push_back("the picture is unchanged, but the file could not be rebuilt byte for byte: written "
+                            "with its header and the picture");
+    return true;
+}
+
+} // namespace zfconv
