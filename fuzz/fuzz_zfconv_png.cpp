@@ -48,6 +48,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         __builtin_trap();
     if (!back.exact || back.output != input)
         __builtin_trap();
+    // without the private chunk: the same picture, read back through libpng
+    zfconv::Options plain = options;
+    plain.archive = false;
+    plain.verify = true;
+    zfconv::Outcome no_chunk;
+    if (!zfconv::convert(input, "fuzz.ZF", zfconv::Target::png, plain, no_chunk, error))
+        __builtin_trap();
     zfconv::Image img;
     zfconv::ZefaDecoding decoding;
     std::string damage;

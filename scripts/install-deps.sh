@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
-          libtiff-dev libgif-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev nettle-dev pkg-config man-db time gettext locales
+          libtiff-dev libgif-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev libdeflate-dev nettle-dev pkg-config man-db time gettext locales
           libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info libglib2.0-bin qtbase5-dev qt6-base-dev
           python3 python3-pil python3-pytest libexif-dev emscripten"
 # The web page's tests drive a headless Chromium; where it cannot be

@@ -162,6 +162,11 @@ bool zefa_to_png(const Bytes &input, const Options &o, Outcome &out, std::string
             return false;
         return !o.verify || verify_png(out.output, square, error);
     }
+    if (!o.archive) {
+        if (!encode_png(img, meta, out.output, error))
+            return false;
+        return !o.verify || verify_png(out.output, img, error);
+    }
     // The private chunk (re-coding blocks to see which the picture gives
     // back) is made while libpng compresses the rows, and written after them.
     ArchiveJob job(input, img, decoding);

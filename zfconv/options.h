@@ -14,6 +14,7 @@ struct Options {
     // PNG output
     bool square = false; // resample a file whose pixels are not square (the PNG
                          // then carries no private chunk: it is a view, not a copy)
+    bool archive = true; // the private chunk that gives the ZEFA file back
     // ZEFA output
     int depth = 0;                 // 8, 15 or 24; 0: what the picture holds without
                                    // loss, the smaller file where 8 and 24 both do
