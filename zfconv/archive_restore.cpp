@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace zfconv {
 
@@ -227,118 +228,170 @@ void changed_uncovered(const Image &pic, const std::vector<int32_t> &top, uint32
         }
 }
 
-} // namespace
+// How a step of the restore ended: the next step may follow; the chunk
+// does not give the picture back (set aside, with the reason); or the
+// picture cannot be written as the chunk's file (an error for the user).
+enum class Step { next, set_aside, refused };
 
-bool file_shows_picture(const Bytes &file, const Image &pic)
-{
-    const zefa::Image decoded(zf_decode_memory(file.data(), file.size(), nullptr, ZF_INDEXED, nullptr));
-    return decoded && shows_picture(image_of(*decoded), pic);
-}
+const char *const palette_lacks_colour = "the picture holds a colour the file's palette lacks (give --depth 15 or 24)";
 
-bool restore_archive(const Archive &a, const Image &pic, const Options &options, Restored &out, std::string &error)
-{
-    out = Restored{};
-    const auto set_aside = [&out](const std::string &why) {
-        out.file.clear();
-        out.exact = false;
-        out.notes.clear();
-        out.unproven = why;
-        return true;
-    };
-    LeadInfo lead;
-    if (!read_lead(a.lead, lead))
-        return set_aside("it holds no readable ZEFA header");
-    const int depth = lead.info.depth;
-    if ((depth != 8 && depth != 15 && depth != 24) || pic.width != a.width || pic.height != a.height)
-        return set_aside("it is not of this picture");
-    std::string why;
-    if (!chunk_is_possible(a, why))
-        return set_aside(why);
-    const ValueMap map(depth, lead.palette, ZF_PALETTE_MAX);
-    const PictureValues values(pic, map, picture_is_direct(pic, depth, lead.palette));
-    const long long W = pic.width, H = pic.height;
-    out.pixels_match = pixel_digest(pic) == a.pixel_digest;
-    // An RGB picture of few colours is written as a palette PNG, its digest
-    // taken over the RGB picture.
-    if (!out.pixels_match && pic.kind == Kind::palette)
-        out.pixels_match = pixel_digest(rgb_view(pic)) == a.pixel_digest;
-
-    std::array<char, 4> override_tag{};
-    const bool override = !options.coding.empty();
-    if (override && !coding_tag(options.coding, depth, override_tag)) {
-        error = "unknown coding " + options.coding;
-        return false;
+// One restore: the chunk, the picture and the options, and what the steps
+// below work out from them in turn.
+class Restore {
+public:
+    Restore(const Archive &a, const Image &pic, const Options &options, Restored &out, std::string &error)
+        : a_(a), pic_(pic), options_(options), out_(out), error_(error), W_(pic.width), H_(pic.height)
+    {
     }
 
-    const Coverage cover = coverage(a, W, H);
-    const std::vector<Rect> &drawn = cover.drawn;
-    const std::vector<long> &drawn_of = cover.drawn_of;
-    const std::vector<int32_t> &top = cover.top;
+    bool run();
+
+private:
+    Step check_chunk();
+    Step check_coding();
+    Step check_stopped_block();
+    Step check_uncovered();
+    Step blocks_to_code();
+    void new_block_for_uncovered();
+    Step code();
+    Step lead_for_options(Bytes &lead_bytes);
+    void assemble(Bytes lead_bytes);
+    void judge_exactness();
+
+    Step set_aside(const std::string &why)
+    {
+        reason_ = why;
+        return Step::set_aside;
+    }
+    Step refuse(const std::string &why)
+    {
+        error_ = why;
+        return Step::refused;
+    }
     // A pixel of a drawn block shows when it is inside the canvas and no
     // later block is drawn over it.
-    auto shows = [&](std::size_t d, long long x, long long y) {
-        return x >= 0 && y >= 0 && x < W && y < H && top[static_cast<std::size_t>(y * W + x)] == static_cast<int32_t>(d);
-    };
-
-    // Blocks are read back one by one behind the header and palette alone:
-    // the comment, however long, is not copied for each.
-    Bytes bare;
-    if (!lead_with_comment(a.lead, lead, "", bare, error))
-        return false;
-
-    // The block decoding stopped in keeps its bytes: its drawn lines must
-    // be as they were.
-    if (a.partly_drawn && a.stopped_lines > 0) {
-        if (a.tail.size() < ZF_BLOCK_HEADER_SIZE ||
-            !std::equal(a.stopped_head.begin(), a.stopped_head.end(), a.tail.begin()))
-            return set_aside("its damaged block is not where it says");
-        std::vector<uint32_t> old;
-        int width = 0;
-        Bytes file = bare;
-        file.insert(file.end(), a.tail.begin(), a.tail.end());
-        const int lines = first_block_lines(file, old, width, a.stopped_lines);
-        const Rect rc = drawn.back();
-        if (lines < a.stopped_lines || width != rc.w)
-            return set_aside("it does not match its damaged block");
-        for (long long row = 0; row < rc.h; ++row)
-            for (long long c = 0; c < rc.w; ++c) {
-                const long long x = rc.x + c, y = rc.y + row;
-                if (!shows(drawn.size() - 1, x, y))
-                    continue;
-                const uint32_t was =
-                    shown_colour(depth, old[static_cast<std::size_t>(row * width + c)], lead.palette, ZF_PALETTE_MAX);
-                if (colour_at(pic, static_cast<std::size_t>(y * W + x)) != was) {
-                    error = "pixels the damaged file's last block drew were changed; they cannot be written back "
-                            "without dropping the rest of that block (give --depth to write a new file)";
-                    return false;
-                }
-            }
+    bool shows(std::size_t d, long long x, long long y) const
+    {
+        return x >= 0 && y >= 0 && x < W_ && y < H_ &&
+               cover_.top[static_cast<std::size_t>(y * W_ + x)] == static_cast<int32_t>(d);
     }
+    uint32_t shown(uint32_t value) const { return shown_colour(depth_, value, lead_.palette, ZF_PALETTE_MAX); }
 
-    long long x0 = W, y0 = H, x1 = -1, y1 = -1;
-    changed_uncovered(pic, top, shown_colour(depth, 0, lead.palette, ZF_PALETTE_MAX), x0, y0, x1, y1);
-    if (x1 >= 0 && !a.sound_end) {
-        error = "pixels no block of the damaged file covered were changed; a block for them would come after "
-                "the damage, where nothing is read (give --depth to write a new file)";
-        return false;
-    }
+    const Archive &a_;
+    const Image &pic_;
+    const Options &options_;
+    Restored &out_;
+    std::string &error_;
+    const long long W_, H_;
 
-    // Each drawn block's new lines: the picture where it shows, what it
-    // held elsewhere.
-    const zf_params params = params_of(lead);
-    std::vector<BlockSource> to_code;
-    std::vector<std::size_t> coded_for; // block index, or SIZE_MAX for a new block
-    std::vector<std::vector<uint32_t>> kept_lines(a.blocks.size());
-    for (std::size_t i = 0; i < a.blocks.size(); ++i) {
-        const ArchiveBlock &b = a.blocks[i];
+    std::string reason_; // why the chunk is set aside
+    LeadInfo lead_;
+    int depth_ = 0;
+    std::unique_ptr<ValueMap> map_;
+    std::unique_ptr<PictureValues> values_;
+    bool override_ = false;
+    std::array<char, 4> override_tag_{};
+    Coverage cover_;
+    Bytes bare_; // the lead without its comment, to read blocks back behind
+    // the box around changed pixels no block covered (x1 < 0: none)
+    long long x0_ = 0, y0_ = 0, x1_ = -1, y1_ = -1;
+    std::vector<BlockSource> to_code_;
+    std::vector<std::size_t> coded_for_; // block index, or SIZE_MAX for a new block
+    std::vector<std::vector<uint32_t>> kept_lines_;
+    std::vector<Bytes> coded_;
+    std::size_t lead_end_ = 0, tail_at_ = 0;
+    std::vector<Placed> placed_;
+};
+
+// The chunk's lead is readable, of a depth the library writes, and the
+// chunk is of this picture's size and could describe a real file.
+Step Restore::check_chunk()
+{
+    if (!read_lead(a_.lead, lead_))
+        return set_aside("it holds no readable ZEFA header");
+    depth_ = lead_.info.depth;
+    if ((depth_ != 8 && depth_ != 15 && depth_ != 24) || pic_.width != a_.width || pic_.height != a_.height)
+        return set_aside("it is not of this picture");
+    std::string why;
+    if (!chunk_is_possible(a_, why))
+        return set_aside(why);
+    map_ = std::make_unique<ValueMap>(depth_, lead_.palette, ZF_PALETTE_MAX);
+    values_ = std::make_unique<PictureValues>(pic_, *map_, picture_is_direct(pic_, depth_, lead_.palette));
+    out_.pixels_match = pixel_digest(pic_) == a_.pixel_digest;
+    // An RGB picture of few colours is written as a palette PNG, its digest
+    // taken over the RGB picture.
+    if (!out_.pixels_match && pic_.kind == Kind::palette)
+        out_.pixels_match = pixel_digest(rgb_view(pic_)) == a_.pixel_digest;
+    return Step::next;
+}
+
+Step Restore::check_coding()
+{
+    override_ = !options_.coding.empty();
+    if (override_ && !coding_tag(options_.coding, depth_, override_tag_))
+        return refuse("unknown coding " + options_.coding);
+    return Step::next;
+}
+
+// The block decoding stopped in keeps its bytes: its drawn lines must be
+// as they were.
+Step Restore::check_stopped_block()
+{
+    if (!a_.partly_drawn || a_.stopped_lines <= 0)
+        return Step::next;
+    if (a_.tail.size() < ZF_BLOCK_HEADER_SIZE ||
+        !std::equal(a_.stopped_head.begin(), a_.stopped_head.end(), a_.tail.begin()))
+        return set_aside("its damaged block is not where it says");
+    std::vector<uint32_t> old;
+    int width = 0;
+    Bytes file = bare_;
+    file.insert(file.end(), a_.tail.begin(), a_.tail.end());
+    const int lines = first_block_lines(file, old, width, a_.stopped_lines);
+    const Rect rc = cover_.drawn.back();
+    if (lines < a_.stopped_lines || width != rc.w)
+        return set_aside("it does not match its damaged block");
+    for (long long row = 0; row < rc.h; ++row)
+        for (long long c = 0; c < rc.w; ++c) {
+            const long long x = rc.x + c, y = rc.y + row;
+            if (!shows(cover_.drawn.size() - 1, x, y))
+                continue;
+            const uint32_t was = shown(old[static_cast<std::size_t>(row * width + c)]);
+            if (colour_at(pic_, static_cast<std::size_t>(y * W_ + x)) != was)
+                return refuse("pixels the damaged file's last block drew were changed; they cannot be written back "
+                              "without dropping the rest of that block (give --depth to write a new file)");
+        }
+    return Step::next;
+}
+
+// Changed pixels no block covered get a new block, which a damaged file
+// would only have after the damage, where nothing is read.
+Step Restore::check_uncovered()
+{
+    x0_ = W_;
+    y0_ = H_;
+    changed_uncovered(pic_, cover_.top, shown(0), x0_, y0_, x1_, y1_);
+    if (x1_ >= 0 && !a_.sound_end)
+        return refuse("pixels no block of the damaged file covered were changed; a block for them would come after "
+                      "the damage, where nothing is read (give --depth to write a new file)");
+    return Step::next;
+}
+
+// Each drawn block's new lines: the picture where it shows, what it held
+// elsewhere.
+Step Restore::blocks_to_code()
+{
+    kept_lines_.resize(a_.blocks.size());
+    const PictureValues &values = *values_;
+    for (std::size_t i = 0; i < a_.blocks.size(); ++i) {
+        const ArchiveBlock &b = a_.blocks[i];
         if (b.kind == ArchiveBlock::raw)
             continue;
-        const Rect rc = drawn[static_cast<std::size_t>(drawn_of[i])];
-        const auto d = static_cast<std::size_t>(drawn_of[i]);
+        const auto d = static_cast<std::size_t>(cover_.drawn_of[i]);
+        const Rect rc = cover_.drawn[d];
         BlockSource src;
         std::copy_n(b.head.data(), 4, src.tag.begin());
-        if (override)
-            src.tag = override_tag;
+        if (override_)
+            src.tag = override_tag_;
         src.x = static_cast<int>(rc.x);
         src.y = static_cast<int>(rc.y);
         src.width = static_cast<int>(rc.w);
@@ -359,11 +412,11 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
             // are, without decoding them again here: a damaged payload may
             // decode differently on its own than with the bytes that
             // followed it.  (The file made is decoded whole at the end.)
-            if (out.pixels_match && !override)
+            if (out_.pixels_match && !override_)
                 continue;
             std::vector<uint32_t> old;
             int width = 0;
-            if (first_block_lines(mini_file(bare, b.head, b.payload), old, width) != rc.h || width != rc.w)
+            if (first_block_lines(mini_file(bare_, b.head, b.payload), old, width) != rc.h || width != rc.w)
                 return set_aside("a block it keeps cannot be read");
             std::vector<uint32_t> now = old;
             for (long long row = 0; row < rc.h; ++row)
@@ -373,94 +426,109 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
                         continue;
                     uint32_t &v = now[static_cast<std::size_t>(row * rc.w + c)];
                     const uint32_t hint = v;
-                    if (!values.value(static_cast<int>(x), static_cast<int>(y), v, &hint)) {
-                        error = "the picture holds a colour the file's palette lacks (give --depth 15 or 24)";
-                        return false;
-                    }
+                    if (!values.value(static_cast<int>(x), static_cast<int>(y), v, &hint))
+                        return refuse(palette_lacks_colour);
                 }
-            if (now == old && !override)
+            if (now == old && !override_)
                 continue; // its stored bytes stay
-            kept_lines[i] = std::move(now);
-            const std::vector<uint32_t> *lines = &kept_lines[i];
+            kept_lines_[i] = std::move(now);
+            const std::vector<uint32_t> *lines = &kept_lines_[i];
             src.fill = [lines, rc](int row, uint32_t *line) {
                 std::copy_n(lines->data() + row * rc.w, rc.w, line);
                 return true;
             };
         }
-        to_code.push_back(std::move(src));
-        coded_for.push_back(i);
+        to_code_.push_back(std::move(src));
+        coded_for_.push_back(i);
     }
-    if (x1 >= 0) {
-        std::array<char, 4> tag{};
-        if (!override)
-            coding_tag("fast", depth, tag);
-        for (BlockSource &t : tiles(static_cast<int>(x1 - x0 + 1), static_cast<int>(y1 - y0 + 1), override ? override_tag : tag)) {
-            t.x += static_cast<int>(x0);
-            t.y += static_cast<int>(y0);
-            const int bx = t.x, by = t.y, bw = t.width;
-            t.fill = [&values, bx, by, bw](int row, uint32_t *line) {
-                for (int c = 0; c < bw; ++c)
-                    if (!values.value(bx + c, by + row, line[c]))
-                        return false;
-                return true;
-            };
-            to_code.push_back(std::move(t));
-            coded_for.push_back(SIZE_MAX);
-        }
-        out.notes.push_back("pixels no block covered were changed: written as a new block");
-    }
-    std::vector<Bytes> coded;
-    if (const Built built = code_blocks(params, to_code, coded, error); built != Built::ok) {
-        if (built == Built::colour_missing)
-            error = "the picture holds a colour the file's palette lacks (give --depth 15 or 24)";
-        return false;
-    }
+    return Step::next;
+}
 
-    // The lead, with the texts and ratio the options give.
-    Bytes lead_bytes = a.lead;
-    uint8_t *h = lead_bytes.data() + lead.base;
+void Restore::new_block_for_uncovered()
+{
+    if (x1_ < 0)
+        return;
+    std::array<char, 4> tag{};
+    if (!override_)
+        coding_tag("fast", depth_, tag);
+    const PictureValues &values = *values_;
+    for (BlockSource &t :
+         tiles(static_cast<int>(x1_ - x0_ + 1), static_cast<int>(y1_ - y0_ + 1), override_ ? override_tag_ : tag)) {
+        t.x += static_cast<int>(x0_);
+        t.y += static_cast<int>(y0_);
+        const int bx = t.x, by = t.y, bw = t.width;
+        t.fill = [&values, bx, by, bw](int row, uint32_t *line) {
+            for (int c = 0; c < bw; ++c)
+                if (!values.value(bx + c, by + row, line[c]))
+                    return false;
+            return true;
+        };
+        to_code_.push_back(std::move(t));
+        coded_for_.push_back(SIZE_MAX);
+    }
+    out_.notes.push_back("pixels no block covered were changed: written as a new block");
+}
+
+Step Restore::code()
+{
+    if (const Built built = code_blocks(params_of(lead_), to_code_, coded_, error_); built != Built::ok) {
+        if (built == Built::colour_missing)
+            error_ = palette_lacks_colour;
+        return Step::refused;
+    }
+    return Step::next;
+}
+
+// The lead, with the texts and ratio the options give.
+Step Restore::lead_for_options(Bytes &lead_bytes)
+{
+    lead_bytes = a_.lead;
+    uint8_t *h = lead_bytes.data() + lead_.base;
     const auto put_field = [&](int at, std::size_t width, const std::string &utf8, const TextSource &source) {
         std::string sjis;
-        if (!header_text(utf8, width, source, options.text_fallback, sjis, out.notes, error))
+        if (!header_text(utf8, width, source, options_.text_fallback, sjis, out_.notes, error_))
             return false;
         std::memset(h + at, ' ', width);
         std::memcpy(h + at, sjis.data(), sjis.size());
         return true;
     };
-    if (options.has_title && !put_field(ZF_H_TITLE, 30, options.title, TextSource{"title", "option --title"}))
-        return false;
-    if (options.has_artist && !put_field(ZF_H_ARTIST, 18, options.artist, TextSource{"artist", "option --artist"}))
-        return false;
-    if (options.ratio_x > 0 && options.ratio_y > 0) {
-        h[ZF_H_RATIO_X] = static_cast<uint8_t>(options.ratio_x >> 8);
-        h[ZF_H_RATIO_X + 1] = static_cast<uint8_t>(options.ratio_x);
-        h[ZF_H_RATIO_Y] = static_cast<uint8_t>(options.ratio_y >> 8);
-        h[ZF_H_RATIO_Y + 1] = static_cast<uint8_t>(options.ratio_y);
+    if (options_.has_title && !put_field(ZF_H_TITLE, 30, options_.title, TextSource{"title", "option --title"}))
+        return Step::refused;
+    if (options_.has_artist && !put_field(ZF_H_ARTIST, 18, options_.artist, TextSource{"artist", "option --artist"}))
+        return Step::refused;
+    if (options_.ratio_x > 0 && options_.ratio_y > 0) {
+        h[ZF_H_RATIO_X] = static_cast<uint8_t>(options_.ratio_x >> 8);
+        h[ZF_H_RATIO_X + 1] = static_cast<uint8_t>(options_.ratio_x);
+        h[ZF_H_RATIO_Y] = static_cast<uint8_t>(options_.ratio_y >> 8);
+        h[ZF_H_RATIO_Y + 1] = static_cast<uint8_t>(options_.ratio_y);
     }
-    if (options.has_comment) {
+    if (options_.has_comment) {
         // the library writes the comment section, line ends and all
         Bytes with;
         std::string comment;
-        if (!header_text(options.comment, 0, TextSource{"comment", "option --comment"}, options.text_fallback, comment,
-                         out.notes, error) ||
-            !lead_with_comment(lead_bytes, lead, comment, with, error))
-            return false;
+        if (!header_text(options_.comment, 0, TextSource{"comment", "option --comment"}, options_.text_fallback,
+                         comment, out_.notes, error_) ||
+            !lead_with_comment(lead_bytes, lead_, comment, with, error_))
+            return Step::refused;
         lead_bytes = std::move(with);
     }
+    return Step::next;
+}
 
-    // Everything in file order, each block's place kept for the proof.
-    Bytes &file = out.file;
+// Everything in file order, each block's place kept for the proof.
+void Restore::assemble(Bytes lead_bytes)
+{
+    Bytes &file = out_.file;
     file = std::move(lead_bytes);
-    const std::size_t lead_end = file.size();
-    std::vector<Placed> placed;
-    placed.reserve(a.blocks.size() + coded.size());
+    lead_end_ = file.size();
+    placed_.reserve(a_.blocks.size() + coded_.size());
     std::size_t next = 0;
-    for (std::size_t i = 0; i < a.blocks.size(); ++i) {
-        const ArchiveBlock &b = a.blocks[i];
-        placed.push_back(Placed{file.size(), b.kind == ArchiveBlock::raw ? 2 : 1});
-        if (next < coded_for.size() && coded_for[next] == i) {
+    for (std::size_t i = 0; i < a_.blocks.size(); ++i) {
+        const ArchiveBlock &b = a_.blocks[i];
+        placed_.push_back(Placed{file.size(), b.kind == ArchiveBlock::raw ? 2 : 1});
+        if (next < coded_for_.size() && coded_for_[next] == i) {
             Bytes block = b.head;
-            const Bytes &c = coded[next++];
+            const Bytes &c = coded_[next++];
             std::copy_n(c.begin(), 4, block.begin()); // the tag it was coded with
             put_u32(block.data() + ZF_B_LENGTH, static_cast<uint32_t>(c.size()));
             file.insert(file.end(), block.begin(), block.end());
@@ -472,22 +540,72 @@ bool restore_archive(const Archive &a, const Image &pic, const Options &options,
             file.insert(file.end(), b.payload.begin(), b.payload.end());
         }
     }
-    for (; next < coded.size(); ++next) {
-        placed.push_back(Placed{file.size(), 1});
-        file.insert(file.end(), coded[next].begin(), coded[next].end());
+    for (; next < coded_.size(); ++next) {
+        placed_.push_back(Placed{file.size(), 1});
+        file.insert(file.end(), coded_[next].begin(), coded_[next].end());
     }
-    const std::size_t tail_at = file.size();
-    file.insert(file.end(), a.tail.begin(), a.tail.end());
+    tail_at_ = file.size();
+    file.insert(file.end(), a_.tail.begin(), a_.tail.end());
+}
 
-    why = disproof(file, lead_end, placed, tail_at, a, depth, pic);
-    if (!why.empty())
-        return set_aside(why);
-    out.exact = file.size() == a.file_size && sha256(file.data(), file.size()) == a.file_digest;
-    if (out.pixels_match && !out.exact && x1 < 0 && !options.has_title && !options.has_artist && !options.has_comment &&
-        options.ratio_x == 0 && !override)
-        out.notes.push_back("the picture is unchanged, but the file could not be rebuilt byte for byte: written "
-                            "with its header and the picture");
+void Restore::judge_exactness()
+{
+    const Bytes &file = out_.file;
+    out_.exact = file.size() == a_.file_size && sha256(file.data(), file.size()) == a_.file_digest;
+    if (out_.pixels_match && !out_.exact && x1_ < 0 && !options_.has_title && !options_.has_artist &&
+        !options_.has_comment && options_.ratio_x == 0 && !override_)
+        out_.notes.push_back("the picture is unchanged, but the file could not be rebuilt byte for byte: written "
+                             "with its header and the picture");
+}
+
+bool Restore::run()
+{
+    out_ = Restored{};
+    const auto ended = [this](Step s) {
+        if (s == Step::set_aside) {
+            out_.file.clear();
+            out_.exact = false;
+            out_.notes.clear();
+            out_.unproven = reason_;
+        }
+        return s != Step::refused;
+    };
+    Step s = check_chunk();
+    if (s == Step::next)
+        s = check_coding();
+    if (s != Step::next)
+        return ended(s);
+    cover_ = coverage(a_, W_, H_);
+    // Blocks are read back one by one behind the header and palette alone:
+    // the comment, however long, is not copied for each.
+    if (!lead_with_comment(a_.lead, lead_, "", bare_, error_))
+        return false;
+    for (Step (Restore::*step)() : {&Restore::check_stopped_block, &Restore::check_uncovered, &Restore::blocks_to_code})
+        if ((s = (this->*step)()) != Step::next)
+            return ended(s);
+    new_block_for_uncovered();
+    Bytes lead_bytes;
+    if ((s = code()) != Step::next || (s = lead_for_options(lead_bytes)) != Step::next)
+        return ended(s);
+    assemble(std::move(lead_bytes));
+    reason_ = disproof(out_.file, lead_end_, placed_, tail_at_, a_, depth_, pic_);
+    if (!reason_.empty())
+        return ended(Step::set_aside);
+    judge_exactness();
     return true;
+}
+
+} // namespace
+
+bool file_shows_picture(const Bytes &file, const Image &pic)
+{
+    const zefa::Image decoded(zf_decode_memory(file.data(), file.size(), nullptr, ZF_INDEXED, nullptr));
+    return decoded && shows_picture(image_of(*decoded), pic);
+}
+
+bool restore_archive(const Archive &a, const Image &pic, const Options &options, Restored &out, std::string &error)
+{
+    return Restore(a, pic, options, out, error).run();
 }
 
 } // namespace zfconv
