@@ -14,8 +14,9 @@ void append_escape(std::string &out, const char *form, unsigned value)
     out += buf;
 }
 
-// The length of the UTF-8 character at the start of `s`, or 0 when its
-// bytes are none: no overlong forms, no surrogates, nothing past U+10FFFF.
+
+} // namespace
+
 std::size_t utf8_length(std::string_view s)
 {
     const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
@@ -31,8 +32,6 @@ std::size_t utf8_length(std::string_view s)
         return cont(1) && cont(2) && cont(3) && !(c == 0xF0 && b(1) < 0x90) && !(c == 0xF4 && b(1) > 0x8F) ? 4 : 0;
     return 0;
 }
-
-} // namespace
 
 std::string visible_utf8(std::string_view text)
 {

@@ -7,10 +7,15 @@
 #ifndef ZF_VISIBLE_TEXT_H
 #define ZF_VISIBLE_TEXT_H
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace zfcon {
+
+// The length of the UTF-8 character at the start of `s`, or 0 when its
+// bytes are none: no overlong forms, no surrogates, nothing past U+10FFFF.
+std::size_t utf8_length(std::string_view s);
 
 // UTF-8 text as it may be shown: the C0 controls other than tab and line
 // feed, and DEL, as \xHH; the C1 controls (U+0080 to U+009F) as \uHHHH;

@@ -131,16 +131,6 @@ FileInfo describe(const Bytes &data)
     return info;
 }
 
-std::string utc_date(uint32_t time)
-{
-    const auto t = static_cast<std::time_t>(time);
-    std::tm tm{};
-    char when[32] = "";
-    if (gmtime_r(&t, &tm))
-        std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return when;
-}
-
 std::string local_date(uint32_t time)
 {
     const auto t = static_cast<std::time_t>(time);
@@ -234,7 +224,7 @@ std::string as_json(const std::string &name, const FileInfo &info)
     j.key("saver").value(info.text("saver"));
     j.key("number").value(h.number);
     j.key("time").value(static_cast<long long>(h.time));
-    j.key("date").value(utc_date(h.time));
+    j.key("date").value(info.text("date"));
     j.key("depth").value(h.depth);
     j.key("ratio_x").value(h.ratio_x).key("ratio_y").value(h.ratio_y);
     j.key("width").value(h.max_width).key("height").value(h.max_height);

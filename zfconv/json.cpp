@@ -1,35 +1,10 @@
 #include "json.h"
 
+#include "visible_text.h"
+
 #include <cstdio>
 
 namespace zfconv {
-namespace {
-
-// The length of the valid UTF-8 sequence at the start of `s`, or 0:
-// no overlong forms, no surrogates, nothing above U+10FFFF.
-std::size_t utf8_sequence(std::string_view s)
-{
-    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const auto cont = [&](std::size_t i) { return i < s.size() && (b(i) & 0xC0) == 0x80; };
-    const unsigned char c = b(0);
-    if (c < 0x80)
-        return 1;
-    if (c >= 0xC2 && c <= 0xDF)
-        return cont(1) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        if (!cont(1) || !cont(2) || (c == 0xE0 && b(1) < 0xA0) || (c == 0xED && b(1) > 0x9F))
-            return 0;
-        return 3;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        if (!cont(1) || !cont(2) || !cont(3) || (c == 0xF0 && b(1) < 0x90) || (c == 0xF4 && b(1) > 0x8F))
-            return 0;
-        return 4;
-    }
-    return 0;
-}
-
-} // namespace
 
 void append_json_string(std::string &out, std::string_view text)
 {
@@ -37,7 +12,7 @@ void append_json_string(std::string &out, std::string_view text)
     out += '"';
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
-        const std::size_t n = utf8_sequence(text.substr(i));
+        const std::size_t n = zfcon::utf8_length(text.substr(i));
         if (n == 0) {
             std::snprintf(buf, sizeof buf, "\\\\x%02X", c);
             out += buf;

@@ -1,5 +1,5 @@
 // PNG output.  libpng offers no way to hand its rows to another deflate,
-// so the file is framed here, chunk by chunk as the PNG specification
+// so the file is framed here, chunk by chunk as the PNG format
 // lays them out (signature, IHDR, PLTE, pHYs, tIME, iTXt, IDAT, the
 // private chunk, IEND), with the same row filters libpng chooses by
 // default; the image data is compressed by libdeflate or zlib, whichever

@@ -435,6 +435,21 @@ void start_report(zf_report &r)
     r.block = -1;
 }
 
+// The report started and the limits taken (the defaults where none are
+// given); the record, or null when the call is a misuse.
+zf::Record *start_decoding(zf_file *file, const zf_limits *limits, int format, zf_report &r, zf_limits &lim)
+{
+    start_report(r);
+    zf_default_limits(&lim);
+    if (limits)
+        lim = *limits;
+    zf::Record *f = zf::rec(file);
+    if (!f || f->mode != 0 || f->line_fn || (format != ZF_RGB && format != ZF_INDEXED) || lim.max_canvas < 0 ||
+        lim.max_work < 0)
+        return nullptr;
+    return f;
+}
+
 } // namespace
 
 extern "C" {
@@ -460,14 +475,9 @@ zf_image *zf_decode_picture(zf_file *file, const zf_limits *limits, int format, 
 {
     zf_report local;
     zf_report &r = report ? *report : local;
-    start_report(r);
-    zf::Record *f = zf::rec(file);
     zf_limits lim;
-    zf_default_limits(&lim);
-    if (limits)
-        lim = *limits;
-    if (!f || f->mode != 0 || f->line_fn || (format != ZF_RGB && format != ZF_INDEXED) || lim.max_canvas < 0 ||
-        lim.max_work < 0)
+    zf::Record *f = start_decoding(file, limits, format, r, lim);
+    if (!f)
         return refuse_picture(r, ZF_REFUSED_OTHER, ZF_ERR_MISUSE);
     try {
         return decode_picture(f, lim, format, r);
@@ -481,14 +491,9 @@ zf_image *zf_decode_scaled(zf_file *file, int width, int height, const zf_limits
 {
     zf_report local;
     zf_report &r = report ? *report : local;
-    start_report(r);
-    zf::Record *f = zf::rec(file);
     zf_limits lim;
-    zf_default_limits(&lim);
-    if (limits)
-        lim = *limits;
-    if (!f || f->mode != 0 || f->line_fn || (format != ZF_RGB && format != ZF_INDEXED) || lim.max_canvas < 0 ||
-        lim.max_work < 0 || width < 1 || height < 1)
+    zf::Record *f = start_decoding(file, limits, format, r, lim);
+    if (!f || width < 1 || height < 1)
         return refuse_picture(r, ZF_REFUSED_OTHER, ZF_ERR_MISUSE);
     try {
         return decode_picture(f, lim, format, r, width, height);
