@@ -8,13 +8,6 @@
 
 namespace {
 
-int header_s16(const zf_file *f, int offset)
-{
-    return static_cast<int16_t>((f->header[offset] << 8) | f->header[offset + 1]);
-}
-
-const char *field(const zf_file *f, int offset) { return reinterpret_cast<const char *>(f->header + offset); }
-
 void pause_for_key(const char *prompt)
 {
     std::fflush(stdout);
@@ -23,18 +16,16 @@ void pause_for_key(const char *prompt)
     console_wait_key();
 }
 
-void show_details(const zf_file *f)
+void show_details(const zf_info &info)
 {
-    const uint32_t stamp = (uint32_t{f->header[ZF_H_TIME]} << 24) | (uint32_t{f->header[ZF_H_TIME + 1]} << 16) |
-                           (uint32_t{f->header[ZF_H_TIME + 2]} << 8) | f->header[ZF_H_TIME + 3];
-    const time_t t = static_cast<time_t>(stamp);
+    const time_t t = static_cast<time_t>(info.time);
     struct tm tmv{};
     if (localtime_r(&t, &tmv))
         std::printf("Date Time        : %4d/%02d/%02d %02d:%02d:%02d\n", tmv.tm_year + 1900, tmv.tm_mon + 1,
                     tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec);
     else
         std::printf("Date Time        : %4d/%02d/%02d %02d:%02d:%02d\n", 1970, 1, 1, 0, 0, 0);
-    std::printf("Number           : %d\n", header_s16(f, ZF_H_NUMBER));
+    std::printf("Number           : %d\n", info.number);
     // A hostile depth must not shift out of range: show 0 colours then.
     const long colours = (zf_depth >= 0 && zf_depth < 63) ? 1L << zf_depth : 0L;
     std::printf("Color bit depth  : %d bits (=%ld Colors)\n", zf_depth, colours);
@@ -87,14 +78,16 @@ extern "C" {
 
 void console_show_header(zf_file *f, int mode)
 {
-    console_printf_sjis(stdout, "Artist           : %18.18s\n", field(f, ZF_H_ARTIST));
-    console_printf_sjis(stdout, "Subtitle         : %8.8s\n", field(f, ZF_H_SUBTITLE));
-    console_printf_sjis(stdout, "Title            : %30.30s\n", field(f, ZF_H_TITLE));
-    console_printf_sjis(stdout, "Saver/Encoder    : %30.30s\n", field(f, ZF_H_SAVER));
+    zf_info info{};
+    zf_get_info(f, &info);
+    console_printf_sjis(stdout, "Artist           : %18.18s\n", info.artist);
+    console_printf_sjis(stdout, "Subtitle         : %8.8s\n", info.subtitle);
+    console_printf_sjis(stdout, "Title            : %30.30s\n", info.title);
+    console_printf_sjis(stdout, "Saver/Encoder    : %30.30s\n", info.saver);
     if (mode >= 2)
-        show_details(f);
+        show_details(info);
     std::printf("User comment     : ");
-    const char *comment = f->comment ? f->comment : "";
+    const char *comment = zf_get_comment(f);
     if (*comment == '\0') {
         std::printf("no comment string\n");
         std::fflush(stdout);

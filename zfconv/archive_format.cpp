@@ -2,6 +2,7 @@
 // digests that tie it to a picture.
 #include "archive_parts.h"
 
+#include "byte_order.h"
 #include "zefa.hpp"
 
 #include <nettle/sha2.h>
@@ -13,6 +14,9 @@
 
 namespace zfconv {
 namespace {
+
+using zfbytes::get_u32;
+using zfbytes::put_u32;
 
 // ---- the chunk's body ----------------------------------------------------
 
@@ -118,34 +122,49 @@ long long archive_work_limit(int width, int height)
     return std::max(ZF_WORK_PER_CANVAS * static_cast<long long>(std::max(width, 0)) * std::max(height, 0), ZF_MIN_WORK);
 }
 
+namespace {
+
+// The lead's header is whole, of a depth the library decodes, leads to the
+// first block and is no larger than the picture.  (A lead that is no ZEFA
+// file's at all is told when it is read.)
+bool header_is_possible(const Archive &a, std::string &why)
+{
+    zf_layout lead{};
+    if (zf_get_layout(a.lead.data(), a.lead.size(), &lead) != 0) {
+        if (zf_errno == ZF_ERR_FORMAT)
+            return true;
+        why = "its ZEFA header is cut short";
+        return false;
+    }
+    const zf_info &h = lead.info;
+    if (h.depth != 8 && h.depth != 15 && h.depth != 24) {
+        why = "its header gives a depth of " + std::to_string(h.depth) + " bits";
+        return false;
+    }
+    if (lead.first_block != static_cast<long long>(a.lead.size())) {
+        why = "its header does not lead to its first block";
+        return false;
+    }
+    if (h.max_width > a.width || h.max_height > a.height) {
+        why = "its header is larger than its picture";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 // What a chunk this program made always holds; a clear word for what is
 // not, before anything is decoded or allocated for it.
 bool chunk_is_possible(const Archive &a, std::string &why)
 {
-    const std::size_t base = header_offset(a.lead);
-    if (a.lead.size() < base + ZF_HEADER_SIZE) {
-        why = "its ZEFA header is cut short";
+    if (!header_is_possible(a, why))
         return false;
-    }
-    const uint8_t *h = a.lead.data() + base;
-    const int depth = get_s16(h + ZF_H_DEPTH);
-    if (depth != 8 && depth != 15 && depth != 24) {
-        why = "its header gives a depth of " + std::to_string(depth) + " bits";
-        return false;
-    }
-    if (base + get_u32(h + ZF_H_FIRST) != a.lead.size()) {
-        why = "its header does not lead to its first block";
-        return false;
-    }
-    if (get_s16(h + ZF_H_MAX_WIDTH) > a.width || get_s16(h + ZF_H_MAX_HEIGHT) > a.height) {
-        why = "its header is larger than its picture";
-        return false;
-    }
     // every pixel the blocks make the decoder draw, whether it shows or not
     const long long limit = archive_work_limit(a.width, a.height);
     long long work = 0;
     const auto add = [&](const Bytes &head) {
-        const Rect r = rect_of(head.data());
+        const Rect r = rect_of(head);
         work += std::max(std::max(r.w, 0LL) * std::max(r.h, 0LL), kWorkPerBlock);
         return work <= limit;
     };
@@ -157,7 +176,7 @@ bool chunk_is_possible(const Archive &a, std::string &why)
               std::to_string(a.width) + " x " + std::to_string(a.height);
         return false;
     }
-    if (a.partly_drawn && a.stopped_lines > get_s16(a.stopped_head.data() + ZF_B_HEIGHT)) {
+    if (a.partly_drawn && a.stopped_lines > rect_of(a.stopped_head).h) {
         why = "its damaged block drew more lines than it has";
         return false;
     }

@@ -87,18 +87,19 @@ bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string 
                         ++lines;
                     whole = t == -2;
                 }
+                const uint8_t *head = zf_get_block_header(w.get());
                 if (!whole) {
                     a.partly_drawn = true;
-                    a.stopped_head.assign(w->block, w->block + ZF_BLOCK_HEADER_SIZE);
+                    a.stopped_head.assign(head, head + ZF_BLOCK_HEADER_SIZE);
                     a.stopped_lines = lines;
                     a.tail.assign(file.begin() + static_cast<long>(pos), file.end());
                     return true;
                 }
                 b.kind = ArchiveBlock::stored;
-                b.head.assign(w->block, w->block + ZF_BLOCK_HEADER_SIZE);
+                b.head.assign(head, head + ZF_BLOCK_HEADER_SIZE);
                 const std::size_t from = std::min(pos + ZF_BLOCK_HEADER_SIZE, end);
                 b.payload.assign(file.begin() + static_cast<long>(from), file.begin() + static_cast<long>(end));
-                sound.push_back(Sound{a.blocks.size(), rect_of(w->block)});
+                sound.push_back(Sound{a.blocks.size(), rect_of(b.head)});
             }
             a.blocks.push_back(std::move(b));
             pos += len;
@@ -116,7 +117,7 @@ bool make_archive(const Bytes &file, const Image &view, Archive &a, std::string 
     for (const Sound &s : sound)
         drawn.push_back(s.rect);
     if (a.partly_drawn && a.stopped_lines > 0) {
-        Rect s = rect_of(a.stopped_head.data());
+        Rect s = rect_of(a.stopped_head);
         s.h = a.stopped_lines;
         drawn.push_back(s);
     }

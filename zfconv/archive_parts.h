@@ -6,7 +6,6 @@
 #define ZEFA_ZFCONV_ARCHIVE_PARTS_H
 
 #include "archive.h"
-#include "byte_order.h"
 #include "zefa_build.h"
 
 #include "zefa.hpp"
@@ -33,9 +32,6 @@ inline constexpr long long kWorkPerBlock = 4096;
 enum Flags : uint8_t { kHoles = 1, kPartlyDrawn = 2, kSoundEnd = 4 };
 
 using zefa::Record;
-using zfbytes::get_s16;
-using zfbytes::get_u32;
-using zfbytes::put_u32;
 
 // ---- geometry ------------------------------------------------------------
 
@@ -45,9 +41,14 @@ struct Rect {
     bool holds(long long px, long long py) const { return px >= x && px < x + w && py >= y && py < y + h; }
 };
 
-inline Rect rect_of(const uint8_t *head)
+inline Rect rect_of(const zf_block &b) { return Rect{b.x, b.y, b.width, b.height}; }
+
+// The place and size a stored block header gives (none when it is short).
+inline Rect rect_of(const Bytes &head)
 {
-    return Rect{get_s16(head + ZF_B_X), get_s16(head + ZF_B_Y), get_s16(head + ZF_B_WIDTH), get_s16(head + ZF_B_HEIGHT)};
+    zf_block b{};
+    zf_read_block_header(head.data(), head.size(), &b, nullptr);
+    return rect_of(b);
 }
 
 // ---- reading blocks back -------------------------------------------------
@@ -84,13 +85,11 @@ inline int first_block_lines(const Bytes &file, std::vector<uint32_t> &values, i
     return lines;
 }
 
-// The header, palette and comment of a lead, read as the library reads them.
+// The header and palette of a lead, read as the library reads them.
 struct LeadInfo {
-    int base = 0;
     zf_info info{};
-    int n_pal = 0, n_bits = 0;
+    int n_bits = 0;
     uint8_t palette[3 * ZF_PALETTE_MAX] = {};
-    std::string comment;
 };
 
 inline bool read_lead(const Bytes &lead, LeadInfo &out)
@@ -100,12 +99,9 @@ inline bool read_lead(const Bytes &lead, LeadInfo &out)
     Record f(zf_open_memory(file.data(), file.size()));
     if (!f)
         return false;
-    out.base = static_cast<int>(header_offset(lead));
     zf_get_info(f.get(), &out.info);
-    out.n_pal = f->n_pal;
-    out.n_bits = f->n_bits;
-    std::memcpy(out.palette, f->palette, sizeof out.palette);
-    out.comment = f->comment ? f->comment : "";
+    out.n_bits = zf_get_palette_bits(f.get());
+    std::memcpy(out.palette, zf_get_palette(f.get()), sizeof out.palette);
     return true;
 }
 
@@ -115,7 +111,7 @@ inline zf_params params_of(const LeadInfo &l)
     p.depth = l.info.depth;
     p.max_width = p.max_height = -1;
     p.ratio_x = p.ratio_y = 1;
-    p.n_pal = l.n_pal;
+    p.n_pal = l.info.n_pal;
     p.n_bits = std::clamp(l.n_bits, 1, 256);
     std::memcpy(p.palette, l.palette, sizeof p.palette);
     return p;

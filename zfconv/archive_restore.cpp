@@ -17,24 +17,16 @@ namespace {
 
 // The lead with another comment section (Shift-JIS), as the library
 // writes one, the first block's position moved to follow it.
-bool lead_with_comment(const Bytes &lead_bytes, const LeadInfo &lead, const std::string &comment, Bytes &out,
-                       std::string &error)
+bool lead_with_comment(const Bytes &lead, const std::string &comment, Bytes &out, std::string &error)
 {
-    zf_params none{};
-    none.depth = lead.info.depth;
-    Bytes empty;
-    FileParts parts;
-    if (library_file(none, nullptr, comment.c_str(), nullptr, 0, {}, empty, error) != Built::ok ||
-        !split_file(empty, parts)) {
-        if (error.empty())
-            error = "the library wrote an unexpected file";
+    void *data = nullptr;
+    size_t size = 0;
+    if (zf_replace_comment(lead.data(), lead.size(), comment.c_str(), &data, &size) != 0) {
+        error = std::string("cannot write the comment: ") + zf_strerror(zf_errno);
         return false;
     }
-    const std::size_t palette_end = static_cast<std::size_t>(lead.base) + ZF_HEADER_SIZE +
-                                    (lead.n_pal > 0 ? 3 + 3 * static_cast<std::size_t>(lead.n_pal) : 0);
-    out.assign(lead_bytes.begin(), lead_bytes.begin() + static_cast<long>(std::min(palette_end, lead_bytes.size())));
-    out.insert(out.end(), parts.lead.begin() + ZF_HEADER_SIZE, parts.lead.end());
-    put_u32(out.data() + lead.base + ZF_H_FIRST, static_cast<uint32_t>(out.size() - static_cast<std::size_t>(lead.base)));
+    const std::unique_ptr<void, zefa::Freer> held(data);
+    out.assign(static_cast<const uint8_t *>(data), static_cast<const uint8_t *>(data) + size);
     return true;
 }
 
@@ -123,8 +115,9 @@ Image image_of(const zf_image &img)
 std::string disproof(const Bytes &file, std::size_t lead_end, const std::vector<Placed> &placed, std::size_t tail_at,
                      const Archive &a, int depth, const Image &pic)
 {
-    const std::size_t base = header_offset(file);
-    if (base + get_u32(file.data() + base + ZF_H_FIRST) != lead_end)
+    zf_layout layout{};
+    if (zf_get_layout(file.data(), file.size(), &layout) != 0 ||
+        layout.first_block != static_cast<long long>(lead_end))
         return "its header does not lead to its first block";
     // The walk: the library moves from block to block by their lengths.
     {
@@ -134,14 +127,16 @@ std::string disproof(const Bytes &file, std::size_t lead_end, const std::vector<
         std::size_t pos = lead_end;
         int r = zf_first_block(f.get());
         for (std::size_t i = 0; i < placed.size(); ++i) {
-            if (r != placed[i].walk || pos != placed[i].at)
+            long long at = 0, length = 0;
+            if (r != placed[i].walk || pos != placed[i].at || zf_get_block_span(f.get(), &at, &length) != 0)
                 return "block " + std::to_string(i) + " is not read as the chunk keeps it";
-            pos += get_u32(f->block + ZF_B_LENGTH);
+            pos += static_cast<std::size_t>(length);
             r = zf_next_block(f.get());
         }
         const bool ends_right =
             a.partly_drawn ? r == 1 && pos == tail_at &&
-                                 std::memcmp(f->block, a.stopped_head.data(), ZF_BLOCK_HEADER_SIZE) == 0
+                                 std::memcmp(zf_get_block_header(f.get()), a.stopped_head.data(),
+                                             ZF_BLOCK_HEADER_SIZE) == 0
             : a.sound_end  ? r == 0 && pos == tail_at
                            : r < 0 && pos >= tail_at;
         if (!ends_right)
@@ -191,10 +186,10 @@ Coverage coverage(const Archive &a, long long W, long long H)
     for (std::size_t i = 0; i < a.blocks.size(); ++i)
         if (a.blocks[i].kind != ArchiveBlock::raw) {
             c.drawn_of[i] = static_cast<long>(c.drawn.size());
-            c.drawn.push_back(rect_of(a.blocks[i].head.data()));
+            c.drawn.push_back(rect_of(a.blocks[i].head));
         }
     if (a.partly_drawn && a.stopped_lines > 0) {
-        Rect s = rect_of(a.stopped_head.data());
+        Rect s = rect_of(a.stopped_head);
         s.h = a.stopped_lines;
         c.drawn.push_back(s);
     }
@@ -483,32 +478,35 @@ Step Restore::code()
 Step Restore::lead_for_options(Bytes &lead_bytes)
 {
     lead_bytes = a_.lead;
-    uint8_t *h = lead_bytes.data() + lead_.base;
-    const auto put_field = [&](int at, std::size_t width, const std::string &utf8, const TextSource &source) {
-        std::string sjis;
-        if (!header_text(utf8, width, source, options_.text_fallback, sjis, out_.notes, error_))
-            return false;
-        std::memset(h + at, ' ', width);
-        std::memcpy(h + at, sjis.data(), sjis.size());
-        return true;
-    };
-    if (options_.has_title && !put_field(ZF_H_TITLE, 30, options_.title, TextSource{"title", "option --title"}))
-        return Step::refused;
-    if (options_.has_artist && !put_field(ZF_H_ARTIST, 18, options_.artist, TextSource{"artist", "option --artist"}))
-        return Step::refused;
-    if (options_.ratio_x > 0 && options_.ratio_y > 0) {
-        h[ZF_H_RATIO_X] = static_cast<uint8_t>(options_.ratio_x >> 8);
-        h[ZF_H_RATIO_X + 1] = static_cast<uint8_t>(options_.ratio_x);
-        h[ZF_H_RATIO_Y] = static_cast<uint8_t>(options_.ratio_y >> 8);
-        h[ZF_H_RATIO_Y + 1] = static_cast<uint8_t>(options_.ratio_y);
+    std::string title, artist;
+    zf_header_edit edit{};
+    if (options_.has_title) {
+        if (!header_text(options_.title, 30, TextSource{"title", "option --title"}, options_.text_fallback, title,
+                         out_.notes, error_))
+            return Step::refused;
+        edit.title = title.data();
+        edit.title_length = title.size();
     }
+    if (options_.has_artist) {
+        if (!header_text(options_.artist, 18, TextSource{"artist", "option --artist"}, options_.text_fallback, artist,
+                         out_.notes, error_))
+            return Step::refused;
+        edit.artist = artist.data();
+        edit.artist_length = artist.size();
+    }
+    if (options_.ratio_x > 0 && options_.ratio_y > 0) {
+        edit.ratio_x = options_.ratio_x;
+        edit.ratio_y = options_.ratio_y;
+    }
+    if (zf_edit_header(lead_bytes.data(), lead_bytes.size(), &edit) != 0)
+        return refuse(std::string("cannot set the header's fields: ") + zf_strerror(zf_errno));
     if (options_.has_comment) {
         // the library writes the comment section, line ends and all
         Bytes with;
         std::string comment;
         if (!header_text(options_.comment, 0, TextSource{"comment", "option --comment"}, options_.text_fallback,
                          comment, out_.notes, error_) ||
-            !lead_with_comment(lead_bytes, lead_, comment, with, error_))
+            !lead_with_comment(lead_bytes, comment, with, error_))
             return Step::refused;
         lead_bytes = std::move(with);
     }
@@ -527,10 +525,14 @@ void Restore::assemble(Bytes lead_bytes)
         const ArchiveBlock &b = a_.blocks[i];
         placed_.push_back(Placed{file.size(), b.kind == ArchiveBlock::raw ? 2 : 1});
         if (next < coded_for_.size() && coded_for_[next] == i) {
+            // the stored header, with the tag it was coded with and its new length
             Bytes block = b.head;
             const Bytes &c = coded_[next++];
-            std::copy_n(c.begin(), 4, block.begin()); // the tag it was coded with
-            put_u32(block.data() + ZF_B_LENGTH, static_cast<uint32_t>(c.size()));
+            zf_block head{}, coded{};
+            zf_read_block_header(block.data(), block.size(), &head, nullptr);
+            zf_read_block_header(c.data(), c.size(), &coded, nullptr);
+            std::memcpy(head.tag, coded.tag, sizeof head.tag);
+            zf_write_block_header(block.data(), block.size(), &head, static_cast<long long>(c.size()));
             file.insert(file.end(), block.begin(), block.end());
             file.insert(file.end(), c.begin() + ZF_BLOCK_HEADER_SIZE, c.end());
         } else if (b.kind == ArchiveBlock::raw) {
@@ -578,7 +580,7 @@ bool Restore::run()
     cover_ = coverage(a_, W_, H_);
     // Blocks are read back one by one behind the header and palette alone:
     // the comment, however long, is not copied for each.
-    if (!lead_with_comment(a_.lead, lead_, "", bare_, error_))
+    if (!lead_with_comment(a_.lead, "", bare_, error_))
         return false;
     for (Step (Restore::*step)() : {&Restore::check_stopped_block, &Restore::check_uncovered, &Restore::blocks_to_code})
         if ((s = (this->*step)()) != Step::next)

@@ -97,7 +97,7 @@ bool place(const Command &cmd, Job &job)
     // enough for the magic, also behind the foreign prefix; a folder or a
     // missing file is told here, before it could take a name
     Bytes start;
-    if (!read_start(job.input, ZF_PREFIX_SIZE + 4, start, job.result.message))
+    if (!read_start(job.input, ZF_SNIFF_SIZE, start, job.result.message))
         return false;
     job.to = cmd.has_to ? cmd.to : sniff(start.data(), start.size()) == Format::zefa ? Target::png : Target::zefa;
     const std::string stem = fs::path(job.input).stem().string();

@@ -6,7 +6,6 @@
 #include "png_meta.h"
 #include "readers.h"
 #include "resample.h"
-#include "byte_order.h"
 #include "header_text.h"
 #include "zefa.hpp"
 #include "zefa_build.h"
@@ -32,7 +31,6 @@ namespace {
 constexpr const char kSaver[] = "zfconv " ZEFA_VERSION;
 
 using zefa::Record;
-using zfbytes::get_s16;
 
 bool options_ok(const Options &o, std::string &error)
 {
@@ -217,7 +215,8 @@ struct NewHeader {
     int ratio_x = 0, ratio_y = 0; // 0: 1:1
     int depth = 0;                // 0: what the picture holds
     Bytes prefix;
-    Bytes fields; // the original header, whose text fields are kept as stored
+    bool original = false; // from an original header, whose text fields are kept as stored
+    zf_info fields{};
 };
 
 // A pixel ratio from pHYs: x:y is pixels per unit along y to along x,
@@ -246,16 +245,17 @@ void header_from_lead(const Bytes &lead, NewHeader &h)
     Record f(zf_open_memory(file.data(), file.size()));
     if (!f)
         return;
-    const std::size_t base = header_offset(lead);
-    h.prefix.assign(lead.begin(), lead.begin() + static_cast<long>(base));
-    h.fields.assign(f->header, f->header + ZF_HEADER_SIZE);
-    h.comment = f->comment ? f->comment : "";
-    zf_info info{};
-    zf_get_info(f.get(), &info);
-    h.number = info.number;
-    h.ratio_x = info.ratio_x;
-    h.ratio_y = info.ratio_y;
-    h.depth = info.depth;
+    zf_layout layout{};
+    if (zf_get_layout(lead.data(), lead.size(), &layout) != 0)
+        return;
+    h.prefix.assign(lead.begin(), lead.begin() + static_cast<long>(layout.header));
+    h.original = true;
+    zf_get_info(f.get(), &h.fields);
+    h.comment = zf_get_comment(f.get());
+    h.number = h.fields.number;
+    h.ratio_x = h.fields.ratio_x;
+    h.ratio_y = h.fields.ratio_y;
+    h.depth = h.fields.depth;
 }
 
 // From a PNG's text chunks and pHYs.
@@ -296,12 +296,6 @@ bool header_from_options(const Options &o, NewHeader &h, std::vector<std::string
             header_text(o.artist, 18, TextSource{"artist", "option --artist"}, o.text_fallback, h.artist, notes, error)) &&
            (!o.has_comment || header_text(o.comment, 0, TextSource{"comment", "option --comment"}, o.text_fallback,
                                           h.comment, notes, error));
-}
-
-void put_field(Bytes &file, std::size_t at, std::size_t width, const std::string &sjis)
-{
-    std::memset(&file[at], ' ', width);
-    std::memcpy(&file[at], sjis.data(), std::min(width, sjis.size()));
 }
 
 // Whether a depth of 15 shows any colour of the picture otherwise.
@@ -386,15 +380,22 @@ bool write_depth(const Image &pic, const NewHeader &h, const Options &o, int dep
     if (library_file(p, h.title.c_str(), h.comment.c_str(), h.artist.c_str(), h.number, blocks, file, error) != Built::ok)
         return false;
     // what the library's arguments cannot carry: the original fields as
-    // stored, and the subtitle (a descriptor has no name to take it from)
-    if (!h.fields.empty()) {
-        if (!o.has_artist)
-            std::copy_n(h.fields.begin() + ZF_H_ARTIST, 18, file.begin() + ZF_H_ARTIST);
-        if (!o.has_title)
-            std::copy_n(h.fields.begin() + ZF_H_TITLE, 30, file.begin() + ZF_H_TITLE);
-        std::copy_n(h.fields.begin() + ZF_H_SUBTITLE, 8, file.begin() + ZF_H_SUBTITLE);
+    // stored, and the subtitle (a file in memory has no name to take it from)
+    zf_header_edit edit{};
+    if (h.original) {
+        edit.artist = o.has_artist ? nullptr : h.fields.artist;
+        edit.artist_length = 18;
+        edit.title = o.has_title ? nullptr : h.fields.title;
+        edit.title_length = 30;
+        edit.subtitle = h.fields.subtitle;
+        edit.subtitle_length = 8;
     } else if (!h.subtitle.empty()) {
-        put_field(file, ZF_H_SUBTITLE, 8, h.subtitle);
+        edit.subtitle = h.subtitle.data();
+        edit.subtitle_length = std::min<std::size_t>(h.subtitle.size(), 8);
+    }
+    if (zf_edit_header(file.data(), file.size(), &edit) != 0) {
+        error = std::string("cannot set the header's fields: ") + zf_strerror(zf_errno);
+        return false;
     }
     file.insert(file.begin(), h.prefix.begin(), h.prefix.end());
     out.output = std::move(file);
@@ -430,8 +431,8 @@ bool verify_zefa(const Bytes &file, const Image &pic, std::string &error)
         error = "verification failed: the ZEFA file made cannot be read: " + why;
         return false;
     }
-    const std::size_t base = header_offset(file);
-    const int depth = get_s16(file.data() + base + ZF_H_DEPTH);
+    zf_layout layout{};
+    const int depth = zf_get_layout(file.data(), file.size(), &layout) == 0 ? layout.info.depth : 0;
     bool same = dec.width == pic.width && dec.height == pic.height;
     const std::size_t n = static_cast<std::size_t>(pic.width) * static_cast<std::size_t>(pic.height);
     for (std::size_t i = 0; same && i < n; ++i) {
@@ -500,8 +501,8 @@ bool to_zefa(const Bytes &input, const std::string &name, const Options &o, Outc
 
     NewHeader h;
     if (archived) {
-        const std::size_t base = header_offset(a.lead);
-        const int depth = a.lead.size() >= base + ZF_HEADER_SIZE ? get_s16(a.lead.data() + base + ZF_H_DEPTH) : 0;
+        zf_layout lead{};
+        const int depth = zf_get_layout(a.lead.data(), a.lead.size(), &lead) == 0 ? lead.info.depth : 0;
         if ((o.depth == 0 || o.depth == depth) && pic.width == a.width && pic.height == a.height) {
             Restored r;
             if (!restore_archive(a, pic, o, r, error))

@@ -43,14 +43,6 @@ struct FileParts {
 };
 bool split_file(const Bytes &file, FileParts &parts);
 
-// Where the header of a ZEFA file's bytes starts: 0, or behind the
-// foreign prefix.
-inline std::size_t header_offset(const uint8_t *data, std::size_t size)
-{
-    return zf_sniff(data, size < 4 ? size : 4) == 1 ? 0 : ZF_PREFIX_SIZE;
-}
-inline std::size_t header_offset(const Bytes &file) { return header_offset(file.data(), file.size()); }
-
 // Tiles no larger than the library's largest block covering w x h at (0, 0).
 std::vector<BlockSource> tiles(int w, int h, std::array<char, 4> tag);
 

@@ -421,6 +421,59 @@ int zf_encode_fd(int fd, const zf_encoding *enc, const void *pixels, int width, 
 int zf_encode_memory(void **data, size_t *size, const zf_encoding *enc, const void *pixels, int width,
                      int height, int format);
 
+/* ---- a file's stored bytes ------------------------------------------------ */
+/* For programs that keep parts of a file as they are stored and put them
+ * together again: where the parts lie, a block header's fields, and the
+ * header's texts, pixel ratio and comment changed in place.  The bytes are
+ * checked before they are read (ZF_ERR_EOF: they end too early,
+ * ZF_ERR_FORMAT: they are no ZEFA file's), and nothing outside them is read
+ * or written; an argument outside its limits is ZF_ERR_MISUSE. */
+
+/* Where a file's leading parts lie, in bytes from its start, and the
+ * header's fields. */
+typedef struct zf_layout {
+    long long header;      /* 0, or ZF_PREFIX_SIZE behind a foreign prefix */
+    long long comment;     /* the comment section: after the header and the palette section */
+    long long first_block; /* where the header's field puts the first block, as stored
+                              (zf_open is what checks it) */
+    zf_info info;          /* as zf_get_info gives them */
+} zf_layout;
+/* From the first `size` bytes of a file, which must hold its header and
+ * palette section (the bytes before the first block will do). */
+int zf_get_layout(const void *data, size_t size, zf_layout *layout);
+
+/* A block header from its ZF_BLOCK_HEADER_SIZE stored bytes: tag, place
+ * and size as stored (zf_next_block is what judges them), and *length,
+ * when not null, the block's length in bytes, header included. */
+int zf_read_block_header(const void *bytes, size_t size, zf_block *block, long long *length);
+/* Stores a block's tag (four non-zero bytes), place, size and length in
+ * its header bytes; the header's other fields keep what they hold.  The
+ * place and size must fit the header's 16-bit fields, the length lie
+ * between ZF_BLOCK_HEADER_SIZE and 0xFFFFFFFF. */
+int zf_write_block_header(void *bytes, size_t size, const zf_block *block, long long length);
+
+/* Header fields to store over a file's bytes.  Each text that is not null
+ * replaces its field: `length` bytes as they are (at most the field's
+ * width: 18, 8 and 30), the rest of the field blanks.  The pixel ratio is
+ * replaced when both numbers are 1..32767; both 0 leave it. */
+typedef struct zf_header_edit {
+    const char *artist;
+    size_t artist_length;
+    const char *subtitle;
+    size_t subtitle_length;
+    const char *title;
+    size_t title_length;
+    int ratio_x, ratio_y;
+} zf_header_edit;
+int zf_edit_header(void *data, size_t size, const zf_header_edit *edit);
+
+/* A file's bytes (or those before its first block) with another comment,
+ * written as zf_create_with writes one (Shift-JIS, line ends CR LF, then a
+ * 0) in place of the comment section, and the header's first-block field
+ * moved to follow it; everything from the first block on comes after it as
+ * it was.  *out (free with zf_free) and *out_size. */
+int zf_replace_comment(const void *data, size_t size, const char *comment, void **out, size_t *out_size);
+
 /* ---- process-wide calls ------------------------------------------------ */
 /* The original interface, kept as it was: settings shared by the whole
  * process, so one thread at a time.  zf_create is zf_create_with over the

@@ -14,12 +14,31 @@
 
 zf::CreationParams zf::creation = {};
 
+std::string zf::comment_section(const char *comment)
+{
+    std::string out;
+    if (comment) {
+        for (const char *p = comment; *p; ++p) {
+            if (*p == '\n') {
+                out += "\r\n";
+            } else if (*p == '\r') {
+                out += "\r\n";
+                if (p[1] == '\n')
+                    ++p;
+            } else {
+                out += *p;
+            }
+        }
+    }
+    out += '\0';
+    return out;
+}
+
 namespace {
 
 using zf::creation;
 
-constexpr unsigned char kMagic[4] = {'Z', 'F', 'D', 'T'};
-
+using zf::kMagic;
 using zf::get_s16;
 using zf::get_u32;
 using zf::put16;
@@ -133,24 +152,10 @@ std::string subtitle_of(const char *name)
     return s;
 }
 
-// Writes the comment with every line end as CR LF, then its 0x00.
+// Writes the comment section.
 void write_comment(zf::Record *f, const char *comment)
 {
-    std::string out;
-    if (comment) {
-        for (const char *p = comment; *p; ++p) {
-            if (*p == '\n') {
-                out += "\r\n";
-            } else if (*p == '\r') {
-                out += "\r\n";
-                if (p[1] == '\n')
-                    ++p;
-            } else {
-                out += *p;
-            }
-        }
-    }
-    out += '\0';
+    const std::string out = zf::comment_section(comment);
     // Write in pieces that an int count can carry.
     size_t done = 0;
     while (done < out.size()) {

@@ -18,6 +18,22 @@ void take_text(char *out, const unsigned char *field, int width)
 
 } // namespace
 
+void zf::header_info(const unsigned char *h, int n_pal, zf_info *info)
+{
+    info->depth = s16(h + ZF_H_DEPTH);
+    info->ratio_x = s16(h + ZF_H_RATIO_X);
+    info->ratio_y = s16(h + ZF_H_RATIO_Y);
+    info->max_width = s16(h + ZF_H_MAX_WIDTH);
+    info->max_height = s16(h + ZF_H_MAX_HEIGHT);
+    info->number = s16(h + ZF_H_NUMBER);
+    info->time = zf::get_u32(h + ZF_H_TIME);
+    info->n_pal = n_pal;
+    take_text(info->artist, h + ZF_H_ARTIST, 18);
+    take_text(info->subtitle, h + ZF_H_SUBTITLE, 8);
+    take_text(info->title, h + ZF_H_TITLE, 30);
+    take_text(info->saver, h + ZF_H_SAVER, 30);
+}
+
 extern "C" {
 
 int zf_get_info(const zf_file *f, zf_info *info)
@@ -26,34 +42,17 @@ int zf_get_info(const zf_file *f, zf_info *info)
         zf_errno = ZF_ERR_MISUSE;
         return -1;
     }
-    const unsigned char *h = f->header;
-    info->depth = s16(h + ZF_H_DEPTH);
-    info->ratio_x = s16(h + ZF_H_RATIO_X);
-    info->ratio_y = s16(h + ZF_H_RATIO_Y);
-    info->max_width = s16(h + ZF_H_MAX_WIDTH);
-    info->max_height = s16(h + ZF_H_MAX_HEIGHT);
-    info->number = s16(h + ZF_H_NUMBER);
-    info->time = zf::get_u32(h + ZF_H_TIME);
-    info->n_pal = f->n_pal;
-    take_text(info->artist, h + ZF_H_ARTIST, 18);
-    take_text(info->subtitle, h + ZF_H_SUBTITLE, 8);
-    take_text(info->title, h + ZF_H_TITLE, 30);
-    take_text(info->saver, h + ZF_H_SAVER, 30);
+    zf::header_info(f->header, f->n_pal, info);
     return 0;
 }
 
 int zf_get_block(const zf_file *f, zf_block *block)
 {
-    if (!f || !block) {
+    if (!f) {
         zf_errno = ZF_ERR_MISUSE;
         return -1;
     }
-    take_text(block->tag, f->block + ZF_B_TAG, 4);
-    block->x = s16(f->block + ZF_B_X);
-    block->y = s16(f->block + ZF_B_Y);
-    block->width = s16(f->block + ZF_B_WIDTH);
-    block->height = s16(f->block + ZF_B_HEIGHT);
-    return 0;
+    return zf_read_block_header(f->block, ZF_BLOCK_HEADER_SIZE, block, nullptr);
 }
 
 void zf_load_info(zf_file *f)

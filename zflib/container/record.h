@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace zf {
 
@@ -20,6 +21,8 @@ struct Record;
 // its own signature).
 using LineFn = int (*)(Record *f, uint32_t **line);
 using PixelFn = void (*)();
+
+inline constexpr unsigned char kMagic[4] = {'Z', 'F', 'D', 'T'};
 
 inline constexpr int kStreamSize = 8192;  // codec stream buffer
 inline constexpr int kCodecRegsSize = 256; // codec counters and bit words after it
@@ -107,6 +110,12 @@ long long source_size(Record *f);
 // the record's out_data at zf_close when it is set.
 zf_file *create_memory(const char *title, const char *comment, const char *artist, int number,
                        const zf_params *params);
+
+// The fields of a ZF_HEADER_SIZE-byte header image, decoded.
+void header_info(const unsigned char *header, int n_pal, zf_info *info);
+
+// A comment as its section is stored: every line end CR LF, then a 0.
+std::string comment_section(const char *comment);
 
 // Records a failure in the record and in zf_errno.
 inline void set_error(Record *f, int code)
