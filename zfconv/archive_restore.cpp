@@ -480,20 +480,19 @@ Step Restore::lead_for_options(Bytes &lead_bytes)
     lead_bytes = a_.lead;
     std::string title, artist;
     zf_header_edit edit{};
-    if (options_.has_title) {
-        if (!header_text(options_.title, 30, TextSource{"title", "option --title"}, options_.text_fallback, title,
-                         out_.notes, error_))
-            return Step::refused;
-        edit.title = title.data();
-        edit.title_length = title.size();
-    }
-    if (options_.has_artist) {
-        if (!header_text(options_.artist, 18, TextSource{"artist", "option --artist"}, options_.text_fallback, artist,
-                         out_.notes, error_))
-            return Step::refused;
-        edit.artist = artist.data();
-        edit.artist_length = artist.size();
-    }
+    const auto text = [this](const std::string &utf8, std::size_t width, const TextSource &source, std::string &sjis,
+                             const char *&field, std::size_t &length) {
+        if (!header_text(utf8, width, source, options_.text_fallback, sjis, out_.notes, error_))
+            return false;
+        field = sjis.data();
+        length = sjis.size();
+        return true;
+    };
+    if ((options_.has_title &&
+         !text(options_.title, 30, {"title", "option --title"}, title, edit.title, edit.title_length)) ||
+        (options_.has_artist &&
+         !text(options_.artist, 18, {"artist", "option --artist"}, artist, edit.artist, edit.artist_length)))
+        return Step::refused;
     if (options_.ratio_x > 0 && options_.ratio_y > 0) {
         edit.ratio_x = options_.ratio_x;
         edit.ratio_y = options_.ratio_y;

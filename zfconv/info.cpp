@@ -115,8 +115,12 @@ FileInfo describe(const Bytes &data)
             break;
         }
         BlockInfo b;
-        b.tag = zefa::to_utf8(std::string_view(reinterpret_cast<const char *>(zf_get_block_header(f.get())), 4));
-        b.known = r == 1 && zf_get_block(f.get(), &b.geometry) == 0;
+        zf_block head{};
+        const bool read = zf_get_block(f.get(), &head) == 0;
+        b.tag = zefa::to_utf8(std::string_view(head.tag, 4)); // as stored, 0 bytes included
+        b.known = r == 1 && read;
+        if (b.known)
+            b.geometry = head;
         if (b.known) {
             zf_set_pixel_limit(f.get(), kMaxPixels); // a tiny file may claim hours of decoding
             b.decodes = decode_block(f.get(), b);
