@@ -14,6 +14,9 @@
  * (zf_encode_file, zf_encode_fd, zf_encode_memory).  The header's texts come
  * as UTF-8 through zf_get_texts, under the names every program shows them
  * by; zf_text_to_utf8 and zf_text_from_utf8 convert any other header text.
+ * A program that keeps a file's bytes as stored learns where their parts
+ * lie and changes their fields through zf_get_layout and the calls beside
+ * it, never by offsets of its own.
  * zefa.hpp holds owners for these records for C++ programs.
  *
  * Threads: every record keeps all of its state, so any number of threads
@@ -452,10 +455,11 @@ int zf_read_block_header(const void *bytes, size_t size, zf_block *block, long l
  * between ZF_BLOCK_HEADER_SIZE and 0xFFFFFFFF. */
 int zf_write_block_header(void *bytes, size_t size, const zf_block *block, long long length);
 
-/* Header fields to store over a file's bytes.  Each text that is not null
- * replaces its field: `length` bytes as they are (at most the field's
- * width: 18, 8 and 30), the rest of the field blanks.  The pixel ratio is
- * replaced when both numbers are 1..32767; both 0 leave it. */
+/* Header fields to store over a file's bytes (as zf_get_layout takes
+ * them).  Each text that is not null replaces its field: `length` bytes as
+ * they are (at most the field's width: 18, 8 and 30), the rest of the
+ * field blanks.  The pixel ratio is replaced when both numbers are
+ * 1..32767; both 0 leave it.  A refused edit changes nothing. */
 typedef struct zf_header_edit {
     const char *artist;
     size_t artist_length;
