@@ -284,6 +284,7 @@ TEST_F(Coding, ZfssOnePixelAndReturnsOfBothPasses)
         EXPECT_EQ(decode(path), (Image{{0}}));
     }
     EXPECT_EQ(encode(path, 24, Image(3, {1, 2}), "ZFSS").returns, (std::vector<int>{1, 2, 0, 1, 2, -2}));
+    EXPECT_EQ(decode(path), Image(3, {1, 2}));
 }
 
 TEST_F(Coding, ZfssRefusesOtherDepths)

@@ -1,7 +1,7 @@
 // zfconv run for real: pictures written by the picture libraries (and BMP
 // files laid out here) turned into DJP files through the converter form,
-// zfenc on every format end to end, and ZEFA, DJP and raw files turned into
-// PNG files read back with the library's own readers.  Then its command
+// zfenc on every format end to end, and DJP and raw files turned into PNG
+// files read back with zfconv's own readers.  Then its command
 // line: batches into a folder (damage in the middle, mixed inputs, --to,
 // refusals, -j), -o, standard input and output, --info and --json, the
 // progress line on a pseudo-terminal, and a batch stopped by a signal.
@@ -301,10 +301,10 @@ TEST_F(Zfconv, FailuresLeaveNoOutput)
     EXPECT_TRUE(has(conv({"--help"}).out, "zfconv DJ505JC INPUT OUTPUT.DJP"));
 }
 
-// (What a ZEFA file's PNG shows: the library's whole picture, test_picture,
-// as every door shows it, tests/conformance.)
 // (DJP files: read back in EveryFormatToDjpAndThroughZfenc, and any picture
-// made a PNG in FolderOfMixedInputs)
+// made a PNG in FolderOfMixedInputs.  What a ZEFA file's PNG shows is the
+// library's whole picture, test_picture, as every door shows it:
+// tests/conformance.)
 TEST_F(Zfconv, RawRgbToPng)
 {
     write_file(dir / "r.RGB", Bytes{9, 8, 7, 6, 5, 4});
