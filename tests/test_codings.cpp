@@ -6,7 +6,6 @@
 // coding's.  Under the sanitizers any access outside a buffer fails here too.
 #include "codec_run.h"
 #include "harness.h"
-#include "zfss_model.h"
 
 #include <gtest/gtest.h>
 
@@ -157,14 +156,6 @@ protected:
     TempDir dir;
     std::string path = dir / "c.ZF";
 };
-// The ZFSS coding's byte vectors, its number code and its folding (its
-// output as a whole, links, cache and carries, is pinned by test_golden).
-using Zfss = Coding;
-using Decisions = std::vector<std::pair<int, unsigned>>; // (bit, context)
-struct Recorder {
-    Decisions seen;
-    void zfss_encode_bit(int bit, unsigned context) { seen.emplace_back(bit != 0, context); }
-};
 
 TEST_F(Coding, UncompressedBytesAndReturns)
 {
@@ -279,7 +270,10 @@ TEST_F(Coding, FastLongRunsAndTheEscape)
     }
 }
 
-TEST_F(Zfss, OnePixelOfZeroAtEveryDepthAndReturnsOfBothPasses)
+// ZFSS: one pixel of 0 at every depth (its output as a whole, links, cache
+// and carries, is pinned by test_golden), and the lines given twice, a
+// return of 0 starting the second pass.
+TEST_F(Coding, ZfssOnePixelAndReturnsOfBothPasses)
 {
     Bytes expected(256, 0xFF);
     expected.insert(expected.end(), 3, 0x00);
@@ -293,34 +287,7 @@ TEST_F(Zfss, OnePixelOfZeroAtEveryDepthAndReturnsOfBothPasses)
     EXPECT_EQ(decode(path), Image(3, {1, 2}));
 }
 
-TEST_F(Zfss, NumberCode)
-{
-    Recorder five;
-    zfss::zfss_put_number(five, 5, 32);
-    EXPECT_EQ(five.seen, (Decisions{{0, 32}, {0, 33}, {1, 34}, {0, 40}, {1, 41}}));
-    Recorder thirty;
-    zfss::zfss_put_number(thirty, 30, 17);
-    EXPECT_EQ(thirty.seen, (Decisions{{0, 17}, {0, 18}, {0, 19}, {0, 20}, {1, 21}, {1, 25}, {1, 26}, {1, 27}, {1, 28}}));
-    Recorder top;
-    zfss::zfss_put_number(top, 255, 64);
-    EXPECT_EQ(top.seen, (Decisions{{0, 64}, {0, 65}, {0, 66}, {0, 67}, {0, 68}, {0, 69}, {0, 70}, {0, 71}}));
-}
-
-TEST_F(Zfss, FoldingOfComponents)
-{
-    const int small[12] = {6, 4, 2, 0, 1, 3, 5, 7, 8, 9, 10, 11};
-    for (int a = 0; a < 12; ++a)
-        EXPECT_EQ(zfss::zfss_fold(a, 3, 31), small[a]) << a;
-    EXPECT_EQ(zfss::zfss_fold(200, 200, 255), 0);
-    EXPECT_EQ(zfss::zfss_fold(201, 200, 255), 1);
-    EXPECT_EQ(zfss::zfss_fold(199, 200, 255), 2);
-    EXPECT_EQ(zfss::zfss_fold(255, 200, 255), 109);
-    EXPECT_EQ(zfss::zfss_fold(145, 200, 255), 110);
-    EXPECT_EQ(zfss::zfss_fold(144, 200, 255), 111);
-    EXPECT_EQ(zfss::zfss_fold(0, 200, 255), 255);
-}
-
-TEST_F(Zfss, OtherDepthsAreRefused)
+TEST_F(Coding, ZfssRefusesOtherDepths)
 {
     zf_params p = params(24);
     p.depth = 4;

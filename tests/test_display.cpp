@@ -2,6 +2,7 @@
 // console character sets, and the pauses on a terminal.
 #include "codec_run.h"
 #include "harness.h"
+#include "hostile.h"
 
 #include <gtest/gtest.h>
 
@@ -124,9 +125,9 @@ TEST(Display, ErrorMessages)
 TEST(Display, ControlCharactersAreShownNotObeyed)
 {
     zt::TempDir dir;
-    const std::string attack = "\x1b]52;c;aGk=\x07\x1b[2J\x08\r\x7f" "end";
+    const std::string attack = zt::hostile::terminal_attack();
     const std::string path = dir / "esc\x1b]0;t\x07.ZF";
-    zt::write_file(path, zt::read_file(make_file(dir, ("ok\r\n" + attack).c_str(), attack.substr(0, 20))));
+    zt::write_file(path, zt::read_file(make_file(dir, ("ok\r\n" + attack).c_str(), attack.substr(0, 22))));
     const auto obeyed = [](const std::string &text) {
         for (const char c : text)
             if ((static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') || c == 0x7F)
@@ -137,20 +138,20 @@ TEST(Display, ControlCharactersAreShownNotObeyed)
         const auto r = zt::run(zt::zfdec_path(), {"-i", path}, env);
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_FALSE(obeyed(r.out + r.err)) << r.out;
-        EXPECT_TRUE(has(r.out, "Title            : \\x1B]52;c;aGk=\\x07\\x1B[2J\\x08")) << r.out;
-        EXPECT_TRUE(has(r.out, "\nok\n\\x1B]52;c;aGk=\\x07\\x1B[2J\\x08")) << r.out;
+        EXPECT_TRUE(has(r.out, "Title            : \\x1B[31mred\\x1B[2J\\x1B]0;title\\x07")) << r.out;
+        EXPECT_TRUE(has(r.out, "\nok\n\\x1B[31mred\\x1B[2J\\x1B]0;title\\x07\\x1B]52;c;aGk=\\x07\\x08")) << r.out;
     }
     auto r = zt::run(zt::zfconv_path(), {"--info", path, dir / "missing\x1b[2J.ZF"}, kUtf8);
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(obeyed(r.out + r.err)) << r.out << r.err;
     EXPECT_TRUE(has(r.out, "esc\\x1B]0;t\\x07.ZF\n")) << r.out;
-    EXPECT_TRUE(has(r.out, "title:        \\x1B]52;c;aGk=\\x07\\x1B[2J\\x08")) << r.out;
+    EXPECT_TRUE(has(r.out, "title:        \\x1B[31mred\\x1B[2J\\x1B]0;title\\x07")) << r.out;
     EXPECT_TRUE(has(r.err, "missing\\x1B[2J.ZF")) << r.err;
 
     r = zt::run(zt::zfconv_path(), {"--json", path}, kUtf8);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(obeyed(r.out.substr(0, r.out.size() - 1))) << r.out;
-    EXPECT_TRUE(has(r.out, "\"title\":\"\\u001b]52;c;aGk=\\u0007\\u001b[2J\\b\\r\\u007fe\"")) << r.out;
-    EXPECT_TRUE(has(r.out, "\\u001b[2J\\b\\n\\u007fend\"")) << r.out; // the comment's CR is a line end
+    EXPECT_TRUE(has(r.out, "\"title\":\"\\u001b[31mred\\u001b[2J\\u001b]0;title\\u0007\"")) << r.out;
+    EXPECT_TRUE(has(r.out, "aGk=\\u0007\\b\\n\\u007fend\"")) << r.out; // the comment's CR is a line end
     EXPECT_TRUE(has(r.out, "\"file\":\"" + (dir / "esc\\u001b]0;t\\u0007.ZF") + "\"")) << r.out;
 }

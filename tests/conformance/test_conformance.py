@@ -218,18 +218,14 @@ def doors(files):
     return through
 
 
-def cases(doors, expected_failures):
-    """(door, name) for every door and file; `expected_failures`: (door, name) -> why"""
-    return [pytest.param(door, name, id="%s-%s" % (door, name), marks=[pytest.mark.xfail(
-        strict=False, reason=expected_failures[door, name])] if (door, name) in expected_failures else [])
-        for door in doors for name in NAMES]
-
-
+def cases(doors):
+    """(door, name) for every door and file"""
+    return [pytest.param(door, name, id="%s-%s" % (door, name)) for door in doors for name in NAMES]
 
 
 # ---- the checks -----------------------------------------------------------------
 
-@pytest.mark.parametrize("door,name", cases(["zfconv", *DOORS], {}))
+@pytest.mark.parametrize("door,name", cases(["zfconv", *DOORS]))
 def test_same_refusal(files, doors, door, name):
     zf, png, words = files[name]
     error = (None if png else words) if door == "zfconv" else doors(door)[name][0]["error"]
@@ -242,7 +238,7 @@ def test_same_refusal(files, doors, door, name):
         assert library_words(zf.read_bytes()) in error
 
 
-@pytest.mark.parametrize("door,name", cases(DOORS, {}))
+@pytest.mark.parametrize("door,name", cases(DOORS))
 def test_same_pixels(files, doors, door, name):
     mine, theirs = doors(door)[name]
     if theirs is None or mine["error"] is not None:
@@ -254,7 +250,7 @@ def test_same_pixels(files, doors, door, name):
         pytest.fail("pixel %d (%d, %d) differs" % (first, first % mine["size"][0], first // mine["size"][0]))
 
 
-@pytest.mark.parametrize("door,name", cases(DOORS, {}))
+@pytest.mark.parametrize("door,name", cases(DOORS))
 def test_same_texts(files, doors, door, name):
     mine, theirs = doors(door)[name]
     if theirs is None or mine["error"] is not None:

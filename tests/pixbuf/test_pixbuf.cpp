@@ -157,10 +157,9 @@ TEST_F(Pixbuf_, SmallerSizesAreDecodedAtThatSize)
 
 TEST_F(Pixbuf_, ForeignAndTruncatedDataFailWithAnError)
 {
-    const zt::Picture pic = zt::test_picture(zt::Kind::rgb, 40, 30);
-    ASSERT_TRUE(zt::write_png(dir / "f.png", pic) && zt::write_jpeg(dir / "f.jpg", pic));
+    ASSERT_TRUE(zt::write_png(dir / "f.png", zt::test_picture(zt::Kind::rgb, 40, 30)));
     const Bytes zefa = zt::write_zefa(dir / "z.ZF", zt::params(24), {{0, 0, "ZFSF", zt::pattern(24, 30, 30)}});
-    for (const Bytes &bytes : {zt::read_file(dir / "f.png"), zt::read_file(dir / "f.jpg"), Bytes{'h', 'i'}, Bytes{},
+    for (const Bytes &bytes : {zt::read_file(dir / "f.png"), Bytes{'h', 'i'}, Bytes{},
                                Bytes(zefa.begin(), zefa.begin() + 60), Bytes(zefa.begin(), zefa.begin() + 125)}) {
         SCOPED_TRACE(bytes.size());
         for (size_t step : {size_t{1}, size_t{100000}}) {

@@ -5,16 +5,15 @@ import datetime
 import io
 
 import pytest
-from PIL import Image
 
 import zefa
-from conftest import COMMENT, TITLE, claiming
+from conftest import COMMENT, TITLE, huge_canvas
 
 
 def test_header_values(samples):
     pic = zefa.open(samples["texts"][0])
     assert (pic.title, pic.artist, pic.comment) == (TITLE, "作者ｻｸｼｬ", COMMENT)
-    assert (pic.depth, pic.mode, pic.size, pic.ratio, pic.number) == (15, "RGB", (67, 41), (1, 1), 0)
+    assert (pic.depth, pic.mode, pic.size, pic.ratio, pic.number) == (15, "RGB", (67, 41), (2, 1), 0)
     assert pic.saver.startswith("zfconv ") and pic.palette is None
     age = datetime.datetime.now(datetime.timezone.utc) - pic.time
     assert datetime.timedelta(0) <= age < datetime.timedelta(hours=1)
@@ -24,15 +23,6 @@ def test_header_values(samples):
     assert zero.time.timestamp() == 0 and zero.texts["Creation Time"] == "1970-01-01T00:00:00Z"
 
 
-def test_pixels_from_a_path_and_from_bytes(samples):
-    for name, (zf, png) in samples.items():
-        if name == "damaged":
-            continue
-        pic = zefa.open(zf)
-        assert len(pic.pixels) == pic.size[0] * pic.size[1] * (1 if pic.mode == "P" else 3)
-        assert zefa.open(zf.read_bytes()).pixels == pic.pixels
-
-
 def test_damage_and_errors(samples, tmp_path):
     with pytest.raises(FileNotFoundError):
         zefa.open(tmp_path / "missing.ZF")
@@ -40,30 +30,24 @@ def test_damage_and_errors(samples, tmp_path):
         zefa.open(b"not a ZEFA file" * 20, name="x.ZF")
     assert e.value.errno == zefa.ZF_ERR_FORMAT and str(e.value) == "x.ZF: not a readable ZEFA file: not a ZEFA file, or a damaged one"
 
-    zf, png = samples["damaged"]
+    zf = samples["damaged"][0]
     pic = zefa.open(zf)
     with pytest.raises(zefa.Error) as e:
         pic.pixels
     assert e.value.errno == zefa.ZF_ERR_EOF and "of block 0 cannot be decoded: the file ends too early" in str(e.value)
+    # what was drawn (its pixels and mask as Pillow shows them: tests/conformance)
     got = pic.decode(rgb=True)
-    assert got.damage == e.value.strerror and got.mode == "RGB"
-    with Image.open(png) as ref:
-        alpha = ref.getchannel("A").tobytes()
-        assert got.mask == bytes(a // 255 for a in alpha) and 0 in got.mask
-        shown = Image.new("RGB", ref.size)  # black where nothing was decoded
-        shown.paste(ref.convert("RGB"), mask=ref.getchannel("A"))
-        assert got.pixels == shown.tobytes()
+    assert got.damage == e.value.strerror and got.mode == "RGB" and 0 in got.mask and 1 in got.mask
     assert zefa.open(samples["rgb24_none"][0]).decode().mask is None
 
 
 def test_limits(samples):
-    # the 162 bytes that once took 6.3 GB: over the default canvas
-    canvas = claiming((32767, 32767), 1, (1, 1))
+    # a sound file under a header of 32767 x 32767: over the default canvas
+    zf = samples["rgb24_none"][0]
     with pytest.raises(zefa.Error, match=r"the picture is too large \(32767 x 32767\)") as e:
-        zefa.open(canvas).pixels
+        zefa.open(huge_canvas(zf)).pixels
     assert e.value.errno == zefa.ZF_ERR_LIMIT
     # the caller's own limits: a picture of 67 x 41 in one block
-    zf = samples["rgb24_none"][0]
     assert len(zefa.open(zf, max_canvas=2747, max_work=2747).pixels) == 3 * 2747
     with pytest.raises(zefa.Error, match="more than the 2746 pixels"):
         zefa.open(zf, max_work=2746).pixels

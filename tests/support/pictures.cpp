@@ -30,29 +30,7 @@ Picture test_picture(Kind kind, int w, int h, int colours)
     return img;
 }
 
-bool write_gif(const std::string &path, const Picture &img, bool interlace)
-{
-    int err = 0;
-    GifFileType *gif = EGifOpenFileName(path.c_str(), false, &err);
-    if (!gif)
-        return false;
-    std::vector<GifColorType> c(256);
-    for (size_t i = 0; i < img.palette.size() / 3; ++i)
-        c[i] = GifColorType{img.palette[3 * i], img.palette[3 * i + 1], img.palette[3 * i + 2]};
-    ColorMapObject *map = GifMakeMapObject(256, c.data());
-    bool ok = EGifPutScreenDesc(gif, img.width, img.height, 8, 0, map) == GIF_OK &&
-              EGifPutImageDesc(gif, 0, 0, img.width, img.height, interlace, nullptr) == GIF_OK;
-    // interlaced rows go out in four passes: every 8th from 0 and from 4,
-    // every 4th from 2, every 2nd from 1
-    const int starts[] = {0, 4, 2, 1}, steps[] = {8, 8, 4, 2};
-    for (int pass = 0; pass < (interlace ? 4 : 1); ++pass)
-        for (int y = interlace ? starts[pass] : 0; ok && y < img.height; y += interlace ? steps[pass] : 1)
-            ok = EGifPutLine(gif, const_cast<GifPixelType *>(&img.pixels[static_cast<size_t>(y * img.width)]), img.width) == GIF_OK;
-    GifFreeMapObject(map);
-    return EGifCloseFile(gif, &err) == GIF_OK && ok;
-}
-
-bool write_gif_frames(const std::string &path, const std::vector<Picture> &frames, int transparent)
+bool write_gif(const std::string &path, const std::vector<Picture> &frames, bool interlace, int transparent)
 {
     int err = 0;
     GifFileType *gif = EGifOpenFileName(path.c_str(), false, &err);
@@ -63,44 +41,27 @@ bool write_gif_frames(const std::string &path, const std::vector<Picture> &frame
     for (size_t i = 0; i < first.palette.size() / 3; ++i)
         c[i] = GifColorType{first.palette[3 * i], first.palette[3 * i + 1], first.palette[3 * i + 2]};
     ColorMapObject *map = GifMakeMapObject(256, c.data());
-    EGifSetGifVersion(gif, true);
+    const bool animated = frames.size() > 1;
+    if (animated)
+        EGifSetGifVersion(gif, true);
     bool ok = EGifPutScreenDesc(gif, first.width, first.height, 8, 0, map) == GIF_OK;
+    // interlaced rows go out in four passes: every 8th from 0 and from 4,
+    // every 4th from 2, every 2nd from 1
+    const int starts[] = {0, 4, 2, 1}, steps[] = {8, 8, 4, 2};
     for (const Picture &f : frames) {
-        GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 10, transparent};
-        GifByteType ext[4];
-        EGifGCBToExtension(&gcb, ext);
-        ok = ok && EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext) == GIF_OK &&
-             EGifPutImageDesc(gif, 0, 0, f.width, f.height, false, nullptr) == GIF_OK;
-        for (int y = 0; ok && y < f.height; ++y)
-            ok = EGifPutLine(gif, const_cast<GifPixelType *>(&f.pixels[static_cast<size_t>(y * f.width)]), f.width) == GIF_OK;
+        if (animated) {
+            GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 10, transparent};
+            GifByteType ext[4];
+            EGifGCBToExtension(&gcb, ext);
+            ok = ok && EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext) == GIF_OK;
+        }
+        ok = ok && EGifPutImageDesc(gif, 0, 0, f.width, f.height, interlace, nullptr) == GIF_OK;
+        for (int pass = 0; pass < (interlace ? 4 : 1); ++pass)
+            for (int y = interlace ? starts[pass] : 0; ok && y < f.height; y += interlace ? steps[pass] : 1)
+                ok = EGifPutLine(gif, const_cast<GifPixelType *>(&f.pixels[static_cast<size_t>(y * f.width)]), f.width) == GIF_OK;
     }
     GifFreeMapObject(map);
     return EGifCloseFile(gif, &err) == GIF_OK && ok;
-}
-
-bool write_rgba_png(const std::string &path, const Picture &img)
-{
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    png_init_io(png, f);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(img.width), static_cast<png_uint_32>(img.height), 8,
-                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    Bytes row;
-    for (int y = 0; y < img.height; ++y) {
-        row.clear();
-        for (int x = 0; x < img.width; ++x) {
-            const size_t p = static_cast<size_t>(y * img.width + x);
-            row.insert(row.end(), {img.pixels[3 * p], img.pixels[3 * p + 1], img.pixels[3 * p + 2], img.alpha[p]});
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return std::fclose(f) == 0;
 }
 
 bool write_png(const std::string &path, const Picture &img, int bits, const Bytes &trns)
@@ -111,8 +72,8 @@ bool write_png(const std::string &path, const Picture &img, int bits, const Byte
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_init_io(png, f);
-    const bool rgb = img.kind == Kind::rgb;
-    png_set_IHDR(png, info, static_cast<png_uint_32>(img.width), static_cast<png_uint_32>(img.height), rgb ? 16 : bits,
+    const bool rgb = img.kind == Kind::rgb, alpha = !img.alpha.empty();
+    png_set_IHDR(png, info, static_cast<png_uint_32>(img.width), static_cast<png_uint_32>(img.height), rgb && !alpha ? 16 : bits,
                  img.kind == Kind::palette ? PNG_COLOR_TYPE_PALETTE : rgb ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_GRAY,
                  PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     std::vector<png_color> pal;
@@ -133,7 +94,9 @@ bool write_png(const std::string &path, const Picture &img, int bits, const Byte
             const size_t p = static_cast<size_t>(y * img.width + x);
             if (!rgb)
                 r.push_back(img.pixels[p]);
-            for (size_t c = 0; rgb && c < 4; ++c)
+            if (rgb && alpha)
+                r.insert(r.end(), {img.pixels[3 * p], img.pixels[3 * p + 1], img.pixels[3 * p + 2], img.alpha[p]});
+            for (size_t c = 0; rgb && !alpha && c < 4; ++c)
                 r.insert(r.end(), {c < 3 ? img.pixels[3 * p + c] : uint8_t(x), uint8_t(y * 7 + x)});
         }
         ptrs.push_back(r.data());

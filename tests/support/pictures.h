@@ -18,21 +18,17 @@ using zfconv::Kind;
 // i * 5 + 7); grey: the index * 13; colour: (x * 5, y * 9, x + y).
 Picture test_picture(Kind kind, int w, int h, int colours = 16);
 
-// Each false when the library refused.  GIF takes a palette picture and
-// pads its colour table to 256 entries.  PNG is interlaced: palette
-// pictures at `bits` per pixel, colour as 16-bit RGBA whose low bytes and
-// alpha are noise a reader must drop.  TIFF is LZW-compressed.
-// A picture's `alpha` (one byte per pixel) goes into the PNG of
-// write_rgba_png and into the TIFF as an extra sample, unassociated or
-// (`associated`) with the colours multiplied by it.  An animation's frames
-// are palette pictures of one size with the first one's colour table; a
-// JPEG's EXIF orientation tag, or a TIFF's, is written when `orientation`
-// is not 0.
-bool write_gif(const std::string &path, const Picture &img, bool interlace = false);
-bool write_gif_frames(const std::string &path, const std::vector<Picture> &frames, int transparent = -1);
+// Each false when the library refused.  GIF takes palette pictures (an
+// animation's frames of one size, with the first one's colour table padded
+// to 256 entries).  PNG is interlaced: palette pictures at `bits` per pixel,
+// colour with an `alpha` (one byte per pixel) as 8-bit RGBA, colour without
+// one as 16-bit RGBA whose low bytes and alpha are noise a reader must drop.
+// TIFF is LZW-compressed, a picture's `alpha` an extra sample, unassociated
+// or (`associated`) with the colours multiplied by it.  A JPEG's EXIF
+// orientation tag, or a TIFF's, is written when `orientation` is not 0.
+bool write_gif(const std::string &path, const std::vector<Picture> &frames, bool interlace = false, int transparent = -1);
 // `trns`: a palette picture's alpha per entry (its tRNS chunk).
 bool write_png(const std::string &path, const Picture &img, int bits = 8, const zfconv::Bytes &trns = {});
-bool write_rgba_png(const std::string &path, const Picture &img);
 bool write_tiff(const std::string &path, const Picture &img, bool associated = false, int orientation = 0);
 bool write_jpeg(const std::string &path, const Picture &img, int orientation = 0);
 
