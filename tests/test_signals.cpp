@@ -101,6 +101,7 @@ Stopped run_and_stop(const std::string &cwd, const std::vector<std::string> &arg
             next = std::chrono::steady_clock::now() + 100ms;
         }
     }
+    ::kill(pid, SIGKILL); // still running after two minutes: the status tells
     r.status = status_of(pid);
     if (on_terminal) {
         termios mode{};
