@@ -72,6 +72,8 @@ Stopped run_and_stop(const std::string &cwd, const std::vector<std::string> &arg
     if (pid == 0) {
         const rlimit limit{size_limit, size_limit};
         const int fd = on_terminal ? 1 : ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (!on_terminal) // a group of its own, as on a terminal: a signal reaches its helpers too
+            setpgid(0, 0);
         if (chdir(cwd.c_str()) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0 || fd < 0 || dup2(fd, 1) < 0 || dup2(fd, 2) < 0)
             _exit(126);
         execve(argv[0], argv.data(), envp.data());
@@ -112,7 +114,7 @@ Stopped run_and_stop(const std::string &cwd, const std::vector<std::string> &arg
 }
 
 const auto press = [](const char *key) { return [key](pid_t, int master) { (void)!::write(master, key, 1); }; };
-const auto send = [](int sig) { return [sig](pid_t pid, int) { ::kill(pid, sig); }; };
+const auto send = [](int sig) { return [sig](pid_t pid, int) { ::kill(-pid, sig); }; };
 const auto prints = [](const char *text) { return [text](const std::string &out) { return has(out, text); }; };
 
 // ESC and Ctrl+C on the terminal, SIGTERM and SIGHUP: each stops the run
@@ -152,6 +154,22 @@ TEST(Signals, ZfencLeavesNoOutputNorLog)
         RunOptions{dir.path(), "", {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"}, {"LOG", "EXE", "TMP"}});
     EXPECT_EQ(read_text(dir / "big.ZF"), "earlier");
     EXPECT_FALSE(file_exists(dir / "ZFENC.LOG"));
+}
+
+// SIGINT to zfenc and the converter it started (zfconv), while that writes
+// the picture for it or once zfenc encodes it: neither leaves a file.
+TEST(Signals, ZfencAndItsConverterLeaveNoTemporary)
+{
+    TempDir dir;
+    write_file(dir / "big.bmp", bmp_of(test_picture(Kind::rgb, 3000, 2000), 24));
+    const auto converting = [&](const std::string &out) {
+        const auto names = names_in(dir.path());
+        return has(out, "Input file") ||
+               std::any_of(names.begin(), names.end(), [](const std::string &n) { return n.starts_with("ZFENCIMG.DJP."); });
+    };
+    const auto r = run_and_stop(dir.path(), {zfenc_path(), "big.bmp", "-2"}, false, converting, send(SIGINT));
+    EXPECT_EQ(r.status, 128 + SIGINT) << r.out;
+    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"big.bmp", "output.txt"}));
 }
 
 TEST(Signals, ZfdecLeavesNoPartialOutput)
