@@ -18,8 +18,8 @@
 // whose names are complete.  On a signal thread it also waits for a slot
 // being changed (a file being created, renamed or removed), so no file
 // created before it ran survives, and none renamed into place is removed.
-// Once it has run, a thread that tries to guard, rename or release waits
-// for the end of the program.
+// Once it has run, a thread that goes to guard, create, rename, release or
+// remove a file waits for the end of the program instead.
 #ifndef ZEFA_COMMON_REMOVAL_GUARD_H
 #define ZEFA_COMMON_REMOVAL_GUARD_H
 
