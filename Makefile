@@ -30,13 +30,16 @@ sanitize: deps
 
 # The library's calls from many threads at once under ThreadSanitizer, and
 # zfconv's threads: a ZEFA file to PNG (its private chunk on a second
-# thread) alone and in a batch of two jobs.
+# thread) alone and in a batch of two jobs; the files to remove on a signal,
+# claimed by writer threads while the signal thread removes them, and a batch
+# stopped by signals.
 TSAN_BUILD ?= build-tsan
 TSAN_ENV := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 tsan: deps
 	@cmake -S . -B $(TSAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DZEFA_TSAN=ON -DZEFA_BENCH=OFF >/dev/null
-	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_threads zfconv
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_threads test_signals zfconv
 	@$(TSAN_ENV) $(TSAN_BUILD)/bin/test_threads
+	@$(TSAN_ENV) $(TSAN_BUILD)/bin/test_signals --gtest_filter='Signals.Registry*:Signals.ZfconvBatch*'
 	@d=$$(mktemp -d) && trap 'rm -rf "$$d"' EXIT && cp samples/sample.RGB samples/sample.FAL "$$d" && \
 	  $(TSAN_ENV) $(TSAN_BUILD)/bin/zfconv -q "$$d/sample.RGB" "$$d/s.ZF" && \
 	  $(TSAN_ENV) $(TSAN_BUILD)/bin/zfconv -q "$$d/s.ZF" "$$d/s.png" && \

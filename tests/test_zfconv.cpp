@@ -14,9 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
-#include <random>
 
 namespace {
 
@@ -595,48 +593,4 @@ TEST_F(ZfconvCli, ThreadsDoNotChangeTheOutputs)
     };
     for (const std::string &name : names)
         EXPECT_EQ(timeless(dir / ("j1/" + name)), timeless(dir / ("j4/" + name))) << name;
-}
-
-// A batch stopped by SIGTERM leaves complete outputs only: no temporary.
-// Past a file size limit (ulimit -f) one output fails with its name, leaves
-// no temporary, and the batch goes on.
-TEST_F(ZfconvCli, AFileSizeLimitFailsOneFile)
-{
-    zefa("small.ZF", 1);
-    Picture noise = test_picture(Kind::rgb, 200, 200);
-    std::mt19937 rng(3);
-    for (uint8_t &v : noise.pixels)
-        v = static_cast<uint8_t>(rng());
-    ASSERT_TRUE(write_png(dir / "big.png", noise));
-    const auto r = run("/bin/sh", {"-c", "ulimit -f 20 && exec \"$0\" -d out big.png small.ZF", zfconv_path()},
-                       RunOptions{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}});
-    EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_TRUE(has(r.err, "zfconv: big.png: the output would pass the file size limit (ulimit -f)\n"));
-    EXPECT_EQ(names_in(dir / "out"), std::vector<std::string>{"small.png"});
-}
-
-TEST_F(ZfconvCli, ASignalLeavesNoTemporary)
-{
-    std::mt19937 rng(7);
-    Picture noise = test_picture(Kind::rgb, 700, 700);
-    for (uint8_t &v : noise.pixels)
-        v = static_cast<uint8_t>(rng());
-    ASSERT_TRUE(write_png(dir / "n.png", noise));
-    const Bytes png = read_file(dir / "n.png");
-    std::vector<std::string> args = {"-j", "2", "-d", "out", "--coding=optimizing"};
-    for (int i = 0; i < 40; ++i) {
-        args.push_back(numbered("n", i, ".png"));
-        write_file(dir / args.back(), png);
-    }
-    RunOptions opts{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}};
-    opts.signal = SIGTERM;
-    opts.signal_after_ms = 700;
-    const auto r = run(zfconv_path(), args, opts);
-    EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
-    const auto names = names_in(dir / "out");
-    EXPECT_LT(names.size(), 40u);
-    for (const std::string &name : names) {
-        ASSERT_EQ(fs::path(name).extension(), ".ZF") << name;
-        EXPECT_EQ(read_back(read_file(dir / ("out/" + name))).close, 0) << name;
-    }
 }

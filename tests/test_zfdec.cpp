@@ -1,13 +1,11 @@
 // zfdec run on files the library writes: names, companions, DJP output,
-// options, statuses, ESC on a terminal, signals, full disks, devices and
-// the same-file guard.
+// options, statuses, full disks, devices and the same-file guard.
 #include "codec_run.h"
 #include "harness.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -188,28 +186,6 @@ TEST_F(Zfdec, FaultsItMustNotCommit)
     EXPECT_TRUE(has(cut.err, "ﾗｲﾝしかﾃﾞｺｰﾄﾞできませんでした: 出力ﾌｧｲﾙ cut.RGB はその分だけです\n"));
     EXPECT_TRUE(has(cut.err, "ファイルはもうありません\n対象ﾌｧｲﾙ: cut.ZF\n"));
     EXPECT_FALSE(has(cut.err, "complete."));
-}
-
-// ESC on a terminal and SIGINT, SIGTERM, SIGHUP while the output is being
-// written remove it; a signal ends the program with it.  The file is large
-// and optimising-coded, so the decoding outlasts the delay.
-TEST_F(Zfdec, InterruptionsRemoveThePartialOutput)
-{
-    std::mt19937 rng(3);
-    ASSERT_FALSE(write_zefa(dir / "big.ZF", params(24), {{0, 0, "ZFSS", random_image(rng, 24, 3000, 2000, 100000)}}).empty());
-    RunOptions o{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}};
-    o.repeat_keys_ms = 100; // until the program takes one
-    const auto esc = run_pty(zfdec_path(), {"big"}, "\x1b", 0, o);
-    EXPECT_EQ(esc.status, 1) << esc.out;
-    EXPECT_TRUE(has(esc.out, "ﾃﾞｺｰﾄﾞを中止します"));
-    EXPECT_FALSE(file_exists(dir / "big.RGB"));
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        o.signal = sig;
-        o.signal_after_ms = 100;
-        const auto r = run(zfdec_path(), {"big"}, o);
-        EXPECT_EQ(r.status, 128 + sig) << r.out << r.err;
-        EXPECT_FALSE(file_exists(dir / "big.RGB")) << sig;
-    }
 }
 
 // "--" ends the options: names that begin with '-', and "--help" as a name.

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
@@ -481,39 +480,6 @@ TEST_F(Zfenc, FaultsItMustNotCommit)
     EXPECT_TRUE(file_exists(dir / "huge.RGB"));
     ASSERT_EQ(run({"p", "-ex", "-b"}).status, 0);
     EXPECT_FALSE(file_exists(dir / "p.RGB"));
-}
-
-// ESC during the first pass on a terminal, and SIGINT, SIGTERM, SIGHUP and
-// SIGPIPE while coding: no output, no log line, the input kept; a signal ends the
-// program with it.
-TEST_F(Zfenc, InterruptionsRemoveThePartialOutput)
-{
-    raw("big", 3000, 2000);
-    RunOptions o{dir.path(), "", {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"}, {"LOG", "EXE"}};
-    o.repeat_keys_ms = 100;
-    auto r = run_pty(zfenc_path(), {"big", "-2"}, "\x1b", 50, o);
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_TRUE(has(r.out, "ｴﾝｺｰﾄﾞを中止します"));
-    EXPECT_FALSE(has(r.out, "pass 2"));
-    EXPECT_FALSE(file_exists(dir / "big.ZF"));
-    EXPECT_EQ(log(), "");
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        o.signal = sig;
-        o.signal_after_ms = 100;
-        r = zt::run(zfenc_path(), {"big", "-2"}, o);
-        EXPECT_EQ(r.status, 128 + sig) << r.out << r.err;
-        EXPECT_FALSE(file_exists(dir / "big.ZF")) << sig;
-        EXPECT_EQ(log(), "");
-        EXPECT_TRUE(file_exists(dir / "big.RGB"));
-    }
-    // Its messages piped into a reader that stops early (SIGPIPE): an
-    // earlier output stays as it was, and nothing of the run is left.
-    zt::write_file(dir / "big.ZF", std::string("earlier"));
-    o.signal = 0;
-    r = zt::run("/bin/sh", {"-c", "\"$0\" big -2 2>&1 | head -c 1 >/dev/null", zfenc_path()}, o);
-    EXPECT_EQ(zt::read_file(dir / "big.ZF"), (Bytes{'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
-    EXPECT_EQ(leftovers(dir, ".zfenc"), std::vector<std::string>{});
-    EXPECT_EQ(log(), "");
 }
 
 // The header's subtitle is the output's base name in Shift-JIS, cut at a

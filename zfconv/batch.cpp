@@ -5,6 +5,7 @@
 #include "readers.h"
 
 #include "names.h"
+#include "removal_guard.h"
 #include "visible_text.h"
 #include "zefa.h"
 
@@ -136,6 +137,8 @@ void run_jobs(std::vector<Job> &jobs, const Options &options, unsigned threads, 
     std::mutex lock;
     std::condition_variable finished;
     threads = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(pending.size())));
+    // each worker writes one output at a time, and each output is guarded
+    threads = std::min(threads, kGuardSlots);
     // Several files at once keep the cores busy: a second thread per file
     // would only make them share the cores more finely, with more memory held.
     Options each = options;

@@ -8,10 +8,10 @@
 #include "files.h"
 #include "info.h"
 #include "readers.h"
-#include "temporaries.h"
 #include "writers.h"
 
 #include "names.h"
+#include "removal_guard.h"
 #include "visible_text.h"
 
 #include <csignal>
@@ -66,7 +66,7 @@ int main(int argc, char **argv)
     // file's name, instead of the signal ending every conversion at once
     std::signal(SIGXFSZ, SIG_IGN);
     if (argc == 4 && std::strncmp(argv[1], "DJ505J", 6) == 0) {
-        remove_temporaries_on_signals();
+        remove_guarded_on_signal_thread();
         return to_djp(argv[2], argv[3]);
     }
     if (argc < 2) {
@@ -85,6 +85,6 @@ int main(int argc, char **argv)
     }
     if (cmd.output == "-" && isatty(STDOUT_FILENO))
         return wrong_command_line("standard output is a terminal: send it to a file or a pipe");
-    remove_temporaries_on_signals();
+    remove_guarded_on_signal_thread();
     return cmd.folder.empty() ? convert_single(cmd) : convert_batch(cmd);
 }

@@ -1,14 +1,26 @@
 #include "output_file.h"
 
-#include "temporaries.h"
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace zfconv {
+namespace {
+
+// The process's umask, read before main: reading it means setting it,
+// which must not happen while other threads create files.
+mode_t read_umask()
+{
+    const mode_t m = umask(0);
+    umask(m);
+    return m;
+}
+const mode_t process_umask = read_umask();
+
+} // namespace
 
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {}
 
@@ -16,8 +28,8 @@ OutputFile::~OutputFile()
 {
     if (file_)
         std::fclose(file_);
-    if (!committed_ && !temp_.empty())
-        remove_temporary(temp_);
+    if (!committed_)
+        guard_.remove_now();
 }
 
 namespace {
@@ -47,12 +59,14 @@ FILE *OutputFile::open(std::string &error)
         return file_;
     }
     temp_ = path_ + ".XXXXXX";
-    const int fd = create_temporary(temp_);
+    const int fd = guard_.create_temporary(temp_, O_CLOEXEC);
     if (fd < 0) {
         error = "cannot create " + path_ + ": " + std::strerror(errno);
         temp_.clear();
         return nullptr;
     }
+    // mkstemp makes the file private; the output gets the usual mode
+    fchmod(fd, 0666 & ~process_umask);
     file_ = fdopen(fd, "wb");
     if (!file_) {
         error = "cannot create " + path_ + ": " + std::strerror(errno);
@@ -76,7 +90,7 @@ bool OutputFile::commit(std::string &error)
         committed_ = true;
         return true;
     }
-    if (!commit_temporary(temp_, path_)) {
+    if (!guard_.commit(path_.c_str())) {
         error = write_failure(path_, errno);
         return false;
     }

@@ -1,8 +1,11 @@
 // output_file.h - an output written under a temporary name in the same
 // folder and renamed into place by commit(); removed if never committed.
-// A device or pipe is written in place instead.
+// A device or pipe is written in place instead.  A signal that ends the
+// program removes the temporary, whichever thread writes it.
 #ifndef ZEFA_ZFCONV_OUTPUT_FILE_H
 #define ZEFA_ZFCONV_OUTPUT_FILE_H
+
+#include "removal_guard.h"
 
 #include <cstdio>
 #include <string>
@@ -23,6 +26,7 @@ public:
 
 private:
     std::string path_, temp_;
+    removal_guard guard_; // the temporary, until it is renamed into place
     FILE *file_ = nullptr;
     bool committed_ = false;
     bool in_place_ = false;

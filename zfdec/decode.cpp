@@ -16,6 +16,7 @@
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 dec_state_t dec;
 
@@ -88,8 +89,13 @@ bool open_output(const std::string &name)
         dec.io_buffer.reset(new char[io_size]);
     std::setvbuf(dec.out, dec.io_buffer.get(), _IOFBF, io_size);
     struct stat st {};
-    if (fstat(fileno(dec.out), &st) == 0 && S_ISREG(st.st_mode))
-        block_output.guard(name.c_str());
+    if (fstat(fileno(dec.out), &st) == 0 && S_ISREG(st.st_mode) && !block_output.guard(name.c_str())) {
+        zf_errno = errno;
+        std::fclose(dec.out); // a file no signal could remove is not written
+        dec.out = nullptr;
+        ::unlink(name.c_str());
+        return false;
+    }
     return true;
 }
 

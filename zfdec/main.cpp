@@ -3,6 +3,7 @@
 #include "decoder.h"
 #include "failure.h"
 #include "names.h"
+#include "removal_guard.h"
 #include "zefa.h"
 #include "zf_console.h"
 
@@ -73,6 +74,7 @@ int main(int argc, char **argv)
     // Past a file-size limit, writes fail with an error instead of ending
     // the program, so the failure is reported and cleaned up.
     std::signal(SIGXFSZ, SIG_IGN);
+    remove_guarded_on_console_signals();
     handle_long_options(argc, argv);
     dec_banner();
     if (argc < 2) {

@@ -166,7 +166,11 @@ const char *run_converter(const char *input_name)
         fail_run();
     }
     name_copy(settings.temporary_name, claimed.c_str());
-    temporary_guard.guard(settings.temporary_name);
+    if (!temporary_guard.guard(settings.temporary_name)) {
+        ::unlink(settings.temporary_name);
+        console_printf(stdout, "ﾃﾝﾎﾟﾗﾘﾌｧｲﾙ %s が作成できません\n", temp.c_str());
+        fail_run();
+    }
     const std::string arg0 = settings.call_form == CallForm::Compatible ? std::string() : program;
     if (run_program(program, {arg0, "DJ505JC", input_name, settings.temporary_name}) != 0)
         cannot_start();

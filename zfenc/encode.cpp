@@ -145,8 +145,12 @@ bool encode_image(const char *read_name, input_kind kind, const input_geometry &
     title[tlen] = '\0';
 
     const Staging out = stage(output_name);
-    if (!out.folder.empty())
-        output_guard.guard(nullptr, out.folder.c_str());
+    // a file in a private folder is this run's before it exists
+    if (!out.folder.empty() && !output_guard.guard(out.path.c_str(), out.folder.c_str())) {
+        zf_errno = errno;
+        ::rmdir(out.folder.c_str());
+        fatal_library(nullptr, output_name);
+    }
     zf_file *f = zf_create(out.path.c_str(), title, settings.comment, settings.author, settings.work_number);
     if (!f)
         fatal_library(output_name); // say which file could not be made
@@ -154,8 +158,13 @@ bool encode_image(const char *read_name, input_kind kind, const input_geometry &
     // only a plain file this run made is ever removed: never a device such
     // as /dev/full or a pipe written in place
     struct stat st {};
-    if (stat(out.path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        output_guard.guard(out.path.c_str(), out.folder.empty() ? nullptr : out.folder.c_str());
+    if (out.folder.empty() && stat(out.path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        !output_guard.guard(out.path.c_str())) {
+        zf_errno = errno;
+        zf_close(f);
+        ::unlink(out.path.c_str()); // a file no signal could remove is not left half written
+        fatal_library(nullptr, output_name);
+    }
     uint32_t *line = nullptr;
     int last = zf_begin_write(f, &line, g.x, g.y, g.width, g.height, tag, -1);
     if (last < 0)

@@ -3,6 +3,7 @@
 #include "encode.h"
 #include "input.h"
 #include "names.h"
+#include "removal_guard.h"
 #include "run.h"
 #include "settings.h"
 #include "worklog.h"
@@ -91,6 +92,7 @@ int main(int argc, char **argv)
     // Past a file-size limit, writes fail with an error instead of ending
     // the program, so the failure is reported and cleaned up.
     std::signal(SIGXFSZ, SIG_IGN);
+    remove_guarded_on_console_signals();
     handle_long_options(argc, argv);
     console_printf(stdout, "%s %s\n", ZFENC_BANNER, "(Linux native build)");
     if (argc < 2) {
