@@ -305,7 +305,7 @@ int decode_record(zf_file *f, const char *output_name)
     int djp_type = 24;
     switch (zf_depth) {
     case 8:
-        std::memcpy(dec.palette, f->palette, sizeof dec.palette);
+        std::memcpy(dec.palette, zf_get_palette(f), sizeof dec.palette);
         convert = dec.scaling ? accumulate_palette : row_from_palette;
         djp_type = dec.scaling ? 24 : 0;
         break;

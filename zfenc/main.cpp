@@ -50,7 +50,7 @@ bool exists(const char *name)
 // from its own header cannot be one, and its palette may hold any bytes.
 bool holds_zefa_file(const char *name, input_kind kind)
 {
-    unsigned char head[ZF_PREFIX_SIZE + 4] = {};
+    unsigned char head[ZF_SNIFF_SIZE] = {};
     FILE *in = std::fopen(name, "rb");
     if (!in)
         return false;

@@ -35,7 +35,7 @@ ReadBack read_all(zf_file *f, ReadBack r = {})
     }
     r.opened = true;
     zf_get_info(f, &r.info);
-    r.comment = f->comment ? f->comment : "";
+    r.comment = zf_get_comment(f);
     const auto failed = [&r] { r.error = r.error ? r.error : zf_errno; };
     int kind = zf_first_block(f);
     for (; kind > 0 && r.blocks.size() < 1000; kind = zf_next_block(f)) {
