@@ -16,105 +16,28 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
-#include <poll.h>
-#include <pty.h>
 #include <random>
-#include <sys/resource.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
 using namespace zt;
-using namespace std::chrono_literals;
 
-struct Stopped {
-    int status = -1;
-    std::string out;      // standard output and error together
-    bool raw = false;      // a terminal: the program took it out of line mode
-    bool restored = true;  // ... and gave it back so
-};
-
-int status_of(pid_t pid)
+// Runs `args` (the program first) in `cwd` until it ends; once `ready` holds
+// for what it has printed, `stop` sends the interruption, again every 100 ms.
+Watched run_and_stop(const std::string &cwd, const std::vector<std::string> &args, bool on_terminal,
+                     const std::function<bool(const std::string &)> &ready, const std::function<void(int, int)> &stop,
+                     long size_limit = -1)
 {
-    int ws = 0;
-    while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
-    }
-    return WIFSIGNALED(ws) ? 128 + WTERMSIG(ws) : WEXITSTATUS(ws);
+    const Watch w{on_terminal, ready, stop, 100, true, size_limit};
+    return run_watched(args[0], {args.begin() + 1, args.end()}, w,
+                       RunOptions{cwd, "", {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin", "USER=tester"}, {"LOG", "EXE", "TMP", "ZEF_USER", "zef_user", "LANGUAGE"}});
 }
 
-// Starts `program` in `cwd`, on a pseudo-terminal or with its output into a
-// file there, under a file size limit; once `ready` holds for what it has
-// printed, `stop` sends the interruption (again every 100 ms until it ends).
-Stopped run_and_stop(const std::string &cwd, const std::vector<std::string> &args, bool on_terminal,
-                     const std::function<bool(const std::string &)> &ready, const std::function<void(pid_t, int)> &stop,
-                     rlim_t size_limit = RLIM_INFINITY)
-{
-    std::vector<std::string> env{"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin", "USER=tester"};
-    for (char **e = environ; *e; ++e) // the sanitizers' settings, say
-        if (std::string(*e).find("_OPTIONS=") != std::string::npos)
-            env.emplace_back(*e);
-    const auto c_strings = [](const std::vector<std::string> &v) {
-        std::vector<char *> out;
-        for (const std::string &s : v)
-            out.push_back(const_cast<char *>(s.c_str()));
-        out.push_back(nullptr);
-        return out;
-    };
-    std::vector<char *> argv = c_strings(args), envp = c_strings(env);
-    const std::string log = cwd + "/output.txt";
-    int master = -1;
-    const pid_t pid = on_terminal ? forkpty(&master, nullptr, nullptr, nullptr) : fork();
-    if (pid == 0) {
-        const rlimit limit{size_limit, size_limit};
-        const int fd = on_terminal ? 1 : ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (!on_terminal) // a group of its own, as on a terminal: a signal reaches its helpers too
-            setpgid(0, 0);
-        if (chdir(cwd.c_str()) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0 || fd < 0 || dup2(fd, 1) < 0 || dup2(fd, 2) < 0)
-            _exit(126);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    Stopped r;
-    const auto start = std::chrono::steady_clock::now();
-    auto next = start;
-    for (bool ended = false; !ended && std::chrono::steady_clock::now() - start < 120s;) {
-        if (on_terminal) {
-            pollfd p{master, POLLIN, 0};
-            char buf[4096];
-            ssize_t n = poll(&p, 1, 10) > 0 ? ::read(master, buf, sizeof buf) : 0;
-            ended = p.revents && n <= 0; // EIO: the program closed the terminal
-            r.out.append(buf, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-            termios mode{};
-            r.raw = r.raw || (tcgetattr(master, &mode) == 0 && !(mode.c_lflag & ICANON));
-        } else {
-            std::this_thread::sleep_for(5ms);
-            r.out = read_text(log);
-            siginfo_t info{};
-            ended = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
-        }
-        // on a terminal, once the program reads keys
-        if (!ended && std::chrono::steady_clock::now() >= next && ready(r.out) && (r.raw || !on_terminal)) {
-            stop(pid, master);
-            next = std::chrono::steady_clock::now() + 100ms;
-        }
-    }
-    ::kill(pid, SIGKILL); // still running after two minutes: the status tells
-    r.status = status_of(pid);
-    if (on_terminal) {
-        termios mode{};
-        r.restored = tcgetattr(master, &mode) == 0 && (mode.c_lflag & (ICANON | ECHO)) == (ICANON | ECHO);
-        ::close(master);
-    }
-    return r;
-}
-
-const auto press = [](const char *key) { return [key](pid_t, int master) { (void)!::write(master, key, 1); }; };
-const auto send = [](int sig) { return [sig](pid_t pid, int) { ::kill(-pid, sig); }; };
+const auto press = [](const char *key) { return [key](int, int master) { (void)!::write(master, key, 1); }; };
+const auto send = [](int sig) { return [sig](int pid, int) { ::kill(-pid, sig); }; };
 const auto prints = [](const char *text) { return [text](const std::string &out) { return has(out, text); }; };
 
 // ESC and Ctrl+C on the terminal, SIGTERM and SIGHUP: each stops the run
@@ -267,6 +190,9 @@ TEST(Signals, RegistryCleanUpRacesWithWriters)
                         _exit(4);
             _exit(0);
         }
-        ASSERT_EQ(status_of(pid), 0) << "round " << round;
+        int status = -1;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
     }
 }

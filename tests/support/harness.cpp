@@ -13,7 +13,9 @@
 #include <pty.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -124,19 +126,9 @@ RunResult run(const std::string &program, const std::vector<std::string> &args,
         ::close(in[1]);
     });
     RunResult r;
-    // The child stays unreaped until waitpid below, so the signal cannot
-    // reach another process.
-    std::thread killer;
-    if (opts.signal)
-        killer = std::thread([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(opts.signal_after_ms));
-            ::kill(pid, opts.signal);
-        });
     std::thread err_reader([&] { read_all(err[0], r.err); });
     read_all(out[0], r.out);
     err_reader.join();
-    if (killer.joinable())
-        killer.join();
     feeder.join();
     ::close(out[0]);
     ::close(err[0]);
@@ -147,49 +139,73 @@ RunResult run(const std::string &program, const std::vector<std::string> &args,
 RunResult run_pty(const std::string &program, const std::vector<std::string> &args,
                   const std::string &keys, int delay_ms, const RunOptions &opts)
 {
+    const auto start = std::chrono::steady_clock::now();
+    Watch w;
+    w.terminal = true;
+    w.ready = [&](const std::string &) {
+        return !keys.empty() && std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(delay_ms);
+    };
+    w.act = [&](int, int master) { [[maybe_unused]] ssize_t n = ::write(master, keys.data(), keys.size()); };
+    w.repeat_ms = opts.repeat_keys_ms;
+    return run_watched(program, args, w, opts);
+}
+
+Watched run_watched(const std::string &program, const std::vector<std::string> &args, const Watch &watch,
+                    const RunOptions &opts)
+{
     auto argv_s = argv_of(program, args);
     auto env_s = make_env(opts);
+    auto argv = c_strings(argv_s), envp = c_strings(env_s);
+    const std::string log = (opts.cwd.empty() ? std::string(".") : opts.cwd) + "/output.txt";
     int master = -1;
-    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    const pid_t pid = watch.terminal ? forkpty(&master, nullptr, nullptr, nullptr) : fork();
     if (pid < 0)
-        throw std::runtime_error("forkpty failed");
+        throw std::runtime_error("fork failed");
     if (pid == 0) {
-        if (!opts.cwd.empty() && chdir(opts.cwd.c_str()) != 0)
+        const rlimit limit{static_cast<rlim_t>(watch.size_limit), static_cast<rlim_t>(watch.size_limit)};
+        const int fd = watch.terminal ? 1 : ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (!watch.terminal)
+            setpgid(0, 0);
+        if ((!opts.cwd.empty() && chdir(opts.cwd.c_str()) != 0) || (watch.size_limit >= 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0) ||
+            fd < 0 || dup2(fd, 1) < 0 || dup2(fd, 2) < 0)
             _exit(126);
-        auto argv = c_strings(argv_s);
-        auto envp = c_strings(env_s);
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
-    RunResult r;
-    auto start = std::chrono::steady_clock::now();
-    bool sent = keys.empty();
-    long next_repeat = -1;
-    for (;;) {
-        pollfd p{master, POLLIN, 0};
-        int ready = poll(&p, 1, 10);
-        if (ready > 0) {
+    Watched r;
+    const auto start = std::chrono::steady_clock::now();
+    auto next = start;
+    bool acted = false, ended = false;
+    for (; !ended && std::chrono::steady_clock::now() - start < std::chrono::seconds(120);) {
+        if (watch.terminal) {
+            pollfd p{master, POLLIN, 0};
             char buf[4096];
-            ssize_t n = ::read(master, buf, sizeof buf);
-            if (n <= 0)
-                break; // EIO: the child closed the terminal
-            r.out.append(buf, static_cast<size_t>(n));
+            const ssize_t n = poll(&p, 1, 10) > 0 ? ::read(master, buf, sizeof buf) : 0;
+            ended = p.revents && n <= 0; // EIO: the program closed the terminal
+            r.out.append(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+            termios mode{};
+            r.raw = r.raw || (tcgetattr(master, &mode) == 0 && !(mode.c_lflag & ICANON));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            r.out = read_text(log);
+            siginfo_t info{};
+            ended = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
         }
-        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::steady_clock::now() - start)
-                           .count();
-        if ((!sent && elapsed >= delay_ms) || (next_repeat >= 0 && elapsed >= next_repeat)) {
-            [[maybe_unused]] ssize_t w = ::write(master, keys.data(), keys.size());
-            sent = true;
-            next_repeat = opts.repeat_keys_ms > 0 ? elapsed + opts.repeat_keys_ms : -1;
-        }
-        if (elapsed > 120000) {
-            kill(pid, SIGKILL);
-            break;
+        if (!ended && (!acted || watch.repeat_ms) && std::chrono::steady_clock::now() >= next && watch.ready(r.out) &&
+            (r.raw || !watch.once_raw || !watch.terminal)) {
+            watch.act(pid, master);
+            acted = true;
+            next = std::chrono::steady_clock::now() + std::chrono::milliseconds(watch.repeat_ms);
         }
     }
-    ::close(master);
+    if (!ended)
+        ::kill(pid, SIGKILL); // still running after two minutes: the status tells
     r.status = wait_for(pid);
+    if (watch.terminal) {
+        termios mode{};
+        r.restored = tcgetattr(master, &mode) == 0 && (mode.c_lflag & (ICANON | ECHO)) == (ICANON | ECHO);
+        ::close(master);
+    }
     return r;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,6 @@ struct RunOptions {
     std::vector<std::string> env;       // NAME=value entries added / replaced
     std::vector<std::string> unset;     // names removed from the environment
     int repeat_keys_ms = 0;             // run_pty: send the keys again at this interval
-    int signal = 0;                     // run: send this signal ...
-    int signal_after_ms = 0;            // ... this long after the start
 };
 
 // Runs a program (path) with arguments; stdin is a pipe holding opts.input.
@@ -35,6 +34,25 @@ RunResult run(const std::string &program, const std::vector<std::string> &args,
 // terminal output is returned in `out`.
 RunResult run_pty(const std::string &program, const std::vector<std::string> &args,
                   const std::string &keys, int delay_ms, const RunOptions &opts = {});
+
+// How run_watched runs a program, and when it acts on it: once `ready`
+// holds for what it has printed, `act` is given its process id and its
+// terminal (again every `repeat_ms` until it ends, when that is not 0).
+struct Watch {
+    bool terminal = false; // else its output and error go to output.txt in its folder, and it
+                           // runs in a process group of its own, as on a terminal
+    std::function<bool(const std::string &)> ready;
+    std::function<void(int pid, int terminal)> act;
+    int repeat_ms = 0;
+    bool once_raw = false;  // on a terminal, act only once it reads keys one by one
+    long size_limit = -1;   // its file size limit in bytes (-1: none)
+};
+struct Watched : RunResult { // `out` holds all it printed
+    bool raw = false;        // a terminal: the program took it out of line mode
+    bool restored = true;    // ... and gave it back in line mode with echo
+};
+Watched run_watched(const std::string &program, const std::vector<std::string> &args, const Watch &watch,
+                    const RunOptions &opts = {});
 
 // A temporary directory removed with its contents at the end of the test.
 class TempDir {
