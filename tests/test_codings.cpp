@@ -1,9 +1,9 @@
 // The block codings.  Every tag at every depth: round trips of noise in wide
 // lines (small shapes of few colours are fuzz_roundtrip's, replayed over its
 // kept inputs), every cut of a file that holds them all, and header fields
-// made invalid on purpose (random damage is the fuzz targets' part).  Then the stored bytes of
-// the uncompressed and fast codings and their edge cases, and the ZFSS
-// coding's.  Under the sanitizers any access outside a buffer fails here too.
+// made invalid on purpose (random damage is the fuzz targets' part).  Then
+// the fast coding's edge cases and the line calls' returns (the stored
+// bytes are test_golden's).  Under the sanitizers any access outside a buffer fails here too.
 #include "codec_run.h"
 #include "harness.h"
 
@@ -157,19 +157,6 @@ protected:
     std::string path = dir / "c.ZF";
 };
 
-TEST_F(Coding, UncompressedBytesAndReturns)
-{
-    // (reading them back is the round trips' part)
-    EXPECT_EQ(encode(path, 15, {{0x1234}}, "ZFBM").payload, (Bytes{0x12, 0x34}));
-    EXPECT_EQ(encode(path, 15, {{0x1234}}, "ZFBI").payload, (Bytes{0x34, 0x12}));
-    EXPECT_EQ(encode(path, 24, {{0xFFABCDEF}}, "ZFBI").payload, (Bytes{0xAB, 0xCD, 0xEF}));
-    EXPECT_EQ(encode(path, 8, {{0x1FF, 7}}, "ZFBI").payload, (Bytes{0xFF, 7}));
-
-    EXPECT_EQ(encode(path, 24, {{1, 2, 3, 4}, {5, 6, 7, 8}}, "ZFBI").returns, (std::vector<int>{1, -2}));
-    EXPECT_EQ(read_back(path).blocks.at(0).returns, (std::vector<int>{0, 1, -2}));
-    EXPECT_EQ(encode(path, 8, {{1}, {2}, {3}}, "ZFBI").returns, (std::vector<int>{1, 2, -2}));
-}
-
 // Packed 15-bit lines hold the stored bytes and pass unchanged both ways.
 TEST_F(Coding, PackedLinesPassUnchanged)
 {
@@ -216,71 +203,44 @@ TEST_F(Coding, UnfinishedBlocksAndRefusedGeometry)
     EXPECT_EQ(zf_close(f), 0);
 }
 
-TEST_F(Coding, FastByteVectors)
-{
-    EXPECT_EQ(encode(path, 24, Image(2, std::vector<uint32_t>(4, 0)), "ZFSF").payload, (Bytes{0xE2, 0x00}));
-    EXPECT_EQ(decode(path), Image(2, std::vector<uint32_t>(4, 0)));
-    EXPECT_EQ(encode(path, 24, {{1}}, "ZFSF").payload, (Bytes{0x00, 0x00, 0x00, 0x40, 0x00}));
-    EXPECT_EQ(decode(path), (Image{{1}}));
-    const Coded c = encode(path, 24, {{0, 7}, {0, 7}}, "ZFSF");
-    EXPECT_EQ(c.payload, (Bytes{0x80, 0x00, 0x00, 0x7D, 0x04, 0x00, 0x00}));
-    EXPECT_EQ(c.returns, (std::vector<int>{1, -2}));
-    EXPECT_EQ(decode(path), (Image{{0, 7}, {0, 7}}));
-    // 8 bits go in pairs: (0, 5) then (5, 5) makes the first unit of line 1
-    // a change point; an odd width leaves the padding pixel out
-    for (const Image &img : {Image{{0, 5}, {5, 5}}, Image{{1, 2, 3}, {3, 2, 1}, {9, 9, 9}}}) {
-        encode(path, 8, img, "ZFSF");
-        EXPECT_EQ(decode(path), img);
-    }
-}
-
+// Round trips at the fast coding's edges (its stored bytes are the golden
+// digests' part): flat blocks, 8 bits in pairs with a change point at a
+// line's first unit and an odd width, runs of 1501, 90001 (a 33-bit count)
+// and counts too long to share one 56-bit window with the colour and link
+// before them; vertical stripes queue 1023 link codes and write the escape.
 TEST_F(Coding, FastLongRunsAndTheEscape)
 {
-    // A run of 1500 repeats after one change point is written as 1501: run
-    // count 0, miss + 24 bits, link 0 (27 bits), then v = 1502 as ten ones,
-    // a zero and its ten low bits; 48 bits, then the closing zero bytes.
-    const Image flat(1, std::vector<uint32_t>(1501, 9));
-    const Coded c = encode(path, 24, flat, "ZFSF");
-    EXPECT_EQ(decode(path), flat);
-    ASSERT_EQ(c.payload.size(), 8u);
-    uint64_t bits = 0;
-    for (int i = 0; i < 6; ++i)
-        bits = bits << 8 | c.payload[static_cast<size_t>(i)];
-    EXPECT_EQ(bits & 0x1FFFFF, (0x3FFull << 11) | (1502 & 0x3FF));
-    // one flat 300 x 300 block is a single count of 90001: a 33-bit code
-    encode(path, 24, Image(300, std::vector<uint32_t>(300, 0)), "ZFSF");
-    EXPECT_EQ(decode(path), Image(300, std::vector<uint32_t>(300, 0)));
-    // counts too long to share one 56-bit window with the colour and link before them
+    std::vector<std::pair<int, Image>> cases = {{24, Image(2, std::vector<uint32_t>(4, 0))}, {24, {{0, 7}, {0, 7}}},
+        {8, {{0, 5}, {5, 5}}}, {8, {{1, 2, 3}, {3, 2, 1}, {9, 9, 9}}}, {24, Image(1, std::vector<uint32_t>(1501, 9))},
+        {24, Image(300, std::vector<uint32_t>(300, 0))}};
     for (size_t rows : {9u, 17u, 41u}) { // runs of 8998, 16998 and 40998
-        Image runs(rows, std::vector<uint32_t>(1000, 5));
-        runs[0][0] = 1;
-        encode(path, 24, runs, "ZFSF");
-        EXPECT_EQ(decode(path), runs) << rows;
+        cases.push_back({24, Image(rows, std::vector<uint32_t>(1000, 5))});
+        cases.back().second[0][0] = 1;
     }
-    // Vertical stripes: every unit below the first line is a claimed change
-    // point, so 1023 link codes queue up and the escape is written.
     const std::pair<int, int> stripe_cases[] = {{24, 1200}, {8, 2047}, {8, 2048}, {8, 2049}, {15, 2047}, {15, 2048}, {15, 2049}};
     for (auto [depth, w] : stripe_cases) {
         Image stripes(4, std::vector<uint32_t>(static_cast<size_t>(w)));
         for (auto &row : stripes)
             for (size_t x = 0; x < row.size(); ++x)
                 row[x] = masked(depth, depth == 24 ? ((x & 1) ? 0xFFFFFF : 0) : (x % 3) ? 0x1234 : 0x4321);
-        encode(path, depth, stripes, "ZFSF");
-        ASSERT_EQ(decode(path), stripes) << depth << " " << w;
+        cases.push_back({depth, stripes});
     }
+    for (const auto &[depth, img] : cases) {
+        encode(path, depth, img, "ZFSF");
+        ASSERT_EQ(decode(path), img) << depth << " bits, " << img[0].size() << " x " << img.size();
+    }
+    EXPECT_EQ(encode(path, 24, {{0, 7}, {0, 7}}, "ZFSF").returns, (std::vector<int>{1, -2}));
 }
 
-// ZFSS: one pixel of 0 at every depth (its output as a whole, links, cache
-// and carries, is pinned by test_golden), and the lines given twice, a
-// return of 0 starting the second pass.
-TEST_F(Coding, ZfssOnePixelAndReturnsOfBothPasses)
+// The returns of a line call: the uncompressed codings line by line,
+// ZFSS the lines twice, a return of 0 starting the second pass.
+TEST_F(Coding, ReturnsOfTheLineCalls)
 {
-    Bytes expected(256, 0xFF);
-    expected.insert(expected.end(), 3, 0x00);
+    EXPECT_EQ(encode(path, 24, {{1, 2, 3, 4}, {5, 6, 7, 8}}, "ZFBI").returns, (std::vector<int>{1, -2}));
+    EXPECT_EQ(read_back(path).blocks.at(0).returns, (std::vector<int>{0, 1, -2}));
+    EXPECT_EQ(encode(path, 8, {{1}, {2}, {3}}, "ZFBI").returns, (std::vector<int>{1, 2, -2}));
     for (int depth : {8, 15, 24}) {
-        const Coded c = encode(path, depth, {{0}}, "ZFSS");
-        EXPECT_EQ(c.payload, expected) << depth;
-        EXPECT_EQ(c.returns, (std::vector<int>{0, -2}));
+        EXPECT_EQ(encode(path, depth, {{0}}, "ZFSS").returns, (std::vector<int>{0, -2}));
         EXPECT_EQ(decode(path), (Image{{0}}));
     }
     EXPECT_EQ(encode(path, 24, Image(3, {1, 2}), "ZFSS").returns, (std::vector<int>{1, 2, 0, 1, 2, -2}));
