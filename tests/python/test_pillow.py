@@ -1,8 +1,7 @@
 """Pillow's ZEFA plugin: lazy open, saving, Pillow's own errors naming the
-user's file, its bomb check, threads.  Each file as Pillow shows zfconv's PNG
+user's file, its bomb check.  Each file as Pillow shows zfconv's PNG
 of it is the conformance test's (tests/conformance)."""
 
-import concurrent.futures
 import io
 
 import pytest
@@ -94,19 +93,3 @@ def test_pillows_bomb_check(samples):
     # refuse smaller ones on load)
     with pytest.raises(Image.DecompressionBombError):
         Image.open(io.BytesIO(huge_canvas(samples["rgb24_none"][0])))
-
-
-def test_loads_from_a_thread_pool(samples):
-    want = {}
-    for name, (zf, png) in samples.items():
-        with Image.open(png) as ref:
-            want[name] = ref.convert("RGBA").tobytes()
-
-    def load(name):
-        with Image.open(samples[name][0]) as im:
-            return im.convert("RGBA").tobytes()
-
-    names = list(samples) * 6
-    with concurrent.futures.ThreadPoolExecutor(8) as pool:
-        for name, got in zip(names, pool.map(load, names)):
-            assert got == want[name]

@@ -56,16 +56,11 @@ def test_limits(samples):
 
 
 def test_header_text():
+    # the package's own text calls over the library's (every code: test_text)
     assert zefa.decode_text("ｶﾅ漢 A".encode("cp932") + b"\x85B\xfd") == "ｶﾅ漢 A\\x85B\\xFD"
-    assert zefa.encode_text("ｶﾅ漢 A\\x85B\\xFD") == "ｶﾅ漢 A".encode("cp932") + b"\x85B\xfd"
+    assert zefa.encode_text("5€", errors="replace") == b"5?"
     with pytest.raises(ValueError, match="the title has a character with no Shift-JIS form: '€'"):
         zefa.save(io.BytesIO(), bytes(3), (1, 1), title="5€")
-    assert zefa.encode_text("5€", errors="replace") == b"5?"
-    # cut to the field without splitting a character
-    out = io.BytesIO()
-    zefa.save(out, bytes(3), (1, 1), title="漢" * 20, artist=b"raw\x85")
-    pic = zefa.open(out.getvalue())
-    assert (pic.title, pic.artist) == ("漢" * 15, "raw\\x85")
 
 
 @pytest.mark.parametrize("depth,coding", [(8, "optimizing"), (15, "none"), (24, "fast")])

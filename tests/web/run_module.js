@@ -1,7 +1,6 @@
 // Runs the web page's module under Node on a list of jobs (JSON on standard
 // input) and prints their results as JSON: how a script uses the module.
 //   decode: {op: 'decode', file}         -> {width, height, rgba (base64), info, png_text, blocks, damage} or {error}
-//   encode: {op: 'encode', rgba (base64), width, height, options, out} -> {size, notes} or {error}
 'use strict';
 const fs = require('fs');
 const path = require('path');
@@ -10,16 +9,8 @@ const createZefa = require(path.resolve(site, 'zefa.js'));
 
 async function run(zefa, job) {
   try {
-    if (job.op === 'decode') {
-      const started = process.hrtime.bigint();
-      const r = await zefa.decode(new Uint8Array(fs.readFileSync(job.file)));
-      const ms = Number(process.hrtime.bigint() - started) / 1e6;
-      return {...r, rgba: Buffer.from(r.rgba.buffer).toString('base64'), ms};
-    }
-    const rgba = new Uint8ClampedArray(Buffer.from(job.rgba, 'base64'));
-    const file = await zefa.encode({width: job.width, height: job.height, rgba}, job.options);
-    fs.writeFileSync(job.out, file);
-    return {size: file.length, notes: file.notes};
+    const r = await zefa.decode(new Uint8Array(fs.readFileSync(job.file)));
+    return {...r, rgba: Buffer.from(r.rgba.buffer).toString('base64')};
   } catch (e) {
     if (!(e instanceof Error)) throw e;
     return {error: e.message};
