@@ -225,12 +225,7 @@ TEST_F(Pictures, HeaderTextsAndAccessors)
 {
     zf_params p = params(8);
     p.saver = "saver 1";
-    Texts t;
-    t.title = "\x93\xFA\x96\x7B";
-    t.artist = "";
-    t.comment = "one\ntwo";
-    t.number = -3;
-    const Bytes file = write_zefa(path, p, {{0, 0, "ZFBI", {{1}}}}, t);
+    const Bytes file = write_zefa(path, p, {{0, 0, "ZFBI", {{1}}}}, {"\x93\xFA\x96\x7B", "one\ntwo", "", -3});
     Bytes zero = file;
     std::fill(zero.begin() + ZF_H_TIME, zero.begin() + ZF_H_TIME + 4, 0);
     zf_file *f = zf_open_memory(zero.data(), zero.size());
@@ -263,17 +258,9 @@ TEST_F(Pictures, EncodedFileIsWhatTheLineCallsWrite)
     std::vector<uint32_t> values(static_cast<std::size_t>(w) * h);
     for (std::size_t i = 0; i < values.size(); ++i)
         values[i] = static_cast<uint32_t>(i * 2654435761u) & 0xFFFFFF & (i % 7 ? 0xFF00FF : 0xFFFFFF);
-    zf_encoding e{};
-    e.depth = 24;
-    e.coding = ZF_CODING_OPTIMIZING;
-    e.title = "title";
-    e.artist = "artist";
-    e.comment = "a\nb";
-    e.subtitle = "sub";
-    e.saver = "saver";
-    e.number = 7;
-    e.has_time = 1;
-    e.time = 123456789;
+    zf_encoding e{.depth = 24, .coding = ZF_CODING_OPTIMIZING, .title = "title", .artist = "artist", .comment = "a\nb",
+                  .subtitle = "sub", .saver = "saver", .ratio_x = 0, .ratio_y = 0, .number = 7, .has_time = 1,
+                  .time = 123456789, .n_pal = 0, .palette = {}};
     void *data = nullptr;
     size_t size = 0;
     ASSERT_EQ(zf_encode_memory(&data, &size, &e, values.data(), w, h, ZF_VALUES), 0);
