@@ -309,38 +309,3 @@ TEST_F(Pictures, EncodedFileIsWhatTheLineCallsWrite)
     EXPECT_EQ(zf_errno, ZF_ERR_MISUSE);
 }
 
-// At another size each pixel is the canvas pixel nearest its centre, from
-// overlapping blocks as the canvas shows them; damage is masked at that size.
-TEST_F(Pictures, ScaledShowsTheNearestCanvasPixel)
-{
-    const Bytes file = write_zefa(path, params(24), {{0, 0, "ZFSS", pattern(24, 40, 30, 1)},
-                                                      {-5, 20, "ZFSF", pattern(24, 20, 15, 2)}});
-    zf_report r;
-    const Picture full = decode(file, r);
-    ASSERT_TRUE(full);
-    ASSERT_EQ(full->width, 40);
-    ASSERT_EQ(full->height, 35);
-    for (auto [tw, th] : {std::pair{10, 7}, std::pair{3, 50}, std::pair{40, 35}}) {
-        const Picture small(zf_decode_memory_scaled(file.data(), file.size(), tw, th, nullptr, ZF_RGB, &r));
-        ASSERT_TRUE(small);
-        EXPECT_EQ(r.status, ZF_DECODED_WHOLE);
-        EXPECT_EQ(small->mask, nullptr);
-        for (int y = 0; y < th; ++y)
-            for (int x = 0; x < tw; ++x) {
-                const int sx = (2 * x + 1) * 40 / (2 * tw), sy = (2 * y + 1) * 35 / (2 * th);
-                ASSERT_EQ(0, std::memcmp(small->pixels + 3 * (y * tw + x), full->pixels + 3 * (sy * 40 + sx), 3))
-                    << tw << "x" << th << " at " << x << "," << y;
-            }
-    }
-    Bytes cut = file;
-    cut.resize(cut.size() - 8 - 60 * 10); // the second block loses its last 10 lines
-    const Picture damaged(zf_decode_memory_scaled(cut.data(), cut.size(), 8, 7, nullptr, ZF_RGB, &r));
-    ASSERT_TRUE(damaged);
-    EXPECT_EQ(r.status, ZF_DECODED_DAMAGED);
-    ASSERT_NE(damaged->mask, nullptr);
-    EXPECT_EQ(damaged->mask[0], 1);
-    EXPECT_EQ(damaged->mask[6 * 8 + 0], 0); // canvas row 32, past the lines drawn
-    EXPECT_EQ(damaged->mask[6 * 8 + 7], 0); // no block there at all
-    EXPECT_EQ(zf_decode_memory_scaled(file.data(), file.size(), 0, 5, nullptr, ZF_RGB, &r), nullptr);
-    EXPECT_EQ(r.error, ZF_ERR_MISUSE);
-}

@@ -188,19 +188,3 @@ TEST_F(Zfdec, FaultsItMustNotCommit)
     EXPECT_FALSE(has(cut.err, "complete."));
 }
 
-// "--" ends the options: names that begin with '-', and "--help" as a name.
-TEST_F(Zfdec, DoubleDashEndsTheOptions)
-{
-    const auto blocks = write("-img.ZF", 24, {{0, 0, 4, 2}});
-    auto r = zfdec({"-p1", "--", "-img", "-i"});
-    ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(read_file(dir / "-i.RGB"), expected_rgb(24, blocks[0].lines));
-    EXPECT_TRUE(file_exists(dir / "-i.IPR"));
-    r = zfdec({"DJ505J", "--", dir / "-img.ZF", "-o.DJP"});
-    ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(read_file(dir / "-o.DJP").size(), 12u + 4 * 2 * 3);
-    r = zfdec({"--", "--version"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(has(r.err, "ファイルがありません")) << r.out;
-    EXPECT_TRUE(has(zfdec({"--help"}).out, "  --  "));
-}

@@ -107,7 +107,7 @@ bool write_png(const std::string &path, const Picture &img, int bits, const Byte
     return std::fclose(f) == 0;
 }
 
-bool write_tiff(const std::string &path, const Picture &img, bool associated, int orientation)
+bool write_tiff(const std::string &path, const Picture &img, bool associated)
 {
     TIFF *t = TIFFOpen(path.c_str(), "w");
     if (!t)
@@ -117,8 +117,6 @@ bool write_tiff(const std::string &path, const Picture &img, bool associated, in
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, img.height);
     TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, img.bytes_per_pixel() + (alpha ? 1 : 0));
-    if (orientation != 0)
-        TIFFSetField(t, TIFFTAG_ORIENTATION, orientation);
     if (alpha) {
         uint16_t kind[1] = {static_cast<uint16_t>(associated ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA)};
         TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, kind);

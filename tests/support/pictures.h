@@ -29,7 +29,7 @@ Picture test_picture(Kind kind, int w, int h, int colours = 16);
 bool write_gif(const std::string &path, const std::vector<Picture> &frames, bool interlace = false, int transparent = -1);
 // `trns`: a palette picture's alpha per entry (its tRNS chunk).
 bool write_png(const std::string &path, const Picture &img, int bits = 8, const zfconv::Bytes &trns = {});
-bool write_tiff(const std::string &path, const Picture &img, bool associated = false, int orientation = 0);
+bool write_tiff(const std::string &path, const Picture &img, bool associated = false);
 bool write_jpeg(const std::string &path, const Picture &img, int orientation = 0);
 
 // A BMP file: file header, an info header of `header` bytes (12 is the

@@ -62,18 +62,6 @@ def samples(tmp_path_factory):
     return out
 
 
-@pytest.fixture(scope="session")
-def bomb(tmp_path_factory):
-    """A small file whose blocks claim far more decoding than its canvas:
-    one 2000 x 2000 block of one colour, stored 400 times over."""
-    folder = tmp_path_factory.mktemp("bomb")
-    Image.new("RGB", (2000, 2000), (9, 99, 199)).save(folder / "flat.png")
-    zfconv("--to=zf", "--depth=24", "-o", folder / "flat.ZF", folder / "flat.png")
-    lead, (block,), tail = blocks((folder / "flat.ZF").read_bytes())
-    (folder / "bomb.ZF").write_bytes(lead + block * 400 + tail)
-    return folder / "bomb.ZF"
-
-
 def native(zf):
     """What zfconv makes of a ZEFA file: its header as JSON, its PNG as
     RGBA (None when refused), the PNG's path, and the run (for its words)."""
@@ -81,11 +69,3 @@ def native(zf):
     run = zfconv(zf, png, check=False)
     picture = Image.open(png).convert("RGBA") if png.exists() else None
     return json.loads(zfconv("--info", "--json", zf, check=False).stdout), picture, png, run
-
-
-def same_pixels(rgba, width, height, picture):
-    """The same alpha everywhere, the same colour wherever a pixel is drawn."""
-    theirs = picture.tobytes()
-    return picture.size == (width, height) and all(
-        rgba[i + 3] == theirs[i + 3] and (not theirs[i + 3] or rgba[i : i + 3] == theirs[i : i + 3])
-        for i in range(0, len(theirs), 4))
