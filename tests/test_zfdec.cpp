@@ -152,6 +152,7 @@ TEST_F(Zfdec, OptionsStatusesAndMessages)
     r = zfdec({"-i", "missing"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(has(r.err, "ファイルがありません\n対象ﾌｧｲﾙ: missing.ZF\n"));
+    EXPECT_TRUE(has(zfdec({"--", "--version"}).err, "対象ﾌｧｲﾙ: --version.ZF")); // after "--", a name
     // (a '.' in a folder's name is no extension: the names both programs share, in test_zfenc)
 }
 
