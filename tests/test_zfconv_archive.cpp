@@ -271,13 +271,6 @@ TEST_F(Archive, EditedPixelsKeepTheHeader)
     EXPECT_EQ(zt::Bytes(edited.begin() + long(second_new), edited.begin() + long(second_new + len)),
               zt::Bytes(widened.begin() + long(second_old), widened.begin() + long(second_old + len)));
 
-    // the same edit with another coding asked for: every block coded so
-    Options o;
-    o.coding = "none";
-    const zt::ReadBack recoded = zt::read_back(convert(write_png(pic, meta), Target::zefa, o));
-    for (const auto &b : recoded.blocks)
-        EXPECT_STREQ(b.head.tag, "ZFBI");
-
     // as RGB, with a colour the palette has not
     Picture rgb = zfconv::rgb_view(read_png(convert(original, Target::png), meta));
     EXPECT_EQ(convert(write_png(rgb, meta), Target::zefa), original); // the same colours: the same file
