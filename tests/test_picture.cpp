@@ -15,6 +15,7 @@
 #include <memory>
 #include <unistd.h>
 #include <string>
+#include <tuple>
 
 using namespace zt;
 
@@ -82,13 +83,9 @@ TEST_F(Pictures, WholeFileOnItsCanvas)
     zf_report r;
     const Picture img = decode(file, r);
     ASSERT_TRUE(img);
-    EXPECT_EQ(r.status, ZF_DECODED_WHOLE);
-    EXPECT_EQ(words(r), "");
-    EXPECT_EQ(img->width, 5);
-    EXPECT_EQ(img->height, 4);
+    EXPECT_EQ(std::tuple(r.status, words(r), img->width, img->height, r.blocks, r.work),
+              std::tuple(ZF_DECODED_WHOLE, std::string(), 5, 4, 2, 4LL * 2 + 3 * 3));
     EXPECT_EQ(img->mask, nullptr);
-    EXPECT_EQ(r.blocks, 2);
-    EXPECT_EQ(r.work, 4 * 2 + 3 * 3);
     auto at = [&](int x, int y) {
         const unsigned char *q = img->pixels + 3 * (y * img->width + x);
         return uint32_t{q[0]} << 16 | uint32_t{q[1]} << 8 | q[2];
@@ -134,9 +131,7 @@ TEST_F(Pictures, DamageIsMarkedAndWorded)
     zf_report r;
     const Picture img = decode(file, r);
     ASSERT_TRUE(img);
-    EXPECT_EQ(r.status, ZF_DECODED_DAMAGED);
-    EXPECT_EQ(r.block, 1);
-    EXPECT_EQ(r.lines, 29);
+    EXPECT_EQ(std::tuple(r.status, r.block, r.lines), std::tuple(ZF_DECODED_DAMAGED, 1, 29));
     EXPECT_EQ(words(r), "line 29 of block 1 cannot be decoded: the file ends too early");
     ASSERT_NE(img->mask, nullptr);
     for (int y = 0; y < img->height; ++y)
@@ -206,10 +201,7 @@ TEST_F(Pictures, BombsAreRefusedWhole)
     const Bytes work = claiming(2000, 2000, 6000, 2000, 2000);
     EXPECT_LT(work.size(), 170000u);
     EXPECT_FALSE(decode(work, r));
-    EXPECT_EQ(r.status, ZF_REFUSED_WORK);
-    EXPECT_EQ(r.error, ZF_ERR_LIMIT);
-    EXPECT_EQ(zf_errno, ZF_ERR_LIMIT);
-    EXPECT_EQ(r.max_work, 4LL * 2000 * 2000);
+    EXPECT_EQ(std::tuple(r.status, r.error, zf_errno, r.max_work), std::tuple(ZF_REFUSED_WORK, ZF_ERR_LIMIT, ZF_ERR_LIMIT, 4LL * 2000 * 2000));
     EXPECT_EQ(words(r), "the blocks of the picture hold more than the 16000000 pixels allowed for decoding a "
                         "picture of 2000 x 2000");
 
@@ -242,9 +234,7 @@ TEST_F(Pictures, HeaderTextsAndAccessors)
                                              "Software|saver|saver 1", "Creation Time|date|1970-01-01T00:00:00Z",
                                              "ZEFA Subtitle|subtitle|p", "ZEFA Number|number|-3"}));
     EXPECT_EQ(std::string(zf_get_comment(f)), "one\r\ntwo");
-    EXPECT_EQ(zf_get_palette(f)[3], 254);
-    EXPECT_EQ(zf_get_palette(f)[3 * 255], 0);
-    EXPECT_EQ(zf_get_palette_bits(f), 8);
+    EXPECT_EQ(std::tuple(zf_get_palette(f)[3], zf_get_palette(f)[3 * 255], zf_get_palette_bits(f)), std::tuple(254, 0, 8));
     EXPECT_EQ(std::memcmp(zf_get_header(f), "ZFDT", 4), 0);
     zf_close(f);
 }
