@@ -210,7 +210,7 @@ TEST_F(Coding, UnfinishedBlocksAndRefusedGeometry)
 // before them; vertical stripes queue 1023 link codes and write the escape.
 TEST_F(Coding, FastLongRunsAndTheEscape)
 {
-    std::vector<std::pair<int, Image>> cases = {{24, Image(2, std::vector<uint32_t>(4, 0))}, {24, {{0, 7}, {0, 7}}},
+    std::vector<std::pair<int, Image>> cases = {{24, Image(2, std::vector<uint32_t>(4, 0))}, {24, {{0, 7}, {0, 7}}}, {24, {{1}}},
         {8, {{0, 5}, {5, 5}}}, {8, {{1, 2, 3}, {3, 2, 1}, {9, 9, 9}}}, {24, Image(1, std::vector<uint32_t>(1501, 9))},
         {24, Image(300, std::vector<uint32_t>(300, 0))}};
     for (size_t rows : {9u, 17u, 41u}) { // runs of 8998, 16998 and 40998

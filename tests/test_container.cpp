@@ -260,4 +260,5 @@ TEST_F(Container, StoredBytesAreReadAndEditedInPlace)
     std::memcpy(&file[128 + ZF_H_FIRST], "\0\0\0\xC8", 4); // the first block inside the palette
     EXPECT_EQ(zf_replace_comment(file.data(), file.size(), "", &data, &size), -1);
     EXPECT_EQ(zf_errno, ZF_ERR_FORMAT);
+    EXPECT_EQ(zf_replace_comment(file.data(), file.size(), "", nullptr, nullptr), -1);
 }

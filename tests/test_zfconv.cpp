@@ -351,7 +351,7 @@ TEST_F(ZfconvCli, OneOutput)
         {{"--comment=nowhere.txt", "p.png", "d.ZF"}, "nowhere.txt"},
         // a file whose name begins with -d is no folder attached to -d
         {{"-dash.gif", "q.ZF"}, "-d takes its folder as the next argument (-d ash.gif)"},
-        {{"--background=pink", "p.png", "q.ZF"}, "#RRGGBB"}};
+        {{"--background=pink", "p.png", "q.ZF"}, "#RRGGBB"}, {{}, "zfconv --help"}};
     for (const auto &[args, message] : wrong) {
         const auto r = conv(args);
         EXPECT_EQ(r.status, 2) << message;
@@ -360,6 +360,7 @@ TEST_F(ZfconvCli, OneOutput)
     }
     EXPECT_FALSE(file_exists(dir / "q.ZF") || file_exists(dir / "q.png") || file_exists(dir / "f") || file_exists(dir / "d.ZF") ||
                  file_exists(dir / "ash.gif"));
+    EXPECT_TRUE(has(conv({"--version"}).out, "(ZEFA tools for Linux)"));
     fs::copy_file(dir / "p.png", dir / "-dash.png");
     EXPECT_EQ(conv({"--", "-dash.png", "q.ZF"}).status, 0);
 }
@@ -455,6 +456,7 @@ TEST_F(ZfconvCli, InfoAndJson)
     const Bytes two = write_zefa(dir / "two.ZF", params(24), {{0, 0, "ZFBM", pattern(24, 30, 20)}, {0, 20, "ZFSF", pattern(24, 30, 20, 1)}});
     write_file(dir / "cut.ZF", Bytes(two.begin(), two.end() - 30));
     ASSERT_TRUE(write_png(dir / "pic.png", test_picture(Kind::grey, 2, 2)));
+    write_file(dir / "tab\there \xff.ZF", good); // a control character and a byte that is not UTF-8
 
     const auto info = conv({"--info", "good.ZF", "cut.ZF"});
     EXPECT_EQ(info.status, 1);
@@ -466,12 +468,12 @@ TEST_F(ZfconvCli, InfoAndJson)
     EXPECT_TRUE(has(info.err, "zfconv: cut.ZF: block 1 stops after "));
     EXPECT_EQ(std::count(info.err.begin(), info.err.end(), '\n'), 1) << info.err;
 
-    const auto json = conv({"--json", "good.ZF", "cut.ZF", "pic.png", "missing.ZF"});
+    const auto json = conv({"--json", "good.ZF", "cut.ZF", "pic.png", "missing.ZF", "tab\there \xff.ZF"});
     EXPECT_EQ(json.status, 1);
-    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 4);
+    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 5);
     // one document a line; the header's texts in UTF-8, controls and other bytes escaped (fuzz_zfconv_info
     // holds any file to that)
-    for (const char *part : {R"({"file":"good.ZF","ok":true,"artist":"artist",)",
+    for (const char *part : {R"({"file":"good.ZF","ok":true,"artist":"artist",)", R"({"file":"tab\there \\xFF.ZF","ok":true,)",
                              R"("title":"日本 \\x80 end",)", R"("number":42,)", R"("comment":"first\nsecond \"quoted\"\ttab",)",
                              R"("depth":24,"ratio_x":2,"ratio_y":3,"width":16,"height":4,)",
                              R"({"number":1,"tag":"ZFSS","x":8,"y":0,"width":8,"height":4,"decodes":true}],"complete":true})",

@@ -265,6 +265,10 @@ TEST_F(Archive, EditedPixelsKeepTheHeader)
     const std::size_t len = get_u32(&widened[second_old + 4]);
     EXPECT_EQ(zt::Bytes(edited.begin() + long(second_new), edited.begin() + long(second_new + len)),
               zt::Bytes(widened.begin() + long(second_old), widened.begin() + long(second_old + len)));
+    Options o; // another coding asked for: every block coded so
+    o.coding = "none";
+    for (const auto &b : zt::read_back(convert(write_png(pic, meta), Target::zefa, o)).blocks)
+        EXPECT_STREQ(b.head.tag, "ZFBI");
 
     // as RGB, with a colour the palette has not
     Picture rgb = zfconv::rgb_view(read_png(convert(original, Target::png), meta));

@@ -134,7 +134,9 @@ TEST_F(Zfdec, OptionsStatusesAndMessages)
     // -q: the pixel ratio as the status, 255 when the file cannot be read
     EXPECT_EQ(zfdec({"-q", "img"}).status, 17);
     EXPECT_EQ(zfdec({"-Q1", "img"}).status, 100);
-    EXPECT_EQ(zfdec({"-q", "-i", "img"}).status, 0); // 255 for a missing file: test_messages' English runs
+    EXPECT_EQ(zfdec({"-q", "-i", "img"}).status, 0);
+    EXPECT_EQ(zfdec({"-q", "missing"}).status, 255);
+    EXPECT_TRUE(has(zfdec({"img", std::string(300, 'n')}).out, "ﾌｧｲﾙ名が長すぎます"));
     // (a wrong option: its status in the English runs, its text there with -z9)
     for (const char *w : {"-w10", "-w1,2,3", "-wa,2", "-w99999999999,2"})
         EXPECT_EQ(zfdec({"DJ505J", "img", w}).status, 1) << w;

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -258,12 +259,18 @@ TEST_F(Zfenc, LogNumberingAndTheTitleList)
     std::filesystem::remove(dir / "ZFENC.LOG");
 
     std::string list;
-    for (int i = 0; i < 17; ++i) // a pause after 16 rows; off a terminal nothing waits
-        list += "0001 f01.ZF               title 1                        15 ZFSF\n";
+    for (int i = 1; i <= 49; ++i) { // a pause every 16 rows (off a terminal nothing waits); pages
+        char line[80];
+        std::snprintf(line, sizeof line, "%04d f%02d.ZF               title %-24d 15 ZFSF\n", i, i, i);
+        list += line;
+    }
     write_file(dir / "ZFENC.LOG", list);
     const auto shown = run({"-tl"});
     EXPECT_TRUE(has(shown.out, "|   1| f01.ZF        |  15/ZFSF | title 1                        |\n"));
-    EXPECT_EQ(shown.err, "-- hit any key --" + std::string(17, ' ') + "\r");
+    EXPECT_TRUE(has(shown.err, "-- hit any key --" + std::string(17, ' ') + "\r"));
+    const auto formatted = run({"-tln"});
+    EXPECT_TRUE(has(formatted.out, ".row 1 f01.ZF\n.col 15/ZFSF\n.col title 1"));
+    EXPECT_TRUE(has(formatted.out, ".si ZEFA-Graphics data list(3/3)\n"));
 }
 
 // The 48-byte rule and the .Q0 fallback; outputs derived beside the
@@ -297,7 +304,7 @@ TEST_F(Zfenc, ConverterContractThroughAStandIn)
     std::filesystem::copy_file(tools_dir() + "/fake_conv", dir / "GIF_CONV.EXE");
     write_file(dir / "a.gif", std::string("GIF89a"));
     std::filesystem::create_directory(dir / "tmp");
-    auto r = run({"a.gif", "-b", "-m1"}, "", {"TMP=tmp/"});
+    auto r = run({"a.gif", "-b", "-m1"}, "", {"TMP=tmp"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(has(r.out, "Input file       : tmp/ZFENCIMG.DJP\nConverted from   : a.gif\n"));
     EXPECT_EQ(read_zf(dir / "a.ZF").pixels, (std::vector<uint32_t>{0x010203, 0x040506}));
@@ -315,6 +322,35 @@ TEST_F(Zfenc, ConverterContractThroughAStandIn)
         EXPECT_FALSE(file_exists(dir / "c.ZF") || file_exists(dir / "b.ZF")) << what;
         EXPECT_EQ(leftovers(dir), std::vector<std::string>{}) << what;
     }
+    r = run({"a.gif", "nb", "-b"}, "", {"TMP=nodir"});
+    EXPECT_TRUE(r.status == 1 && has(r.out, "ﾃﾝﾎﾟﾗﾘﾌｧｲﾙ nodir/ZFENCIMG.DJP が作成できません\n"));
+}
+
+// Runs at once in one folder, each through the real converter: every
+// output holds its own picture, and no run takes another's temporary file
+// (each but the first makes one of its own).
+TEST_F(Zfenc, ParallelRunsEachEncodeTheirOwnPicture)
+{
+    std::vector<Picture> pictures(6, test_picture(Kind::rgb, 60, 40));
+    std::vector<RunResult> results(pictures.size());
+    std::vector<std::thread> runs;
+    for (size_t k = 0; k < pictures.size(); ++k) {
+        for (uint8_t &v : pictures[k].pixels) // every pixel differs from the other runs'
+            v = static_cast<uint8_t>(v + 29 * k);
+        write_file(dir / ("p" + std::to_string(k) + ".bmp"), bmp_of(pictures[k], 24));
+    }
+    for (size_t k = 0; k < pictures.size(); ++k)
+        runs.emplace_back([&, k] { results[k] = run({"p" + std::to_string(k) + ".bmp", "o" + std::to_string(k), "-m1", "-nh"}); });
+    for (std::thread &t : runs)
+        t.join();
+    for (size_t k = 0; k < pictures.size(); ++k) {
+        ASSERT_EQ(results[k].status, 0) << k << results[k].out << results[k].err;
+        const Decoded d = read_zf(dir / ("o" + std::to_string(k) + ".ZF"));
+        ASSERT_EQ(d.pixels.size(), 60u * 40u) << k;
+        for (size_t i = 0; i < d.pixels.size(); ++i)
+            ASSERT_EQ(d.pixels[i], colour_at(pictures[k], int(i % 60), int(i / 60))) << "run " << k << " pixel " << i;
+    }
+    EXPECT_EQ(leftovers(dir), std::vector<std::string>{});
 }
 
 TEST_F(Zfenc, FaultsItMustNotCommit)
