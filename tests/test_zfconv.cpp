@@ -457,6 +457,9 @@ TEST_F(ZfconvCli, InfoAndJson)
     write_file(dir / "cut.ZF", Bytes(two.begin(), two.end() - 30));
     ASSERT_TRUE(write_png(dir / "pic.png", test_picture(Kind::grey, 2, 2)));
     write_file(dir / "tab\there \xff.ZF", good); // a control character and a byte that is not UTF-8
+    Bytes other = good; // the first block under a tag of another coding: skipped, not damage
+    std::copy_n("QOIF", 4, other.begin() + (other[ZF_H_FIRST + 2] << 8 | other[ZF_H_FIRST + 3]));
+    write_file(dir / "other.ZF", other);
 
     const auto info = conv({"--info", "good.ZF", "cut.ZF"});
     EXPECT_EQ(info.status, 1);
@@ -468,9 +471,9 @@ TEST_F(ZfconvCli, InfoAndJson)
     EXPECT_TRUE(has(info.err, "zfconv: cut.ZF: block 1 stops after "));
     EXPECT_EQ(std::count(info.err.begin(), info.err.end(), '\n'), 1) << info.err;
 
-    const auto json = conv({"--json", "good.ZF", "cut.ZF", "pic.png", "missing.ZF", "tab\there \xff.ZF"});
+    const auto json = conv({"--json", "good.ZF", "cut.ZF", "pic.png", "missing.ZF", "tab\there \xff.ZF", "other.ZF"});
     EXPECT_EQ(json.status, 1);
-    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 5);
+    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 6);
     // one document a line; the header's texts in UTF-8, controls and other bytes escaped (fuzz_zfconv_info
     // holds any file to that)
     for (const char *part : {R"({"file":"good.ZF","ok":true,"artist":"artist",)", R"({"file":"tab\there \\xFF.ZF","ok":true,)",
@@ -480,7 +483,8 @@ TEST_F(ZfconvCli, InfoAndJson)
                              R"({"number":1,"tag":"ZFSF","x":0,"y":20,"width":30,"height":20,"decodes":false,"lines_decoded":)",
                              R"(,"error":"the file ends too early","error_code":257})",
                              R"({"file":"pic.png","ok":false,"error":"a PNG picture, not a ZEFA file","error_code":258})",
-                             R"({"file":"missing.ZF","ok":false,"error":"No such file or directory"})"})
+                             R"({"file":"missing.ZF","ok":false,"error":"No such file or directory"})",
+                             R"([{"number":0,"tag":"QOIF","decodes":false,"error":"a coding this program does not know"},)"})
         EXPECT_TRUE(has(json.out, part));
 }
 
@@ -488,15 +492,15 @@ TEST_F(ZfconvCli, InfoAndJson)
 // terminal, or with -q, there is none.
 TEST_F(ZfconvCli, ProgressLineOnlyOnATerminal)
 {
-    zefa("f0.ZF", 0);
-    zefa("f1.ZF", 1);
-    std::vector<std::string> args = {"-d", "out", "f0.ZF", "f1.ZF"};
+    std::vector<std::string> args = {"-d", "out", "f0.ZF", "f1.ZF", "f2.ZF"};
+    for (size_t i = 2; i < args.size(); ++i)
+        zefa(args[i], int(i));
     const RunOptions opts{dir.path(), "", {"LC_ALL=C.UTF-8"}, {}};
     const auto tty = run_pty(zfconv_path(), args, "", 0, opts);
     EXPECT_EQ(tty.status, 0) << tty.out;
-    EXPECT_TRUE(has(tty.out, "\rzfconv: 0/2 files\033[K"));
-    EXPECT_TRUE(has(tty.out, "\rzfconv: 2/2 files, "));
-    EXPECT_TRUE(has(tty.out, "\r\033[Kzfconv: 2 files converted in "));
+    EXPECT_TRUE(has(tty.out, "\rzfconv: 0/3 files\033[K"));
+    EXPECT_TRUE(has(tty.out, "\rzfconv: 3/3 files, "));
+    EXPECT_TRUE(has(tty.out, "\r\033[Kzfconv: 3 files converted in "));
 
     args.insert(args.begin(), "-q");
     const auto quiet = run_pty(zfconv_path(), args, "", 0, opts);

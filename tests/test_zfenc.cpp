@@ -262,7 +262,7 @@ TEST_F(Zfenc, LogNumberingAndTheTitleList)
     for (int i = 1; i <= 49; ++i) { // a pause every 16 rows (off a terminal nothing waits); pages
         char line[80];
         std::snprintf(line, sizeof line, "%04d f%02d.ZF               title %-24d 15 ZFSF\n", i, i, i);
-        list += line;
+        list += i == 7 ? "0007 short.ZF             brief\n" : line; // no depth
     }
     write_file(dir / "ZFENC.LOG", list);
     const auto shown = run({"-tl"});
@@ -271,6 +271,8 @@ TEST_F(Zfenc, LogNumberingAndTheTitleList)
     const auto formatted = run({"-tln"});
     EXPECT_TRUE(has(formatted.out, ".row 1 f01.ZF\n.col 15/ZFSF\n.col title 1"));
     EXPECT_TRUE(has(formatted.out, ".si ZEFA-Graphics data list(3/3)\n"));
+    EXPECT_TRUE(has(formatted.out, ".row 7 short.ZF\n.colc --------\n.col brief\n"));
+    EXPECT_TRUE(has(shown.out, "|   7| short.ZF      | -------- | brief                          |\n"));
 }
 
 // The 48-byte rule and the .Q0 fallback; outputs derived beside the
@@ -324,6 +326,7 @@ TEST_F(Zfenc, ConverterContractThroughAStandIn)
     }
     r = run({"a.gif", "nb", "-b"}, "", {"TMP=nodir"});
     EXPECT_TRUE(r.status == 1 && has(r.out, "ﾃﾝﾎﾟﾗﾘﾌｧｲﾙ nodir/ZFENCIMG.DJP が作成できません\n"));
+    EXPECT_TRUE(has(run({"a.gif", "-b"}, "", {"TMP=" + std::string(300, 't')}).out, "ﾃﾝﾎﾟﾗﾘﾌｧｲﾙ名が長すぎます"));
 }
 
 // Runs at once in one folder, each through the real converter: every
@@ -519,7 +522,7 @@ TEST_F(Zfenc, DoubleDashEndsTheOptions)
            {.args = {"-nh", "--", dir / "p"}, .output = "p.ZF", .width = 3},
            {.args = {"--", "--help"}, .status = 1, .says = "指定されたﾌｧｲﾙが見つかりません\n対象ﾌｧｲﾙ: --help.RGB, --help.Q0\n"},
            {.args = {"/tmp/x", "--", "p"}, .status = 1, .says = "ｵﾌﾟｼｮﾝ -tmp/x は間違った指定です\n"},
-           {.args = {"--help"}, .says = "  --  "}});
+           {.args = {"--help"}, .says = "  --  "}, {.args = {"--version"}, .says = "(ZEFA tools for Linux)"}});
     EXPECT_FALSE(file_exists(dir / "-out.ZF"));
 }
 
