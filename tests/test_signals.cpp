@@ -60,6 +60,17 @@ void interrupt_while_writing(const TempDir &dir, const std::vector<std::string> 
     EXPECT_FALSE(file_exists(dir / output));
 }
 
+// A square RGB picture of random bytes: it compresses badly, so writing it
+// takes long enough to be caught at work.
+Picture noise_picture(int size, unsigned seed)
+{
+    Picture p = test_picture(Kind::rgb, size, size);
+    std::mt19937 rng(seed);
+    for (uint8_t &v : p.pixels)
+        v = static_cast<uint8_t>(rng());
+    return p;
+}
+
 } // namespace
 
 TEST(Signals, ZfencLeavesNoOutputNorLog)
@@ -108,11 +119,7 @@ TEST(Signals, ZfdecLeavesNoPartialOutput)
 TEST(Signals, ZfconvBatchKeepsFinishedFilesOnly)
 {
     TempDir dir;
-    Picture noise = test_picture(Kind::rgb, 400, 400);
-    std::mt19937 rng(7);
-    for (uint8_t &v : noise.pixels)
-        v = static_cast<uint8_t>(rng());
-    ASSERT_TRUE(write_png(dir / "n.png", noise));
+    ASSERT_TRUE(write_png(dir / "n.png", noise_picture(400, 7)));
     std::vector<std::string> args = {zfconv_path(), "-j", "2", "-d", "out", "--coding=optimizing"};
     for (int i = 10; i < 40; ++i) {
         args.push_back("n" + std::to_string(i) + ".png");
@@ -141,11 +148,7 @@ TEST(Signals, ZfconvBatchKeepsFinishedFilesOnly)
 TEST(Signals, ZfconvFileSizeLimitFailsOneFile)
 {
     TempDir dir;
-    Picture noise = test_picture(Kind::rgb, 200, 200);
-    std::mt19937 rng(3);
-    for (uint8_t &v : noise.pixels)
-        v = static_cast<uint8_t>(rng());
-    ASSERT_TRUE(write_png(dir / "big.png", noise));
+    ASSERT_TRUE(write_png(dir / "big.png", noise_picture(200, 3)));
     for (int seed : {1, 2})
         write_zefa(dir / ("small" + std::to_string(seed) + ".ZF"), params(24), {{0, 0, "ZFSF", pattern(24, 24, 16, seed)}});
     const auto r = run_and_stop(dir.path(), {zfconv_path(), "-d", "out", "big.png", "small1.ZF", "small2.ZF"}, false,

@@ -451,13 +451,7 @@ void Restore::new_block_for_uncovered()
          tiles(static_cast<int>(x1_ - x0_ + 1), static_cast<int>(y1_ - y0_ + 1), override_ ? override_tag_ : tag)) {
         t.x += static_cast<int>(x0_);
         t.y += static_cast<int>(y0_);
-        const int bx = t.x, by = t.y, bw = t.width;
-        t.fill = [&values, bx, by, bw](int row, uint32_t *line) {
-            for (int c = 0; c < bw; ++c)
-                if (!values.value(bx + c, by + row, line[c]))
-                    return false;
-            return true;
-        };
+        fill_from(t, values);
         to_code_.push_back(std::move(t));
         coded_for_.push_back(SIZE_MAX);
     }

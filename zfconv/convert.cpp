@@ -367,15 +367,8 @@ bool write_depth(const Image &pic, const NewHeader &h, const Options &o, int dep
     std::array<char, 4> tag{};
     coding_tag(o.coding.empty() ? "fast" : o.coding, depth, tag);
     std::vector<BlockSource> blocks = tiles(pic.width, pic.height, tag);
-    for (BlockSource &b : blocks) {
-        const int bx = b.x, by = b.y, bw = b.width;
-        b.fill = [&values, bx, by, bw](int row, uint32_t *line) {
-            for (int c = 0; c < bw; ++c)
-                if (!values.value(bx + c, by + row, line[c]))
-                    return false;
-            return true;
-        };
-    }
+    for (BlockSource &b : blocks)
+        fill_from(b, values);
     Bytes file;
     if (library_file(p, h.title.c_str(), h.comment.c_str(), h.artist.c_str(), h.number, blocks, file, error) != Built::ok)
         return false;

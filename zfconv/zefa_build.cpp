@@ -195,4 +195,15 @@ bool PictureValues::value(int x, int y, uint32_t &out, const uint32_t *hint) con
     return map_.value(colour_at(img_, i), out, hint);
 }
 
+void fill_from(BlockSource &block, const PictureValues &values)
+{
+    const int bx = block.x, by = block.y, bw = block.width;
+    block.fill = [&values, bx, by, bw](int row, uint32_t *line) {
+        for (int c = 0; c < bw; ++c)
+            if (!values.value(bx + c, by + row, line[c]))
+                return false;
+        return true;
+    };
+}
+
 } // namespace zfconv

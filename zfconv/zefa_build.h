@@ -85,6 +85,10 @@ private:
     bool direct_;
 };
 
+// Makes `block` take its lines from `values` at its place (the values must
+// outlive the coding).
+void fill_from(BlockSource &block, const PictureValues &values);
+
 } // namespace zfconv
 
 #endif
