@@ -1,9 +1,11 @@
 // Console character set on POSIX systems: program texts are UTF-8 in the
 // source and are written in the console's set, chosen from the locale
-// variables; conversions go through iconv.
+// variables, through iconv; a file's own text is read through the library.
 #include "zf_console.h"
 
 #include "visible_text.h"
+
+#include "zefa.hpp"
 
 #include <cctype>
 #include <cerrno>
@@ -172,11 +174,12 @@ int console_printf_sjis(FILE *stream, const char *fmt, ...)
 
 void console_write_sjis(FILE *stream, const char *bytes, size_t n)
 {
-    // file text: its control characters are shown, not obeyed
+    // file text: its control characters are shown, not obeyed; in UTF-8 it
+    // reads as the library gives it to every program
     if (console_sjis())
         put(stream, zfcon::visible_sjis(std::string_view(bytes, n)));
     else
-        put(stream, zfcon::visible_utf8(convert("UTF-8", "CP932", bytes, n)));
+        put(stream, zfcon::visible_utf8(zefa::to_utf8(std::string_view(bytes, n))));
 }
 
 size_t console_stored_text(const char *in, char *out, size_t outsize)

@@ -4,6 +4,8 @@
 #include "harness.h"
 #include "hostile.h"
 
+#include "zefa.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -58,6 +60,13 @@ TEST(Display, FullHeaderInBothCharacterSets)
 
     auto s = zt::run(kTool, {path, "3"}, kSjis);
     EXPECT_TRUE(has(s.out, "Title            : A " + kSjisTitle + std::string(24, ' ') + "\n"));
+
+    // a byte that is no character and a backslash that reads like an escape:
+    // shown as the library words them for every program
+    const std::string odd = "C:\\x41 \xFD end";
+    make_file(dir, "", odd);
+    r = zt::run(kTool, {path, "3"}, kUtf8);
+    EXPECT_TRUE(has(r.out, "Title            : " + zefa::to_utf8(odd + std::string(30 - odd.size(), ' ')) + "\n")) << r.out;
 }
 
 // The brief header, and comments of up to 16 lines before a notice or a
